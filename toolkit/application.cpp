@@ -1,0 +1,139 @@
+#include "toolkit/application.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "toolkit/form.h"
+
+namespace toolkit {
+namespace {
+
+void DefaultReporter(const std::string& caption, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
+}
+
+TShiftState ShiftFrom(Uint16 mod, Uint32 buttons) {
+  TShiftState s = 0;
+  if (mod & KMOD_SHIFT) s |= ssShift;
+  if (mod & KMOD_ALT) s |= ssAlt;
+  if (mod & KMOD_CTRL) s |= ssCtrl;
+  if (buttons & SDL_BUTTON_LMASK) s |= ssLeft;
+  if (buttons & SDL_BUTTON_RMASK) s |= ssRight;
+  if (buttons & SDL_BUTTON_MMASK) s |= ssMiddle;
+  return s;
+}
+
+TMouseButton ButtonFrom(Uint8 b) {
+  if (b == SDL_BUTTON_RIGHT) return TMouseButton::mbRight;
+  if (b == SDL_BUTTON_MIDDLE) return TMouseButton::mbMiddle;
+  return TMouseButton::mbLeft;
+}
+
+}  // namespace
+
+std::string ErrorBoxText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+Application::Application() : reporter_(DefaultReporter) {}
+
+Application::~Application() {
+  // Released last-created first: the main window before the data module it uses.
+  while (!owned_.empty()) owned_.pop_back();
+}
+
+TForm* Application::AsForm(TComponent* c) { return dynamic_cast<TForm*>(c); }
+
+void Application::Adopt(std::unique_ptr<TComponent> c, TForm* form) {
+  if (form && !mainForm_) mainForm_ = form;
+  owned_.push_back(std::move(c));
+}
+
+void Application::AddWindow(TForm& form) { windows_[form.WindowId()] = &form; }
+
+void Application::RemoveWindow(TForm& form) {
+  windows_.erase(form.WindowId());
+  if (mainForm_ == &form) mainForm_ = nullptr;
+}
+
+void Application::HandleException(std::exception_ptr e) {
+  std::string message;
+  try {
+    std::rethrow_exception(e);
+  } catch (const std::exception& ex) {
+    message = ex.what();
+  } catch (...) {
+    message = "An unexpected error occurred";
+  }
+  reporter_(Title, ErrorBoxText(message));
+}
+
+void Application::Dispatch(const void* raw) {
+  const SDL_Event& ev = *static_cast<const SDL_Event*>(raw);
+  auto formOf = [this](Uint32 id) -> TForm* {
+    auto it = windows_.find(id);
+    return it == windows_.end() ? nullptr : it->second;
+  };
+  switch (ev.type) {
+    case SDL_QUIT:
+      if (mainForm_) mainForm_->Close(); else Terminate();
+      break;
+    case SDL_WINDOWEVENT:
+      if (TForm* f = formOf(ev.window.windowID)) {
+        if (ev.window.event == SDL_WINDOWEVENT_CLOSE) f->Close();
+        if (ev.window.event == SDL_WINDOWEVENT_EXPOSED) f->Invalidate();
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      if (TForm* f = formOf(ev.motion.windowID))
+        f->MouseMove(ev.motion.x, ev.motion.y, ShiftFrom(SDL_GetModState(), ev.motion.state));
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      if (TForm* f = formOf(ev.button.windowID)) {
+        TShiftState shift = ShiftFrom(SDL_GetModState(), SDL_GetMouseState(nullptr, nullptr));
+        if (ev.type == SDL_MOUSEBUTTONDOWN)
+          f->MouseDown(ButtonFrom(ev.button.button), ev.button.x, ev.button.y, shift);
+        else
+          f->MouseUp(ButtonFrom(ev.button.button), ev.button.x, ev.button.y, shift);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void Application::RepaintDirty() {
+  for (auto& [id, form] : windows_)
+    if (form->NeedsPaint()) form->Update();
+}
+
+void Application::ProcessMessages() {
+  SDL_Event ev;
+  while (!terminated_ && SDL_PollEvent(&ev)) Dispatch(&ev);
+  TTimer::FireDue(GetTickCount(), [this](TTimer& t) { Guard(t.OnTimer); });
+  for (std::size_t n = posted_.size(); n > 0 && !posted_.empty() && !terminated_; --n) {
+    auto f = std::move(posted_.front());
+    posted_.pop_front();
+    Guard(f);
+  }
+  RepaintDirty();
+}
+
+void Application::Run() {
+  if (!mainForm_) return;
+  mainForm_->Show();
+  while (!terminated_) {
+    ProcessMessages();
+    if (terminated_) break;
+    Uint32 wait = posted_.empty() ? TTimer::MillisecondsToNext(GetTickCount()) : 0;
+    // Wake at least now and then so a lost wake-up cannot stall the loop.
+    if (wait > 0) SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<Uint32>(wait, 250)));
+  }
+}
+
+}  // namespace toolkit

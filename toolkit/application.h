@@ -1,0 +1,88 @@
+#pragma once
+// The application object: owns the forms and data modules it creates, runs the
+// message loop on the GUI thread and reports what event handlers throw.
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkit/component.h"
+
+namespace toolkit {
+
+class TForm;
+
+// Shows an error to the user: caption and text of a message box with an error icon.
+using TErrorReporter = std::function<void(const std::string& caption, const std::string& text)>;
+
+// The message box text for an exception message: a full stop is appended when the
+// last character sorts after ".".
+std::string ErrorBoxText(const std::string& message);
+
+class Application {
+ public:
+  Application();
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  std::string Title;
+
+  // Creates a form or data module owned by the application and runs its creation
+  // handler. The first form created this way is the main form.
+  template <class T, class... Args>
+  T& CreateForm(Args&&... args) {
+    auto owned = std::make_unique<T>(*this, std::forward<Args>(args)...);
+    T& ref = *owned;
+    Adopt(std::move(owned), AsForm(&ref));
+    ref.DoCreate();
+    return ref;
+  }
+  TForm* MainForm() const { return mainForm_; }
+
+  // Shows the main form and dispatches events, timer ticks and posted calls until
+  // Terminate. Returns at once when there is no main form.
+  void Run();
+  // One pass: every pending event, due timer and posted call, then repaints.
+  void ProcessMessages();
+  void Terminate() { terminated_ = true; }
+  bool Terminated() const { return terminated_; }
+  // Runs `f` from the message loop, after what is already queued.
+  void Post(std::function<void()> f) { posted_.push_back(std::move(f)); }
+
+  // Runs an event handler; what it throws is reported and the loop goes on.
+  template <class F>
+  void Guard(F&& handler) {
+    try {
+      handler();
+    } catch (...) {
+      HandleException(std::current_exception());
+    }
+  }
+  void HandleException(std::exception_ptr e);
+  void SetReporter(TErrorReporter reporter) { reporter_ = std::move(reporter); }
+
+  // Windows register so events reach the form they belong to.
+  void AddWindow(TForm& form);
+  void RemoveWindow(TForm& form);
+
+ private:
+  static TForm* AsForm(TComponent* c);
+  void Adopt(std::unique_ptr<TComponent> c, TForm* form);
+  void Dispatch(const void* sdlEvent);
+  void RepaintDirty();
+
+  std::vector<std::unique_ptr<TComponent>> owned_;
+  std::map<std::uint32_t, TForm*> windows_;
+  std::deque<std::function<void()>> posted_;
+  TForm* mainForm_ = nullptr;
+  TErrorReporter reporter_;
+  bool terminated_ = false;
+};
+
+}  // namespace toolkit

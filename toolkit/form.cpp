@@ -1,0 +1,204 @@
+#include "toolkit/form.h"
+
+#include <SDL.h>
+
+#include <stdexcept>
+
+#include "toolkit/application.h"
+
+namespace toolkit {
+
+TForm::TForm(Application& app, std::string name) : TComponent(std::move(name)), app_(app) {
+  window_ = SDL_CreateWindow("", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1, 1,
+                             SDL_WINDOW_HIDDEN);
+  if (!window_) throw std::runtime_error(std::string("cannot create a window: ") + SDL_GetError());
+  app_.AddWindow(*this);
+}
+
+TForm::~TForm() {
+  app_.RemoveWindow(*this);
+  // Controls may hold canvases that refer to the window; drop them first.
+  controls_.clear();
+  timers_.clear();
+  SDL_DestroyWindow(window_);
+}
+
+unsigned TForm::WindowId() const { return SDL_GetWindowID(window_); }
+
+void TForm::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  SDL_SetWindowTitle(window_, caption_.c_str());
+}
+
+void TForm::SetClientSize(int width, int height) {
+  back_.SetSize(width, height, Color);
+  SDL_SetWindowSize(window_, width, height);
+  SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  Invalidate();
+}
+
+void TForm::CreateComponents(TLayout layout, const std::filesystem::path& assetDir) {
+  for (const TComponentLayout& c : layout) {
+    TControl* control = nullptr;
+    switch (c.kind) {
+      case TControlKind::Image: {
+        auto& image = Add<TImage>(c.name);
+        if (c.picture)
+          image.Picture().LoadFromFile(assetDir / c.picture, c.width, c.height, c.color);
+        else
+          image.Picture().SetSize(c.width, c.height, c.color);
+        control = &image;
+        break;
+      }
+      case TControlKind::Label: {
+        auto& label = Add<TLabel>(c.name);
+        label.AutoSize = c.autoSize;
+        label.Transparent = c.transparent;
+        label.Color = c.color;
+        label.SetBounds(c.left, c.top, c.width, c.height);
+        label.SetFont(c.font);
+        label.SetCaption(c.caption);
+        control = &label;
+        break;
+      }
+      case TControlKind::Panel: {
+        auto& panel = Add<TPanel>(c.name);
+        panel.Color = c.color;
+        control = &panel;
+        break;
+      }
+      case TControlKind::ListBox: {
+        auto& list = Add<TListBox>(c.name);
+        list.Font = Font;
+        list.Items.assign(c.items.begin(), c.items.end());
+        control = &list;
+        break;
+      }
+      case TControlKind::Timer: {
+        auto timer = std::make_unique<TTimer>(c.name);
+        timer->SetInterval(c.interval);
+        timers_.push_back(std::move(timer));
+        break;
+      }
+      case TControlKind::Reserved:
+        break;
+    }
+    if (!control) continue;
+    if (c.kind != TControlKind::Label) control->SetBounds(c.left, c.top, c.width, c.height);
+    control->SetVisible(c.visible);
+    control->SetCursor(c.cursor);
+  }
+}
+
+TControl* TForm::FindControl(const std::string& name) const {
+  for (const auto& c : controls_)
+    if (c->Name() == name) return c.get();
+  return nullptr;
+}
+
+TTimer* TForm::FindTimer(const std::string& name) const {
+  for (const auto& t : timers_)
+    if (t->Name() == name) return t.get();
+  return nullptr;
+}
+
+TTimer& TForm::Timer(const std::string& name) const {
+  TTimer* t = FindTimer(name);
+  if (!t) MissingComponent(name);
+  return *t;
+}
+
+void TForm::MissingComponent(const std::string& name) const {
+  throw std::logic_error("form " + Name() + " has no component " + name + " of that kind");
+}
+
+void TForm::DoCreate() {
+  if (OnCreate) app_.Guard(OnCreate);
+}
+
+void TForm::Show() {
+  if (!visible_) {
+    visible_ = true;
+    SDL_ShowWindow(window_);
+    PaintNow();
+  }
+  if (!activated_) {
+    activated_ = true;
+    if (OnActivate) app_.Guard(OnActivate);
+  }
+}
+
+void TForm::Hide() {
+  if (!visible_) return;
+  visible_ = false;
+  SDL_HideWindow(window_);
+}
+
+void TForm::Update() {
+  if (visible_) PaintNow();
+}
+
+void TForm::Close() {
+  if (app_.MainForm() == this) app_.Terminate();
+  Hide();
+}
+
+void TForm::PaintNow() {
+  TCanvas& canvas = back_.Canvas();
+  canvas.Brush = {Color, TBrushStyle::bsSolid};
+  canvas.FillRect(Bounds(0, 0, back_.Width(), back_.Height()));
+  for (const auto& c : controls_)
+    if (c->Visible()) c->Paint(canvas);
+  // Some video drivers have no window surface (or lose it on resize); the back
+  // buffer stays the truth either way.
+  if (SDL_Surface* surface = SDL_GetWindowSurface(window_)) {
+    SDL_BlitSurface(back_.Surface(), nullptr, surface, nullptr);
+    SDL_UpdateWindowSurface(window_);
+  }
+  dirty_ = false;
+  ++paintCount_;
+}
+
+TControl* TForm::ControlAt(int x, int y) const {
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it)
+    if ((*it)->HitTest(x, y)) return it->get();
+  return nullptr;
+}
+
+void TForm::CursorChanged(TControl& control) {
+  if (&control == hot_) ApplyCursor(control.Cursor());
+}
+
+void TForm::MouseMove(int x, int y, TShiftState shift) {
+  TControl* target = captured_ ? captured_ : ControlAt(x, y);
+  hot_ = ControlAt(x, y);
+  ApplyCursor(hot_ ? hot_->Cursor() : crDefault);
+  if (target && target->OnMouseMove)
+    app_.Guard([&] { target->OnMouseMove(shift, x - target->Left(), y - target->Top()); });
+  // The handler may have changed the cursor of the control under the pointer.
+  if (hot_) ApplyCursor(hot_->Cursor());
+}
+
+void TForm::MouseDown(TMouseButton button, int x, int y, TShiftState shift) {
+  TControl* target = ControlAt(x, y);
+  captured_ = target;
+  if (target && target->OnMouseDown)
+    app_.Guard([&] { target->OnMouseDown(button, shift, x - target->Left(), y - target->Top()); });
+}
+
+void TForm::MouseUp(TMouseButton button, int x, int y, TShiftState shift) {
+  TControl* target = captured_ ? captured_ : ControlAt(x, y);
+  bool pressedHere = captured_ != nullptr;
+  captured_ = nullptr;
+  if (!target) return;
+  int lx = x - target->Left(), ly = y - target->Top();
+  // A left click is a press and release on the same control; the click comes
+  // first, and a failing click skips the release handler, as one message would.
+  bool click = pressedHere && button == TMouseButton::mbLeft && target->BoundsRect().Contains(x, y);
+  app_.Guard([&] {
+    if (click && target->OnClick) target->OnClick();
+    if (target->OnMouseUp) target->OnMouseUp(button, shift, lx, ly);
+  });
+}
+
+}  // namespace toolkit

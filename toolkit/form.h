@@ -1,0 +1,104 @@
+#pragma once
+// A top-level window: its controls in stacking order, its events, and the back
+// buffer they are composed into before each copy to the screen.
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkit/component.h"
+#include "toolkit/controls.h"
+#include "toolkit/layout.h"
+#include "toolkit/timer.h"
+
+struct SDL_Window;
+
+namespace toolkit {
+
+class Application;
+
+class TForm : public TComponent {
+ public:
+  TForm(Application& app, std::string name);
+  ~TForm() override;
+
+  Application& App() const { return app_; }
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  int ClientWidth() const { return back_.Width(); }
+  int ClientHeight() const { return back_.Height(); }
+  void SetClientSize(int width, int height);
+  TColor Color = clBtnFace;
+  TFont Font;
+
+  TNotifyEvent OnCreate;
+  TNotifyEvent OnActivate;  // once, the first time the window is shown
+
+  // Creates the layout's components in its order; pictures come from `assetDir`.
+  void CreateComponents(TLayout layout, const std::filesystem::path& assetDir);
+  template <class T>
+  T& Add(std::string name) {
+    auto c = std::make_unique<T>(*this, std::move(name));
+    T& ref = *c;
+    controls_.push_back(std::move(c));
+    Invalidate();
+    return ref;
+  }
+  TControl* FindControl(const std::string& name) const;
+  TTimer* FindTimer(const std::string& name) const;
+  // The named control as T; throws std::logic_error when it is missing or of
+  // another kind, which is a fault in a layout table.
+  template <class T>
+  T& Find(const std::string& name) const {
+    T* c = dynamic_cast<T*>(FindControl(name));
+    if (!c) MissingComponent(name);
+    return *c;
+  }
+  TTimer& Timer(const std::string& name) const;
+  const std::vector<std::unique_ptr<TControl>>& Controls() const { return controls_; }
+
+  bool Visible() const { return visible_; }
+  void Show();
+  void Hide();
+  // Paints at once, without waiting for the message loop.
+  void Update();
+  // The main form's Close ends the program; any other form's only hides it.
+  void Close();
+
+  void Invalidate() { dirty_ = true; }
+  bool NeedsPaint() const { return dirty_ && visible_; }
+  // What the window shows (the composed back buffer).
+  const TBitmap& Screen() const { return back_; }
+  unsigned PaintCount() const { return paintCount_; }
+
+  // Pointer input in client coordinates, as the message loop delivers it.
+  void MouseMove(int x, int y, TShiftState shift);
+  void MouseDown(TMouseButton button, int x, int y, TShiftState shift);
+  void MouseUp(TMouseButton button, int x, int y, TShiftState shift);
+  void CursorChanged(TControl& control);
+
+  unsigned WindowId() const;
+  void DoCreate() override;
+
+ private:
+  [[noreturn]] void MissingComponent(const std::string& name) const;
+  TControl* ControlAt(int x, int y) const;
+  void PaintNow();
+
+  Application& app_;
+  SDL_Window* window_ = nullptr;
+  std::string caption_;
+  TBitmap back_;
+  std::vector<std::unique_ptr<TControl>> controls_;
+  std::vector<std::unique_ptr<TTimer>> timers_;
+  TControl* hot_ = nullptr;       // control under the pointer
+  TControl* captured_ = nullptr;  // control that saw the button go down
+  bool visible_ = false;
+  bool activated_ = false;
+  bool dirty_ = true;
+  unsigned paintCount_ = 0;
+};
+
+}  // namespace toolkit

@@ -1,0 +1,253 @@
+#include "toolkit/graphics.h"
+
+#include <SDL.h>
+#include <SDL_image.h>
+#include <SDL_ttf.h>
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <tuple>
+
+namespace toolkit {
+namespace {
+
+constexpr Uint32 kFormat = SDL_PIXELFORMAT_XRGB8888;
+
+SDL_Surface* NewSurface(int w, int h) {
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, std::max(w, 0), std::max(h, 0), 32, kFormat);
+  if (!s) throw std::runtime_error(std::string("cannot create a bitmap: ") + SDL_GetError());
+  return s;
+}
+
+Uint32 MapColor(SDL_Surface* s, TColor c) { return SDL_MapRGB(s->format, c.r, c.g, c.b); }
+
+struct ResolvedFace {
+  std::filesystem::path file;
+  int index = 0;
+  bool bold = false;  // the face itself is bold, so no emboldening is needed
+};
+
+// fontconfig substitutes metric-compatible and aliased families for the names the
+// game asks for; pitch only breaks ties, since a named face wins on the platform.
+ResolvedFace ResolveFace(const std::string& family, bool bold, TFontPitch pitch) {
+  static std::once_flag once;
+  std::call_once(once, [] { FcInit(); });
+  FcPattern* pattern = FcPatternCreate();
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+  FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
+  if (pitch == TFontPitch::fpFixed) FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPatternDestroy(pattern);
+  ResolvedFace face;
+  if (match) {
+    FcChar8* file = nullptr;
+    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file)
+      face.file = reinterpret_cast<const char*>(file);
+    FcPatternGetInteger(match, FC_INDEX, 0, &face.index);
+    int weight = FC_WEIGHT_REGULAR;
+    FcPatternGetInteger(match, FC_WEIGHT, 0, &weight);
+    face.bold = weight >= FC_WEIGHT_DEMIBOLD;
+    FcPatternDestroy(match);
+  }
+  if (face.file.empty())
+    throw std::runtime_error("no font is installed that can stand in for \"" + family + "\"");
+  return face;
+}
+
+struct FontCache {
+  std::map<std::tuple<std::string, bool, int>, ResolvedFace> faces;
+  std::map<std::tuple<std::string, int, bool, int>, TTF_Font*> fonts;
+
+  const ResolvedFace& Face(const TFont& f) {
+    auto key = std::make_tuple(f.Name, f.Bold, static_cast<int>(f.Pitch));
+    auto it = faces.find(key);
+    if (it == faces.end()) it = faces.emplace(key, ResolveFace(f.Name, f.Bold, f.Pitch)).first;
+    return it->second;
+  }
+
+  TTF_Font* Open(const TFont& f) {
+    const ResolvedFace& face = Face(f);
+    int height = std::max(1, f.Height);
+    auto key = std::make_tuple(face.file.string(), height, f.Bold && !face.bold, face.index);
+    auto it = fonts.find(key);
+    if (it != fonts.end()) return it->second;
+    if (!TTF_WasInit() && TTF_Init() != 0)
+      throw std::runtime_error(std::string("cannot start the text renderer: ") + TTF_GetError());
+    TTF_Font* font = TTF_OpenFontIndex(face.file.c_str(), height, face.index);
+    if (!font)
+      throw std::runtime_error("cannot open font " + face.file.string() + ": " + TTF_GetError());
+    if (std::get<2>(key)) TTF_SetFontStyle(font, TTF_STYLE_BOLD);
+    fonts.emplace(key, font);
+    return font;
+  }
+
+  void Clear() {
+    for (auto& [key, font] : fonts) TTF_CloseFont(font);
+    fonts.clear();
+  }
+};
+
+FontCache& Cache() {
+  static FontCache cache;
+  return cache;
+}
+
+}  // namespace
+
+TTF_Font* TFont::Handle() const { return Cache().Open(*this); }
+
+std::filesystem::path ResolveFontFile(const TFont& font) { return Cache().Face(font).file; }
+
+void ClearFontCache() { Cache().Clear(); }
+
+// ---- TCanvas ----
+
+void TCanvas::FillRect(const TRect& r) {
+  if (!surface_) return;
+  SDL_Rect rect{r.Left, r.Top, r.Width(), r.Height()};
+  if (rect.w <= 0 || rect.h <= 0) return;
+  SDL_FillRect(surface_, &rect, MapColor(surface_, Brush.Color));
+  Changed();
+}
+
+int TCanvas::TextWidth(const std::string& text) const { return TextExtent(text).X; }
+
+int TCanvas::TextHeight(const std::string& text) const { return TextExtent(text).Y; }
+
+TPoint TCanvas::TextExtent(const std::string& text) const {
+  TTF_Font* font = Font.Handle();
+  int w = 0;
+  if (!text.empty()) TTF_SizeUTF8(font, text.c_str(), &w, nullptr);
+  return {w, TTF_FontHeight(font)};
+}
+
+void TCanvas::TextOut(int x, int y, const std::string& text) {
+  if (!surface_) return;
+  TPoint extent = TextExtent(text);
+  if (Brush.Style == TBrushStyle::bsSolid) {
+    SDL_Rect back{x, y, extent.X, extent.Y};
+    SDL_FillRect(surface_, &back, MapColor(surface_, Brush.Color));
+  }
+  if (!text.empty()) {
+    SDL_Color fg{Font.Color.r, Font.Color.g, Font.Color.b, 255};
+    SDL_Surface* glyphs = TTF_RenderUTF8_Blended(Font.Handle(), text.c_str(), fg);
+    if (!glyphs) throw std::runtime_error(std::string("cannot draw text: ") + TTF_GetError());
+    SDL_SetSurfaceBlendMode(glyphs, SDL_BLENDMODE_BLEND);
+    // Clip to the measured extent so drawing and measuring never disagree.
+    SDL_Rect src{0, 0, std::min(glyphs->w, extent.X), std::min(glyphs->h, extent.Y)};
+    SDL_Rect dst{x, y, src.w, src.h};
+    SDL_BlitSurface(glyphs, &src, surface_, &dst);
+    SDL_FreeSurface(glyphs);
+  }
+  Changed();
+}
+
+void TCanvas::LineTo(int x, int y) {
+  if (surface_) {
+    Uint32 pixel = MapColor(surface_, Pen.Color);
+    int x0 = penPos_.X, y0 = penPos_.Y;
+    int dx = std::abs(x - x0), dy = -std::abs(y - y0);
+    int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
+    int err = dx + dy;
+    while (!(x0 == x && y0 == y)) {
+      if (x0 >= 0 && y0 >= 0 && x0 < surface_->w && y0 < surface_->h)
+        static_cast<Uint32*>(surface_->pixels)[y0 * (surface_->pitch / 4) + x0] = pixel;
+      int e2 = 2 * err;
+      if (e2 >= dy) { err += dy; x0 += sx; }
+      if (e2 <= dx) { err += dx; y0 += sy; }
+    }
+    Changed();
+  }
+  penPos_ = {x, y};
+}
+
+void TCanvas::Draw(int x, int y, const TBitmap& source) {
+  if (!surface_ || source.Empty()) return;
+  SDL_Rect dst{x, y, source.Width(), source.Height()};
+  SDL_BlitSurface(source.Surface(), nullptr, surface_, &dst);
+  Changed();
+}
+
+void TCanvas::CopyRect(const TRect& dest, const TCanvas& source, const TRect& sourceRect) {
+  if (!surface_ || !source.surface_) return;
+  SDL_Rect src{sourceRect.Left, sourceRect.Top, sourceRect.Width(), sourceRect.Height()};
+  SDL_Rect dst{dest.Left, dest.Top, dest.Width(), dest.Height()};
+  SDL_BlitSurface(source.surface_, &src, surface_, &dst);
+  Changed();
+}
+
+TColor TCanvas::Pixel(int x, int y) const {
+  if (!surface_ || x < 0 || y < 0 || x >= surface_->w || y >= surface_->h) return clBlack;
+  Uint32 p = static_cast<const Uint32*>(surface_->pixels)[y * (surface_->pitch / 4) + x];
+  TColor c;
+  SDL_GetRGB(p, surface_->format, &c.r, &c.g, &c.b);
+  return c;
+}
+
+void TCanvas::SetPixel(int x, int y, TColor c) {
+  if (!surface_ || x < 0 || y < 0 || x >= surface_->w || y >= surface_->h) return;
+  static_cast<Uint32*>(surface_->pixels)[y * (surface_->pitch / 4) + x] = MapColor(surface_, c);
+  Changed();
+}
+
+// ---- TBitmap ----
+
+TBitmap::TBitmap() { Adopt(NewSurface(0, 0)); }
+
+TBitmap::TBitmap(int width, int height, TColor fill) { SetSize(width, height, fill); }
+
+TBitmap::~TBitmap() { SDL_FreeSurface(surface_); }
+
+int TBitmap::Width() const { return surface_ ? surface_->w : 0; }
+int TBitmap::Height() const { return surface_ ? surface_->h : 0; }
+
+void TBitmap::Adopt(SDL_Surface* s) {
+  SDL_FreeSurface(surface_);
+  surface_ = s;
+  // Plain copies: a bitmap never blends into what it is drawn on.
+  SDL_SetSurfaceBlendMode(surface_, SDL_BLENDMODE_NONE);
+  canvas_.SetSurface(surface_);
+}
+
+void TBitmap::SetSize(int width, int height, TColor fill) {
+  Adopt(NewSurface(width, height));
+  SDL_FillRect(surface_, nullptr, MapColor(surface_, fill));
+}
+
+void TBitmap::LoadFromFile(const std::filesystem::path& path, int width, int height,
+                           TColor background) {
+  SDL_RWops* rw = SDL_RWFromFile(path.c_str(), "rb");
+  if (!rw) throw std::runtime_error("cannot open picture file \"" + path.string() + "\"");
+  SDL_Surface* loaded = nullptr;
+  std::string ext = path.extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+  if (ext == ".svg")
+    loaded = IMG_LoadSizedSVG_RW(rw, width, height);
+  else
+    loaded = IMG_Load_RW(rw, 0);
+  SDL_RWclose(rw);
+  if (!loaded)
+    throw std::runtime_error("cannot read picture file \"" + path.string() + "\": " +
+                             IMG_GetError());
+  SDL_Surface* target = NewSurface(loaded->w, loaded->h);
+  SDL_FillRect(target, nullptr, MapColor(target, background));
+  SDL_SetSurfaceBlendMode(loaded, SDL_BLENDMODE_BLEND);
+  SDL_BlitSurface(loaded, nullptr, target, nullptr);
+  SDL_FreeSurface(loaded);
+  Adopt(target);
+}
+
+void TBitmap::SaveToPng(const std::filesystem::path& path) const {
+  if (IMG_SavePNG(surface_, path.c_str()) != 0)
+    throw std::runtime_error("cannot save \"" + path.string() + "\": " + IMG_GetError());
+}
+
+}  // namespace toolkit

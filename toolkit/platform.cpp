@@ -1,0 +1,54 @@
+#include "toolkit/platform.h"
+
+#include <SDL.h>
+#include <SDL_image.h>
+#include <SDL_ttf.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+
+#include "toolkit/cursors.h"
+#include "toolkit/graphics.h"
+
+namespace toolkit {
+
+TDisplaySession::TDisplaySession() {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0)
+    throw std::runtime_error(std::string("cannot open a display: ") + SDL_GetError());
+  if (TTF_Init() != 0) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
+    throw std::runtime_error(std::string("cannot start the text renderer: ") + TTF_GetError());
+  }
+  IMG_Init(IMG_INIT_PNG);
+}
+
+TDisplaySession::~TDisplaySession() {
+  ClearFontCache();
+  ReleaseCursors();
+  IMG_Quit();
+  TTF_Quit();
+  SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
+}
+
+std::filesystem::path ProgramFilePath() {
+  std::error_code ec;
+  auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) throw std::system_error(ec, "cannot find the program file");
+  return std::filesystem::weakly_canonical(p, ec);
+}
+
+std::string GetCurrentDir() {
+  std::error_code ec;
+  auto p = std::filesystem::current_path(ec);
+  if (ec) throw std::system_error(ec, "cannot read the current directory");
+  return p.string();
+}
+
+void SetCurrentDir(const std::string& dir) {
+  if (::chdir(dir.c_str()) != 0)
+    throw std::system_error(errno, std::generic_category(), "I/O error: cannot enter " + dir);
+}
+
+}  // namespace toolkit
