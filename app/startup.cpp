@@ -1,0 +1,53 @@
+#include "app/startup.h"
+
+#include <SDL.h>
+
+#include "app/strip_trailing_backslash.h"
+#include "content/data_module.h"
+#include "game/wrdcnst_form.h"
+#include "toolkit/platform.h"
+#include "toolkit/random.h"
+#include "toolkit/timer.h"
+
+namespace app {
+
+std::uint32_t TSystemClock::Ticks() { return toolkit::GetTickCount(); }
+
+void TSystemClock::Sleep(std::uint32_t ms) { SDL_Delay(ms); }
+
+void EnterProgramDirectory() {
+  std::string dir = toolkit::ProgramFilePath().parent_path().string();
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  toolkit::SetCurrentDir(StripTrailingBackslash(dir));
+  toolkit::Randomize();
+}
+
+std::filesystem::path AssetDirectory() {
+  return toolkit::ProgramFilePath().parent_path() / "assets";
+}
+
+TStartup::TStartup(toolkit::Application& app, TStartupClock& clock, std::filesystem::path assetDir)
+    : app_(app), clock_(clock), assetDir_(std::move(assetDir)) {}
+
+void TStartup::Run(const std::function<void()>& createForms) {
+  const std::uint32_t start = clock_.Ticks();
+  // Created directly, not through the application, so it never becomes the main form.
+  splash_ = std::make_unique<TfSplash>(app_, assetDir_);
+  splash_->Show();
+  splash_->Update();
+  app_.Title = "Tamblo";
+  createForms();
+  // Differences of tick readings, so a wrap of the counter cannot prolong the wait.
+  for (std::uint32_t elapsed; (elapsed = clock_.Ticks() - start) < kSplashMilliseconds;)
+    clock_.Sleep(kSplashMilliseconds - elapsed);
+  splash_->Hide();
+  splash_.reset();
+  app_.Run();
+}
+
+void CreateProgramForms(toolkit::Application& app, const std::filesystem::path& assetDir) {
+  app.CreateForm<content::TDataModule1>();
+  app.CreateForm<game::TfWrdCnst>(assetDir);
+}
+
+}  // namespace app

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace app {
+
+// Path without one trailing separator, unless Path is the root ("/"), which keeps
+// it. An empty Path comes back unchanged.
+std::string StripTrailingBackslash(const std::string& path);
+
+}  // namespace app
