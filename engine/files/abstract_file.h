@@ -13,6 +13,9 @@
 
 namespace ledger {
 
+// Data never reaches the lock bytes near 4 GB: writes stop here.
+inline constexpr std::uint64_t kMaxFileSize = 4000000000ULL;
+
 enum class TSeekOrigin { Begin, Current, End };
 
 class TAbstractFile {

@@ -14,8 +14,7 @@
 
 namespace ledger {
 
-// Lock bytes sit near 4 GB, beyond any data: files stop at kMaxFileSize.
-inline constexpr std::uint64_t kMaxFileSize = 4000000000ULL;
+// Lock bytes sit near 4 GB, beyond any data, which stops at kMaxFileSize.
 inline constexpr std::uint64_t kDataWriteByte = 4294967295ULL;
 inline constexpr std::uint64_t kWriteRangeStart = 4294901759ULL;
 inline constexpr std::uint64_t kWriteRangeLength = 65536;

@@ -1,0 +1,166 @@
+#include "engine/files/file_list.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "engine/errors/ledger_error.h"
+#include "engine/files/memory_file.h"
+#include "engine/files/physical_file.h"
+
+namespace ledger {
+namespace {
+
+int Refused(TErrorCode code, int errorNumber) {
+  errno = errorNumber;
+  return -static_cast<int>(code);
+}
+
+std::string Trim(const std::string& name) {
+  std::size_t begin = 0;
+  std::size_t end = name.size();
+  while (begin < end && static_cast<unsigned char>(name[begin]) <= ' ') ++begin;
+  while (end > begin && static_cast<unsigned char>(name[end - 1]) <= ' ') --end;
+  return name.substr(begin, end - begin);
+}
+
+}  // namespace
+
+TFileList::TFileList() : system_(PosixFileSystem()) {}
+
+TFileList::~TFileList() { Clear(); }
+
+TFileList& TFileList::Instance() {
+  // Never destroyed, so handlers that outlive static destruction still find
+  // it; what is open at exit is closed (and temporary files removed) by Clear.
+  static TFileList* const list = [] {
+    auto* made = new TFileList;
+    std::atexit([] { Instance().Clear(); });
+    return made;
+  }();
+  return *list;
+}
+
+std::string TFileList::Key(const std::string& name) {
+  std::string key = Trim(name);
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return key;
+}
+
+std::shared_ptr<TFileSystem> TFileList::System() const {
+  std::lock_guard lock(guard_);
+  return system_;
+}
+
+void TFileList::SetSystem(std::shared_ptr<TFileSystem> system) {
+  std::lock_guard lock(guard_);
+  system_ = system ? std::move(system) : PosixFileSystem();
+}
+
+TAbstractFile* TFileList::FindLocked(const std::string& name, bool inMemory) {
+  const std::string key = Key(name);
+  for (const auto& file : files_)
+    if (file->IsMemory() == inMemory && Key(file->Name()) == key) return file.get();
+  return nullptr;
+}
+
+void TFileList::RemoveLocked(TAbstractFile* file) {
+  std::erase_if(files_, [file](const auto& f) { return f.get() == file; });
+}
+
+TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusive,
+                            bool temporary) {
+  std::lock_guard lock(guard_);
+  TAbstractFile* file = FindLocked(name, inMemory);
+  if (file != nullptr && file->OpenCount() > 0) {
+    if (file->Exclusive() || exclusive) return {nullptr, 0, Refused(LEDGER_OSEACCES, EACCES)};
+    return {file, file->OpenAnother(), 0};
+  }
+  if (file != nullptr) {  // a memory file kept after its last close
+    int handle = file->Open(exclusive, temporary);
+    if (handle < 0) return {nullptr, 0, handle};
+    return {file, handle, 0};
+  }
+  if (inMemory) return {nullptr, 0, Refused(LEDGER_OSENOENT, ENOENT)};
+  auto made = std::make_unique<TPhysicalFile>(Trim(name), system_);
+  int handle = made->Open(exclusive, temporary);
+  if (handle < 0) return {nullptr, 0, handle};
+  files_.push_back(std::move(made));
+  return {files_.back().get(), handle, 0};
+}
+
+TOpenResult TFileList::Create(const std::string& name, bool inMemory, bool temporary) {
+  std::lock_guard lock(guard_);
+  TAbstractFile* file = FindLocked(name, inMemory);
+  if (file != nullptr && file->OpenCount() > 0) return {nullptr, 0, Refused(LEDGER_OSEACCES, EACCES)};
+  if (file != nullptr) {
+    int handle = file->Create(temporary);
+    if (handle < 0) return {nullptr, 0, handle};
+    return {file, handle, 0};
+  }
+  std::unique_ptr<TAbstractFile> made;
+  if (inMemory)
+    made = std::make_unique<TMemoryFile>(Trim(name), system_);
+  else
+    made = std::make_unique<TPhysicalFile>(Trim(name), system_);
+  int handle = made->Create(temporary);
+  if (handle < 0) return {nullptr, 0, handle};
+  files_.push_back(std::move(made));
+  return {files_.back().get(), handle, 0};
+}
+
+void TFileList::Close(TAbstractFile* file, int handle) {
+  std::lock_guard lock(guard_);
+  // The list may have been cleared at exit under a handler still open.
+  auto it = std::find_if(files_.begin(), files_.end(),
+                         [file](const auto& f) { return f.get() == file; });
+  if (it == files_.end()) return;
+  if (!file->Close(handle)) return;
+  if (!file->IsMemory() || file->Temporary()) RemoveLocked(file);
+}
+
+int TFileList::Delete(const std::string& name, bool inMemory) {
+  std::lock_guard lock(guard_);
+  TAbstractFile* file = FindLocked(name, inMemory);
+  if (file != nullptr && file->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
+  if (inMemory) {
+    if (file == nullptr) return Refused(LEDGER_OSENOENT, ENOENT);
+    file->Delete();
+    RemoveLocked(file);
+    return 0;
+  }
+  return TPhysicalFile(Trim(name), system_).Delete();
+}
+
+int TFileList::Rename(const std::string& name, const std::string& newName, bool inMemory) {
+  std::lock_guard lock(guard_);
+  TAbstractFile* file = FindLocked(name, inMemory);
+  if (file != nullptr && file->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
+  TAbstractFile* target = FindLocked(newName, inMemory);
+  if (target != nullptr && target->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
+  if (inMemory) {
+    if (file == nullptr) return Refused(LEDGER_OSENOENT, ENOENT);
+    if (target != nullptr && target != file) return Refused(LEDGER_OSUNKNOWN, EEXIST);
+    return file->Rename(Trim(newName));
+  }
+  return TPhysicalFile(Trim(name), system_).Rename(Trim(newName));
+}
+
+bool TFileList::Exists(const std::string& name, bool inMemory) {
+  std::lock_guard lock(guard_);
+  if (FindLocked(name, inMemory) != nullptr) return true;
+  if (inMemory) return false;
+  TFileStatus status;
+  return system_->Stat(Trim(name), status) >= 0 && !status.IsDirectory;
+}
+
+void TFileList::Clear() {
+  std::lock_guard lock(guard_);
+  for (auto& file : files_)
+    if (!file->IsMemory() && file->Temporary() && file->OpenCount() > 0) file->Delete();
+  files_.clear();
+}
+
+}  // namespace ledger
