@@ -28,7 +28,9 @@ int main() {
     app::TStartup startup(application, clock, assets);
     startup.Run([&] { app::CreateProgramForms(application, assets); });
   } catch (const std::exception& e) {
-    // Only a broken installation (a missing picture, no usable font) lands here.
+    // Only a broken installation (a missing picture, no usable font) lands here,
+    // possibly before the title is set.
+    application.Title = "Tamblo";
     application.HandleException(std::current_exception());
     return 1;
   }

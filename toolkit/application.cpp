@@ -55,8 +55,8 @@ void Application::Adopt(std::unique_ptr<TComponent> c, TForm* form) {
 
 void Application::AddWindow(TForm& form) { windows_[form.WindowId()] = &form; }
 
-void Application::RemoveWindow(TForm& form) {
-  windows_.erase(form.WindowId());
+void Application::RemoveForm(TForm& form) {
+  if (form.WindowId()) windows_.erase(form.WindowId());
   if (mainForm_ == &form) mainForm_ = nullptr;
 }
 

@@ -69,7 +69,8 @@ class Application {
 
   // Windows register so events reach the form they belong to.
   void AddWindow(TForm& form);
-  void RemoveWindow(TForm& form);
+  // A form is going away: no more events, and it is no longer the main form.
+  void RemoveForm(TForm& form);
 
  private:
   static TForm* AsForm(TComponent* c);

@@ -8,33 +8,37 @@
 
 namespace toolkit {
 
-TForm::TForm(Application& app, std::string name) : TComponent(std::move(name)), app_(app) {
-  window_ = SDL_CreateWindow("", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 1, 1,
-                             SDL_WINDOW_HIDDEN);
-  if (!window_) throw std::runtime_error(std::string("cannot create a window: ") + SDL_GetError());
-  app_.AddWindow(*this);
-}
+TForm::TForm(Application& app, std::string name) : TComponent(std::move(name)), app_(app) {}
 
 TForm::~TForm() {
-  app_.RemoveWindow(*this);
-  // Controls may hold canvases that refer to the window; drop them first.
+  app_.RemoveForm(*this);
   controls_.clear();
   timers_.clear();
-  SDL_DestroyWindow(window_);
+  if (window_) SDL_DestroyWindow(window_);
 }
 
-unsigned TForm::WindowId() const { return SDL_GetWindowID(window_); }
+unsigned TForm::WindowId() const { return window_ ? SDL_GetWindowID(window_) : 0; }
 
 void TForm::SetCaption(const std::string& caption) {
   caption_ = caption;
-  SDL_SetWindowTitle(window_, caption_.c_str());
+  if (window_) SDL_SetWindowTitle(window_, caption_.c_str());
 }
 
 void TForm::SetClientSize(int width, int height) {
   back_.SetSize(width, height, Color);
-  SDL_SetWindowSize(window_, width, height);
-  SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+  if (window_) SDL_SetWindowSize(window_, width, height);
   Invalidate();
+}
+
+// The window is made when first shown, at its final size, so the system centres
+// it correctly (a later resize of a hidden window is not always re-centred).
+void TForm::EnsureWindow() {
+  if (window_) return;
+  window_ = SDL_CreateWindow(caption_.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                             std::max(ClientWidth(), 1), std::max(ClientHeight(), 1),
+                             SDL_WINDOW_HIDDEN);
+  if (!window_) throw std::runtime_error(std::string("cannot create a window: ") + SDL_GetError());
+  app_.AddWindow(*this);
 }
 
 void TForm::CreateComponents(TLayout layout, const std::filesystem::path& assetDir) {
@@ -118,6 +122,7 @@ void TForm::DoCreate() {
 
 void TForm::Show() {
   if (!visible_) {
+    EnsureWindow();
     visible_ = true;
     SDL_ShowWindow(window_);
     PaintNow();

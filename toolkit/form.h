@@ -85,6 +85,7 @@ class TForm : public TComponent {
  private:
   [[noreturn]] void MissingComponent(const std::string& name) const;
   TControl* ControlAt(int x, int y) const;
+  void EnsureWindow();
   void PaintNow();
 
   Application& app_;

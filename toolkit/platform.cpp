@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <stdexcept>
 #include <system_error>
 
@@ -14,9 +15,33 @@
 
 namespace toolkit {
 
+namespace {
+
+bool Named(const char* variable) {
+  const char* v = std::getenv(variable);
+  return v && *v;
+}
+
+}  // namespace
+
 TDisplaySession::TDisplaySession() {
+  // Without a named display the video system would quietly fall back to an
+  // invisible off-screen driver; a child would see nothing, so say so instead.
+  const bool driverChosen = Named("SDL_VIDEODRIVER");
+  if (!driverChosen && !Named("DISPLAY") && !Named("WAYLAND_DISPLAY"))
+    throw std::runtime_error("cannot open a display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+  if (!driverChosen) {
+    std::string drivers = Named("DISPLAY") ? "x11" : "";
+    if (Named("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+  }
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0)
     throw std::runtime_error(std::string("cannot open a display: ") + SDL_GetError());
+  const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+  if (!driverChosen && (driver == "offscreen" || driver == "dummy")) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
+    throw std::runtime_error("cannot open a display: the display named in the environment is not reachable");
+  }
   if (TTF_Init() != 0) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
     throw std::runtime_error(std::string("cannot start the text renderer: ") + TTF_GetError());
