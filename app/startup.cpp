@@ -31,6 +31,7 @@ TStartup::TStartup(toolkit::Application& app, TStartupClock& clock, std::filesys
 
 void TStartup::Run(const std::function<void()>& createForms) {
   const std::uint32_t start = clock_.Ticks();
+  app_.SetIcon(assetDir_ / "icon-48.png");
   // Created directly, not through the application, so it never becomes the main form.
   splash_ = std::make_unique<TfSplash>(app_, assetDir_);
   splash_->Show();

@@ -53,6 +53,12 @@ void Application::Adopt(std::unique_ptr<TComponent> c, TForm* form) {
   owned_.push_back(std::move(c));
 }
 
+void Application::SetIcon(const std::filesystem::path& picture) {
+  auto icon = std::make_unique<TBitmap>();
+  icon->LoadFromFile(picture, 0, 0, clWhite);
+  icon_ = std::move(icon);
+}
+
 void Application::AddWindow(TForm& form) { windows_[form.WindowId()] = &form; }
 
 void Application::RemoveForm(TForm& form) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "toolkit/component.h"
+#include "toolkit/graphics.h"
 
 namespace toolkit {
 
@@ -66,6 +68,10 @@ class Application {
   }
   void HandleException(std::exception_ptr e);
   void SetReporter(TErrorReporter reporter) { reporter_ = std::move(reporter); }
+  // The picture every window shows as its icon. Throws std::runtime_error naming
+  // the file when it cannot be read.
+  void SetIcon(const std::filesystem::path& picture);
+  const TBitmap* Icon() const { return icon_.get(); }
 
   // Windows register so events reach the form they belong to.
   void AddWindow(TForm& form);
@@ -83,6 +89,7 @@ class Application {
   std::deque<std::function<void()>> posted_;
   TForm* mainForm_ = nullptr;
   TErrorReporter reporter_;
+  std::unique_ptr<TBitmap> icon_;
   bool terminated_ = false;
 };
 

@@ -38,6 +38,7 @@ void TForm::EnsureWindow() {
                              std::max(ClientWidth(), 1), std::max(ClientHeight(), 1),
                              SDL_WINDOW_HIDDEN);
   if (!window_) throw std::runtime_error(std::string("cannot create a window: ") + SDL_GetError());
+  if (const TBitmap* icon = app_.Icon()) SDL_SetWindowIcon(window_, icon->Surface());
   app_.AddWindow(*this);
 }
 
