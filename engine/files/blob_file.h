@@ -1,0 +1,117 @@
+#pragma once
+// The blob file (".BLB"): a 512-byte header and fixed-size blocks; each blob
+// is a doubly linked chain of blocks tagged with the blob's identifier.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/files/block.h"
+#include "engine/files/file_handler.h"
+#include "engine/files/table_owner.h"
+
+namespace ledger {
+
+inline constexpr int kBlobHeaderSize = 512;
+inline constexpr int32_t kMaxBlocks = 2000000000;
+
+struct TBlobHeader {
+  int32_t changeCounter = 0;
+  uint8_t version = 5;
+  int32_t firstFree = 0;
+  int32_t nextBlock = 1;
+  uint8_t modifiedMark = 0;
+  std::array<uint8_t, kBlobHeaderSize> raw{};  // keeps the reserved bytes as found
+};
+
+struct TBlobFileStats {
+  int64_t cacheHits = 0;
+  int64_t reads = 0;
+  int64_t blocksRead = 0;
+  int64_t writes = 0;
+  int64_t blocksWritten = 0;
+};
+
+class TBlobFile : public TFileHandler {
+ public:
+  explicit TBlobFile(TTableOwner* owner = nullptr);
+  ~TBlobFile() override;
+
+  // Before opening or creating: the block size field of the data file header
+  // (low 16 bits used, 0 meaning 512) and whether the table is encrypted.
+  void SetBlockSize(uint32_t headerValue) noexcept;
+  void SetEncrypted(bool value) noexcept { encrypted_ = value; }
+  uint32_t BlockSize() const noexcept { return blockSize_; }
+  uint32_t BlockDataSize() const noexcept { return blockSize_ - kBlockHeaderSize; }
+  int32_t BlockCount() const noexcept { return header_.nextBlock - 1; }
+
+  void Open() override;
+  void Close() override;
+  void Create() override;
+
+  void CheckVersion() const;
+  void CheckStructure() const;
+  bool HeaderChanged();
+  bool WriteHeader(bool forced);
+  void Empty();
+
+  // Pinned block b, or null when the table changed meanwhile. blocksNeeded
+  // bounds the read-ahead window.
+  TBlock* GetBlock(int32_t b, bool readAhead = false, int32_t blocksNeeded = 1);
+  void ReleaseBlock(TBlock* block);
+  // A pinned, cleared, modified block: the head of the free chain or a new one.
+  TBlock* NewBlock();
+  void FreeChain(int32_t first, int32_t blobId, bool force);
+  void FlushBlocks();
+  void DropCache();
+  void TrimCache();
+
+  // The most bytes a chain can hold in this file as it stands; a total
+  // length above it cannot be genuine.
+  uint64_t MaxBlobBytes();
+
+  const TBlobHeader& Header() const noexcept { return header_; }
+  bool HeaderModified() const noexcept { return headerModified_; }
+  const TBlobFileStats& Stats() const noexcept { return stats_; }
+  void ResetStats() noexcept { stats_ = {}; }
+  std::size_t CacheCount() const noexcept { return sorted_.size(); }
+  std::size_t CacheCapacity() const noexcept { return capacity_; }
+  std::size_t CacheLimit() const noexcept { return limit_; }
+  int32_t ReadAheadCount() const noexcept { return readAhead_; }
+  TTableOwner& Owner() const noexcept { return *owner_; }
+
+ private:
+  [[noreturn]] void Fail(int code) const { Raise(code); }
+  void ReadHeader(TBlobHeader& header);
+  void SizeCache();
+  TBlock* FindCached(int32_t b);
+  std::size_t LowerBound(int32_t b) const;
+  void InsertSorted(std::unique_ptr<TBlock> block);
+  std::unique_ptr<TBlock> RemoveSorted(TBlock* block);
+  void LinkFront(TBlock* block);
+  void Unlink(TBlock* block);
+  TBlock* TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast);
+  void Refresh(TBlock* block, const uint8_t* bytes);
+  void FlushExcept(int32_t windowFirst, int32_t windowLast);
+  void DetachAll();
+  TBlock* GetForWrite(int32_t b);
+
+  TTableOwner* owner_;
+  std::unique_ptr<TStandaloneOwner> standalone_;
+  uint32_t blockSize_ = 512;
+  bool encrypted_ = false;
+  TBlobHeader header_;
+  bool headerModified_ = false;
+  std::vector<std::unique_ptr<TBlock>> sorted_;
+  std::vector<std::unique_ptr<TBlock>> orphans_;
+  TBlock* newest_ = nullptr;
+  TBlock* oldest_ = nullptr;
+  std::size_t capacity_ = 1;
+  std::size_t limit_ = 1;
+  int32_t readAhead_ = 1;
+  TBlockStack stack_;
+  std::vector<uint8_t> io_;
+  TBlobFileStats stats_;
+};
+
+}  // namespace ledger

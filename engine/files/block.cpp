@@ -1,0 +1,60 @@
+#include "engine/files/block.h"
+
+#include <algorithm>
+
+#include "engine/files/byte_order.h"
+
+namespace ledger {
+
+void TBlock::Clear() {
+  prev = next = 0;
+  used = 0;
+  blobId = totalLength = 0;
+  std::fill(data_.begin(), data_.end(), 0);
+}
+
+void TBlock::Reset(TBlobFile* owner, std::size_t dataSize) {
+  owner_ = owner;
+  number_ = 0;
+  modified_ = false;
+  pinCount_ = 0;
+  orphan_ = false;
+  raw_.fill(0);
+  data_.assign(dataSize, 0);
+  prev = next = 0;
+  used = 0;
+  blobId = totalLength = 0;
+  older_ = newer_ = nullptr;
+}
+
+void TBlock::DecodeHeader(const uint8_t* bytes) {
+  std::copy(bytes, bytes + kBlockHeaderSize, raw_.begin());
+  prev = GetI32(bytes, 0);
+  next = GetI32(bytes, 4);
+  used = GetU16(bytes, 8);
+  blobId = GetI32(bytes, 10);
+  totalLength = GetI32(bytes, 14);
+}
+
+void TBlock::EncodeHeader(uint8_t* bytes) {
+  PutI32(bytes, 0, prev);
+  PutI32(bytes, 4, next);
+  PutU16(bytes, 8, used);
+  PutI32(bytes, 10, blobId);
+  PutI32(bytes, 14, totalLength);
+  std::copy(bytes, bytes + kBlockHeaderSize, raw_.begin());
+}
+
+std::unique_ptr<TBlock> TBlockStack::Take(TBlobFile* owner, std::size_t dataSize) {
+  if (pool_.empty()) return std::make_unique<TBlock>(owner, dataSize);
+  std::unique_ptr<TBlock> block = std::move(pool_.back());
+  pool_.pop_back();
+  block->Reset(owner, dataSize);
+  return block;
+}
+
+void TBlockStack::Give(std::unique_ptr<TBlock> block) {
+  if (block && pool_.size() < kLimit) pool_.push_back(std::move(block));
+}
+
+}  // namespace ledger

@@ -1,0 +1,73 @@
+#pragma once
+// A block of the blob file in memory, and the pool released blocks go back to.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace ledger {
+
+class TBlobFile;
+
+inline constexpr int kBlockHeaderSize = 18;
+
+class TBlock {
+ public:
+  TBlock(TBlobFile* owner, std::size_t dataSize) : owner_(owner), data_(dataSize, 0) {}
+
+  TBlobFile* Owner() const noexcept { return owner_; }
+  int32_t Number() const noexcept { return number_; }
+  bool Modified() const noexcept { return modified_; }
+  void SetModified(bool value) noexcept { modified_ = value; }
+  int PinCount() const noexcept { return pinCount_; }
+  bool Pinned() const noexcept { return pinCount_ > 0; }
+
+  // The 18-byte header as last read or written.
+  const std::array<uint8_t, kBlockHeaderSize>& RawHeader() const noexcept { return raw_; }
+
+  int32_t prev = 0;
+  int32_t next = 0;
+  uint16_t used = 0;
+  int32_t blobId = 0;
+  int32_t totalLength = 0;
+
+  uint8_t* Data() noexcept { return data_.data(); }
+  const uint8_t* Data() const noexcept { return data_.data(); }
+  std::size_t DataSize() const noexcept { return data_.size(); }
+
+  // Header fields and data to zero.
+  void Clear();
+
+ private:
+  friend class TBlobFile;
+  friend class TBlockStack;
+
+  void Reset(TBlobFile* owner, std::size_t dataSize);
+  void DecodeHeader(const uint8_t* bytes);
+  void EncodeHeader(uint8_t* bytes);
+
+  TBlobFile* owner_;
+  int32_t number_ = 0;
+  bool modified_ = false;
+  int pinCount_ = 0;
+  bool orphan_ = false;  // dropped from the cache while pinned
+  std::array<uint8_t, kBlockHeaderSize> raw_{};
+  std::vector<uint8_t> data_;
+  TBlock* older_ = nullptr;
+  TBlock* newer_ = nullptr;
+};
+
+// Keeps up to 32 released blocks.
+class TBlockStack {
+ public:
+  static constexpr std::size_t kLimit = 32;
+
+  std::unique_ptr<TBlock> Take(TBlobFile* owner, std::size_t dataSize);
+  void Give(std::unique_ptr<TBlock> block);
+  std::size_t Count() const noexcept { return pool_.size(); }
+
+ private:
+  std::vector<std::unique_ptr<TBlock>> pool_;
+};
+
+}  // namespace ledger

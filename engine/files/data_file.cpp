@@ -1,0 +1,651 @@
+#include "engine/files/data_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <string>
+
+#include "engine/errors/ledger_error.h"
+#include "engine/files/byte_order.h"
+#include "engine/files/scramble.h"
+
+namespace ledger {
+
+namespace {
+
+// Days since 1899-12-30 with the time of day as fraction, in local time.
+double LocalNowDays() {
+  std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  int32_t day = EncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  double fraction = (tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec) / 86400.0;
+  return day + fraction - kLastWriteBias;
+}
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string Trim(std::string_view s) {
+  std::size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  std::size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+int32_t NextCounter(int32_t& counter) {
+  if (counter == std::numeric_limits<int32_t>::max()) counter = 0;
+  return ++counter;
+}
+
+}  // namespace
+
+TDataFile::TDataFile(TTableOwner* owner) : owner_(owner) {
+  if (!owner_) {
+    standalone_ = std::make_unique<TStandaloneOwner>();
+    owner_ = standalone_.get();
+  }
+}
+
+TDataFile::~TDataFile() {
+  DetachAll();
+}
+
+uint64_t TDataFile::DataStart() const noexcept {
+  return kDataHeaderSize + uint64_t{kFieldDescSize} * header_.fieldCount;
+}
+
+uint32_t TDataFile::BlobBlockSize() const noexcept {
+  uint32_t size = header_.blockSize & 0xFFFF;
+  return size == 0 ? 512 : size;
+}
+
+// ---------------------------------------------------------------- open, close, create
+
+void TDataFile::ReadHeaderBytes(TDataHeader& header) {
+  uint8_t bytes[kDataHeaderSize];
+  ReadAt(0, bytes, sizeof bytes);
+  DecodeDataHeader(bytes, header);
+}
+
+void TDataFile::LoadDescriptors() {
+  std::size_t count = header_.fieldCount;
+  std::vector<uint8_t> area(count * kFieldDescSize);
+  if (!area.empty()) ReadAt(kDataHeaderSize, area.data(), area.size());
+  if (Encrypted()) Scramble(area.data(), area.size(), kRecordKey);
+  fields_.assign(count, TFieldDesc{});
+  for (std::size_t i = 0; i < count; ++i) DecodeFieldDesc(area.data() + i * kFieldDescSize, fields_[i]);
+}
+
+void TDataFile::SizeCache() {
+  TCacheLimits limits = owner_->CacheLimits();
+  int64_t byBytes = std::max<int64_t>(limits.dataCacheBytes, 0) / header_.recordSize;
+  limit_ = static_cast<std::size_t>(std::max<int64_t>(1, std::min<int64_t>(byBytes, limits.dataCacheRecords)));
+  capacity_ = limit_;
+  readAhead_ = std::max(1, 8192 / header_.recordSize);
+}
+
+void TDataFile::Open() {
+  if (IsOpen()) return;
+  fields_.clear();
+  DetachAll();
+  if (!owner_->TableName().empty()) SetErrorContext(owner_->TableName(), owner_->DirectoryName());
+  TFileHandler::Open();
+  try {
+    ReadHeaderBytes(header_);
+    headerModified_ = false;
+    descriptorsModified_ = false;
+    if (header_.fieldCount > kMaxFields) Fail(LEDGER_HEADERCORRUPT);
+    // Every record holds at least its 9-byte header; a smaller size could
+    // not be read at all.
+    if (header_.recordSize < kRecordHeaderSize) Fail(LEDGER_HEADERCORRUPT);
+    LoadDescriptors();
+    ResetStats();
+    SizeCache();
+  } catch (...) {
+    fields_.clear();
+    TFileHandler::Close();
+    throw;
+  }
+}
+
+void TDataFile::Close() {
+  DetachAll();
+  fields_.clear();
+  headerModified_ = descriptorsModified_ = false;
+  TFileHandler::Close();
+}
+
+void TDataFile::Create(const TDataFileDefinition& def) {
+  if (!owner_->TableName().empty()) SetErrorContext(owner_->TableName(), owner_->DirectoryName());
+  if (def.fields.size() > kMaxFields) Fail(LEDGER_FLDLIMIT);
+  std::vector<TFieldDesc> fields = def.fields;
+  int64_t running = kRecordHeaderSize;
+  int blobs = 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    TFieldDesc& d = fields[i];
+    int size = PhysicalSizeOf(d.type, d.size);
+    if (size < 0)
+      RaiseError(LEDGER_INVALIDFLDTYPE, {}, {}, {}, {}, d.name, TableName(), DatabaseName());
+    d.number = static_cast<uint16_t>(i + 1);
+    d.physicalSize = static_cast<uint8_t>(size);
+    d.physicalScale = d.scale;
+    if (d.IsAutoInc()) {
+      d.offset = kAutoIncOffset;
+    } else {
+      d.offset = static_cast<uint16_t>(std::min<int64_t>(running, 65535));
+      running += size + 1;
+    }
+    if (d.type == ftBlob && ++blobs > kMaxBlobFields) Fail(LEDGER_BLOBLIMIT);
+  }
+  if (running > 65535) Fail(LEDGER_RECTOOBIG);
+
+  TDataHeader h;
+  h.version = kFormatVersion;
+  h.recordSize = static_cast<uint16_t>(running);
+  h.fieldCount = static_cast<uint16_t>(fields.size());
+  h.blobFieldCount = static_cast<uint16_t>(blobs);
+  h.blockSize = def.blockSize;
+  h.encrypted = def.encrypted ? 1 : 0;
+  PutShortString(h.description.data(), 50, def.description);
+  if (def.encrypted) {
+    Scramble(h.description.data() + 1, h.description[0], kTextKey);
+    PutShortString(h.password.data(), 15, def.password);
+    Scramble(h.password.data() + 1, h.password[0], kTextKey);
+  }
+  h.languageId = def.languageId;
+  h.sortId = def.sortId;
+  h.userMajor = def.userMajor;
+  h.userMinor = def.userMinor;
+
+  DetachAll();
+  TFileHandler::Create();
+  try {
+    header_ = h;
+    fields_ = std::move(fields);
+    headerModified_ = descriptorsModified_ = true;
+    ResetStats();
+    SizeCache();
+    WriteHeader(true);
+  } catch (...) {
+    fields_.clear();
+    TFileHandler::Close();
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------- checks
+
+void TDataFile::CheckVersion() const {
+  if (header_.version != kFormatVersion) Fail(LEDGER_OLDVERSION);
+}
+
+void TDataFile::CheckStructure() {
+  CheckVersion();
+  if (header_.languageId != 0 && !IsLocaleInstalled(header_.LocaleId())) Fail(LEDGER_CANNOTLOADLDDRV);
+
+  int64_t running = kRecordHeaderSize;
+  std::vector<std::string> names;
+  std::vector<uint16_t> numbers;
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    TFieldDesc& d = fields_[i];
+    int size = PhysicalSizeOf(d.type, d.size);
+    // Type codes without a known stored size cannot be laid out, so they
+    // count as corrupt like type 0.
+    if (d.type == 0 || size < 0) Fail(LEDGER_HEADERCORRUPT);
+    d.physicalSize = static_cast<uint8_t>(size);
+    d.physicalScale = d.scale;
+
+    std::string name = UpperAscii(Trim(d.name));
+    if (name.empty() || name.size() > 30) Fail(LEDGER_HEADERCORRUPT);
+    unsigned char first = static_cast<unsigned char>(name[0]);
+    if (!((first >= 'A' && first <= 'Z') || first == '_' || first >= 128)) Fail(LEDGER_HEADERCORRUPT);
+    if (std::find(names.begin(), names.end(), name) != names.end()) Fail(LEDGER_HEADERCORRUPT);
+    names.push_back(name);
+    if (std::find(numbers.begin(), numbers.end(), d.number) != numbers.end()) Fail(LEDGER_HEADERCORRUPT);
+    numbers.push_back(d.number);
+
+    bool sized = d.type == ftString || d.type == ftBytes || d.type == ftVarBytes;
+    if (sized ? d.size > kMaxDeclaredSize : d.size != 0) Fail(LEDGER_HEADERCORRUPT);
+    if (!IsValidValueText(d, d.defaultText) || !IsValidValueText(d, d.minText) ||
+        !IsValidValueText(d, d.maxText))
+      Fail(LEDGER_HEADERCORRUPT);
+    if (d.scale != 0 && d.type != ftBCD) Fail(LEDGER_HEADERCORRUPT);
+    if (d.IsAutoInc()) {
+      if (d.offset != kAutoIncOffset) Fail(LEDGER_HEADERCORRUPT);
+    } else {
+      if (d.offset != running) Fail(LEDGER_HEADERCORRUPT);
+      running += size + 1;
+    }
+    if (d.number != i + 1) Fail(LEDGER_HEADERCORRUPT);
+  }
+  if (header_.recordSize != running) Fail(LEDGER_HEADERCORRUPT);
+
+  uint64_t size = Size();
+  uint64_t start = DataStart();
+  uint64_t records = 0;
+  if (size > start) {
+    if ((size - start) % header_.recordSize != 0) Fail(LEDGER_HEADERCORRUPT);
+    records = (size - start) / header_.recordSize;
+  }
+  if (static_cast<uint64_t>(static_cast<int64_t>(header_.nextRecord)) != records + 1)
+    Fail(LEDGER_HEADERCORRUPT);
+  if (header_.firstFree < 0 || static_cast<uint64_t>(header_.firstFree) > records)
+    Fail(LEDGER_HEADERCORRUPT);
+}
+
+// ---------------------------------------------------------------- header
+
+bool TDataFile::HeaderChanged() {
+  TDataHeader fresh;
+  ReadHeaderBytes(fresh);
+  if (fresh.changeCounter == header_.changeCounter) return false;
+  // The descriptors and the record layout are fixed while the file is open;
+  // a header that disagrees with them cannot be adopted.
+  if (fresh.fieldCount != header_.fieldCount || fresh.recordSize != header_.recordSize)
+    Fail(LEDGER_HEADERCORRUPT);
+  header_ = fresh;
+  headerModified_ = false;
+  return true;
+}
+
+void TDataFile::ReloadHeader() {
+  TDataHeader fresh;
+  ReadHeaderBytes(fresh);
+  if (fresh.fieldCount != header_.fieldCount || fresh.recordSize != header_.recordSize)
+    Fail(LEDGER_HEADERCORRUPT);
+  header_ = fresh;
+  headerModified_ = false;
+}
+
+bool TDataFile::WriteHeader(bool forced) {
+  bool written = false;
+  if (headerModified_ || forced) {
+    header_.changeCounter = header_.changeCounter == std::numeric_limits<int32_t>::max()
+                                ? 1
+                                : header_.changeCounter + 1;
+    header_.engineVersion = kEngineVersion;
+    header_.lastWrite = LocalNowDays();
+    header_.modifiedMark = headerModified_ ? 1 : 0;
+    uint8_t bytes[kDataHeaderSize];
+    EncodeDataHeader(header_, bytes);
+    WriteAt(0, bytes, sizeof bytes);
+    owner_->MarkWritten();
+    headerModified_ = false;
+    written = true;
+  }
+  if (descriptorsModified_) {
+    WriteDescriptors();
+    written = true;
+  }
+  if (written && owner_->ForceBufferFlush()) Flush();
+  return written;
+}
+
+void TDataFile::WriteDescriptors() {
+  std::vector<uint8_t> area(fields_.size() * kFieldDescSize);
+  for (std::size_t i = 0; i < fields_.size(); ++i) EncodeFieldDesc(fields_[i], area.data() + i * kFieldDescSize);
+  if (Encrypted()) Scramble(area.data(), area.size(), kRecordKey);
+  if (!area.empty()) WriteAt(kDataHeaderSize, area.data(), area.size());
+  owner_->MarkWritten();
+  descriptorsModified_ = false;
+}
+
+std::string TDataFile::Description() const {
+  std::array<uint8_t, 51> bytes = header_.description;
+  int len = std::min<int>(bytes[0], 50);
+  if (Encrypted()) Scramble(bytes.data() + 1, static_cast<std::size_t>(len), kTextKey);
+  return std::string(reinterpret_cast<const char*>(bytes.data() + 1), static_cast<std::size_t>(len));
+}
+
+std::string TDataFile::Password() const {
+  std::array<uint8_t, 16> bytes = header_.password;
+  int len = std::min<int>(bytes[0], 15);
+  Scramble(bytes.data() + 1, static_cast<std::size_t>(len), kTextKey);
+  return std::string(reinterpret_cast<const char*>(bytes.data() + 1), static_cast<std::size_t>(len));
+}
+
+int32_t TDataFile::NextAutoIncValue() {
+  headerModified_ = true;
+  return NextCounter(header_.lastAutoInc);
+}
+
+int32_t TDataFile::NextBlobId() {
+  headerModified_ = true;
+  return NextCounter(header_.lastBlobId);
+}
+
+// ---------------------------------------------------------------- fields
+
+const TFieldDesc& TDataFile::Field(int position) const {
+  if (position < 1 || position > FieldCount())
+    RaiseError(LEDGER_OUTOFRANGE, {}, {}, {}, {}, std::to_string(position), TableName(), DatabaseName());
+  return fields_[static_cast<std::size_t>(position - 1)];
+}
+
+int TDataFile::FindField(std::string_view name) const {
+  std::string wanted = UpperAscii(Trim(name));
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (UpperAscii(Trim(fields_[i].name)) == wanted) return static_cast<int>(i + 1);
+  return 0;
+}
+
+TFieldValue TDataFile::GetField(const TRecord& record, int position) const {
+  const TFieldDesc& d = Field(position);
+  if (!FieldFits(d, record.Size())) Fail(LEDGER_HEADERCORRUPT);
+  return ReadValue(record.Image(), d);
+}
+
+void TDataFile::SetField(TRecord& record, int position, const TFieldValue& value) {
+  const TFieldDesc& d = Field(position);
+  if (!FieldFits(d, record.Size())) Fail(LEDGER_HEADERCORRUPT);
+  WriteValue(record.Image(), d, value, header_.LocaleId());
+  record.modified_ = true;
+}
+
+// ---------------------------------------------------------------- cache lists
+
+std::size_t TDataFile::LowerBound(int32_t r) const {
+  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), r,
+                             [](const std::unique_ptr<TRecord>& a, int32_t n) { return a->number_ < n; });
+  return static_cast<std::size_t>(it - sorted_.begin());
+}
+
+TRecord* TDataFile::FindCached(int32_t r) {
+  int checked = 0;
+  for (TRecord* p = newest_; p && checked < 4; p = p->older_, ++checked)
+    if (p->number_ == r) return p;
+  std::size_t i = LowerBound(r);
+  if (i < sorted_.size() && sorted_[i]->number_ == r) return sorted_[i].get();
+  return nullptr;
+}
+
+void TDataFile::InsertSorted(std::unique_ptr<TRecord> record) {
+  std::size_t i = LowerBound(record->number_);
+  if (i < sorted_.size() && sorted_[i]->number_ == record->number_) Fail(LEDGER_FILECORRUPT);
+  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), std::move(record));
+}
+
+std::unique_ptr<TRecord> TDataFile::RemoveSorted(TRecord* record) {
+  std::size_t i = LowerBound(record->number_);
+  if (i >= sorted_.size() || sorted_[i].get() != record) Fail(LEDGER_FILECORRUPT);
+  std::unique_ptr<TRecord> owned = std::move(sorted_[i]);
+  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(i));
+  return owned;
+}
+
+void TDataFile::LinkFront(TRecord* record) {
+  record->older_ = newest_;
+  record->newer_ = nullptr;
+  if (newest_) newest_->newer_ = record;
+  newest_ = record;
+  if (!oldest_) oldest_ = record;
+}
+
+void TDataFile::Unlink(TRecord* record) {
+  if (record->newer_) record->newer_->older_ = record->older_;
+  else if (newest_ == record) newest_ = record->older_;
+  if (record->older_) record->older_->newer_ = record->newer_;
+  else if (oldest_ == record) oldest_ = record->newer_;
+  record->older_ = record->newer_ = nullptr;
+}
+
+TRecord* TDataFile::TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast) {
+  auto findVictim = [this]() -> TRecord* {
+    for (TRecord* p = oldest_; p; p = p->newer_)
+      if (!p->modified_ && !p->Pinned()) return p;
+    return nullptr;
+  };
+  std::unique_ptr<TRecord> record;
+  if (sorted_.size() < capacity_) {
+    record = stack_.Take(this, header_.recordSize);
+  } else {
+    TRecord* victim = findVictim();
+    if (!victim && !owner_->InTransaction()) {
+      FlushExcept(windowFirst, windowLast);
+      victim = findVictim();
+    }
+    if (victim) {
+      record = RemoveSorted(victim);
+      Unlink(victim);
+      record->Reset(this, header_.recordSize);
+    } else {
+      capacity_ += 64;
+      record = stack_.Take(this, header_.recordSize);
+    }
+  }
+  record->number_ = r;
+  TRecord* p = record.get();
+  InsertSorted(std::move(record));
+  LinkFront(p);
+  return p;
+}
+
+void TDataFile::Refresh(TRecord* record, const uint8_t* bytes) {
+  std::memcpy(record->Data(), bytes, record->Size());
+  if (Encrypted()) Scramble(record->Data(), record->Size(), kRecordKey);
+  if (!record->Deleted()) record->SetLink(record->number_);
+}
+
+void TDataFile::DetachAll() {
+  for (auto& record : sorted_) record->older_ = record->newer_ = nullptr;
+  sorted_.clear();
+  orphans_.clear();
+  newest_ = oldest_ = nullptr;
+}
+
+void TDataFile::DropCache() {
+  for (auto& record : sorted_) {
+    record->older_ = record->newer_ = nullptr;
+    if (record->Pinned()) {
+      record->orphan_ = true;
+      orphans_.push_back(std::move(record));
+    } else {
+      stack_.Give(std::move(record));
+    }
+  }
+  sorted_.clear();
+  newest_ = oldest_ = nullptr;
+  capacity_ = limit_;
+}
+
+void TDataFile::TrimCache() {
+  TRecord* p = oldest_;
+  while (sorted_.size() > limit_ && p) {
+    TRecord* next = p->newer_;
+    if (!p->modified_ && !p->Pinned()) {
+      Unlink(p);
+      stack_.Give(RemoveSorted(p));
+    }
+    p = next;
+  }
+  capacity_ = std::max(limit_, sorted_.size());
+}
+
+// ---------------------------------------------------------------- records
+
+TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhead, int32_t readAheadCount) {
+  if (r <= 0 || r > header_.nextRecord) Fail(LEDGER_FILECORRUPT);
+  const int recordSize = header_.recordSize;
+
+  if (r == header_.nextRecord) {
+    uint64_t end = DataStart() + uint64_t(r) * uint64_t(recordSize);
+    if (r > kMaxRecords || end > kMaxFileSize) Fail(LEDGER_TABLEFULL);
+    TRecord* record = TakeEntry(r, 0, -1);
+    ++record->pinCount_;
+    // The slot exists from now on, so it has to reach the file even when
+    // nobody fills it.
+    record->modified_ = true;
+    ++stats_.cacheHits;
+    ++header_.nextRecord;
+    headerModified_ = true;
+    return record;
+  }
+
+  if (TRecord* hit = FindCached(r)) {
+    Unlink(hit);
+    LinkFront(hit);
+    ++hit->pinCount_;
+    ++stats_.cacheHits;
+    return hit;
+  }
+
+  if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
+  if (r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
+
+  const int32_t last = header_.nextRecord - 1;
+  int64_t n = 1;
+  if (readAhead) n = readAheadCount >= 1 ? std::min<int64_t>(readAheadCount, readAhead_) : readAhead_;
+  // A window larger than the cache would evict its own records.
+  n = std::max<int64_t>(1, std::min<int64_t>(n, static_cast<int64_t>(limit_)));
+  int32_t first = r, lastInWindow = r;
+  if (direction == TReadDirection::Backward)
+    first = static_cast<int32_t>(std::max<int64_t>(int64_t{r} - n + 1, 1));
+  else
+    lastInWindow = static_cast<int32_t>(std::min<int64_t>(int64_t{r} + n - 1, last));
+
+  std::size_t count = static_cast<std::size_t>(lastInWindow - first + 1);
+  io_.resize(count * static_cast<std::size_t>(recordSize));
+  uint64_t offset = DataStart() + uint64_t(first - 1) * uint64_t(recordSize);
+  std::size_t got = ReadAt(offset, io_.data(), io_.size(), owner_->ShortReadsAllowed());
+  std::size_t whole = got / static_cast<std::size_t>(recordSize);
+  ++stats_.reads;
+  stats_.recordsRead += static_cast<int64_t>(whole);
+
+  auto place = [&](int32_t number) -> TRecord* {
+    std::size_t index = static_cast<std::size_t>(number - first);
+    if (index >= whole) return nullptr;
+    const uint8_t* bytes = io_.data() + index * static_cast<std::size_t>(recordSize);
+    TRecord* record = FindCached(number);
+    if (record) {
+      if (!record->modified_ && !record->Pinned()) Refresh(record, bytes);
+      return record;
+    }
+    record = TakeEntry(number, first, lastInWindow);
+    Refresh(record, bytes);
+    return record;
+  };
+
+  // The requested record first and pinned, so the rest of the window cannot
+  // push it out again.
+  TRecord* result = place(r);
+  if (!result || result->number_ != r) Fail(LEDGER_FILECORRUPT);
+  ++result->pinCount_;
+  for (int32_t number = first; number <= lastInWindow; ++number)
+    if (number != r) place(number);
+  Unlink(result);
+  LinkFront(result);
+  return result;
+}
+
+void TDataFile::ReleaseRecord(TRecord* record) {
+  if (!record || record->pinCount_ == 0) return;
+  if (--record->pinCount_ == 0 && record->orphan_) {
+    auto it = std::find_if(orphans_.begin(), orphans_.end(),
+                           [record](const std::unique_ptr<TRecord>& p) { return p.get() == record; });
+    if (it != orphans_.end()) {
+      std::unique_ptr<TRecord> owned = std::move(*it);
+      orphans_.erase(it);
+      stack_.Give(std::move(owned));
+    }
+  }
+}
+
+TRecord* TDataFile::NewRecordSlot() {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    bool fromChain = header_.firstFree != 0 && owner_->HasPrimaryIndex();
+    int32_t slot = fromChain ? header_.firstFree : header_.nextRecord;
+    TRecord* record = GetRecord(slot, TReadDirection::Forward, false);
+    if (!record) continue;  // the table changed: the header is fresh now
+    if (fromChain && !record->Deleted()) {
+      // A free chain that leads to a live record would hand it out twice.
+      ReleaseRecord(record);
+      Fail(LEDGER_FILECORRUPT);
+    }
+    header_.firstFree = record->Deleted() ? record->Link() : 0;
+    std::memset(record->Data(), 0, record->Size());
+    record->SetLink(slot);
+    PutI32(record->Data(), kAutoIncOffset, NextAutoIncValue());
+    record->modified_ = true;
+    headerModified_ = true;
+    return record;
+  }
+  Fail(LEDGER_FILECORRUPT);
+}
+
+void TDataFile::FreeRecordSlot(TRecord* record) {
+  // Freeing a slot twice would put it on the chain twice and let two new
+  // records share it.
+  if (record->Deleted()) Fail(LEDGER_KEYORRECDELETED);
+  record->Data()[0] = 1;
+  record->SetLink(header_.firstFree != 0 && owner_->HasPrimaryIndex() ? header_.firstFree : 0);
+  header_.firstFree = record->number_;
+  record->modified_ = true;
+  headerModified_ = true;
+}
+
+void TDataFile::FlushRecords() { FlushExcept(0, -1); }
+
+void TDataFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
+  const std::size_t recordSize = header_.recordSize;
+  const std::size_t perWrite = std::max<std::size_t>(1, 65536 / recordSize);
+  std::vector<TRecord*> dirty;
+  for (auto& record : sorted_) {
+    if (!record->modified_ || record->Pinned()) continue;
+    if (record->number_ >= windowFirst && record->number_ <= windowLast) continue;
+    dirty.push_back(record.get());
+  }
+  std::vector<uint8_t> buffer;
+  std::size_t i = 0;
+  bool wrote = false;
+  while (i < dirty.size()) {
+    std::size_t j = i + 1;
+    while (j < dirty.size() && j - i < perWrite && dirty[j]->number_ == dirty[j - 1]->number_ + 1) ++j;
+    buffer.resize((j - i) * recordSize);
+    for (std::size_t k = i; k < j; ++k) {
+      uint8_t* out = buffer.data() + (k - i) * recordSize;
+      std::memcpy(out, dirty[k]->Data(), recordSize);
+      if (Encrypted()) Scramble(out, recordSize, kRecordKey);
+    }
+    WriteAt(DataStart() + uint64_t(dirty[i]->number_ - 1) * recordSize, buffer.data(), buffer.size());
+    ++stats_.writes;
+    stats_.recordsWritten += static_cast<int64_t>(j - i);
+    for (std::size_t k = i; k < j; ++k) dirty[k]->modified_ = false;
+    wrote = true;
+    i = j;
+  }
+  if (wrote) owner_->MarkWritten();
+}
+
+void TDataFile::Empty() {
+  {
+    TFileGuard guard(*this);
+    Seek(TSeekOrigin::Begin, static_cast<int64_t>(DataStart()));
+    Write(nullptr, 0);
+  }
+  if (owner_->ForceBufferFlush()) Flush();
+  DropCache();
+  // The change counter keeps counting: others compare it to notice the
+  // emptied table, and a counter set back could repeat a value they hold.
+  header_.firstFree = 0;
+  header_.nextRecord = 1;
+  header_.lastAutoInc = 0;
+  headerModified_ = true;
+}
+
+bool TDataFile::LockRecordByte(int32_t r, int retryCount, unsigned waitMs) {
+  if (r <= 0) return false;
+  return LockRecord(static_cast<uint32_t>(r), retryCount, waitMs);
+}
+
+bool TDataFile::UnlockRecordByte(int32_t r) {
+  if (r <= 0) return false;
+  return UnlockRecord(static_cast<uint32_t>(r));
+}
+
+}  // namespace ledger

@@ -1,0 +1,156 @@
+#pragma once
+// The data file (".DAT"): header, field descriptors and fixed-size records,
+// with the record cache, read-ahead and record slot reuse.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/files/data_header.h"
+#include "engine/files/file_handler.h"
+#include "engine/files/record.h"
+#include "engine/files/table_owner.h"
+#include "engine/files/value.h"
+
+namespace ledger {
+
+enum class TReadDirection { Forward = 1, Backward = 2 };
+
+inline constexpr int32_t kMaxRecords = 200000000;
+
+struct TDataFileStats {
+  int64_t cacheHits = 0;
+  int64_t reads = 0;         // file reads
+  int64_t recordsRead = 0;   // records those reads fetched
+  int64_t writes = 0;        // file writes of records
+  int64_t recordsWritten = 0;
+};
+
+// What a new table is made of.
+struct TDataFileDefinition {
+  std::vector<TFieldDesc> fields;  // numbers, offsets and physical sizes are computed
+  std::string description;
+  std::string password;
+  bool encrypted = false;
+  uint16_t languageId = 0;
+  uint16_t sortId = 0;
+  int16_t userMajor = 0;
+  int16_t userMinor = 0;
+  uint16_t blockSize = 0;  // blob block size; 0 stands for 512
+};
+
+class TDataFile : public TFileHandler {
+ public:
+  // owner may be null: the file then runs stand-alone (no locks, no changes).
+  explicit TDataFile(TTableOwner* owner = nullptr);
+  ~TDataFile() override;
+
+  void Open() override;
+  void Close() override;
+  // Creates the file anew from a definition and leaves it open.
+  void Create(const TDataFileDefinition& definition);
+
+  void CheckVersion() const;
+  void CheckStructure();
+
+  // True (and the new header adopted) when another writer moved the counter.
+  bool HeaderChanged();
+  void ReloadHeader();
+  bool WriteHeader(bool forced);
+
+  int32_t RecordCount() const noexcept { return header_.nextRecord - 1; }
+
+  // Pinned record r, or null when the table changed meanwhile (the caller
+  // repositions and asks again). readAheadCount < 0: the file's own window.
+  TRecord* GetRecord(int32_t r, TReadDirection direction = TReadDirection::Forward,
+                     bool readAhead = false, int32_t readAheadCount = -1);
+  void ReleaseRecord(TRecord* record);
+  // A pinned, blank, modified record with its number and a new auto-increment value.
+  TRecord* NewRecordSlot();
+  void FreeRecordSlot(TRecord* record);
+  void FlushRecords();
+  void DropCache();
+  void TrimCache();
+  void Empty();
+
+  // Field values of a record image, checked against its size.
+  TFieldValue GetField(const TRecord& record, int position) const;
+  void SetField(TRecord& record, int position, const TFieldValue& value);
+
+  // Fields by position (1-based); 0 from FindField when no field has the name.
+  int FieldCount() const noexcept { return static_cast<int>(fields_.size()); }
+  const TFieldDesc& Field(int position) const;
+  int FindField(std::string_view name) const;
+  const std::vector<TFieldDesc>& Fields() const noexcept { return fields_; }
+
+  const TDataHeader& Header() const noexcept { return header_; }
+  bool HeaderModified() const noexcept { return headerModified_; }
+  void SetHeaderModified() noexcept { headerModified_ = true; }
+  int RecordSize() const noexcept { return header_.recordSize; }
+  int BlobFieldCount() const noexcept { return header_.blobFieldCount; }
+  uint32_t BlobBlockSize() const noexcept;  // 0 stored means 512
+  uint32_t LocaleId() const noexcept { return header_.LocaleId(); }
+  int16_t UserMajor() const noexcept { return header_.userMajor; }
+  int16_t UserMinor() const noexcept { return header_.userMinor; }
+  bool Encrypted() const noexcept { return header_.encrypted == 1; }
+  std::string Description() const;
+  std::string Password() const;
+  uint64_t DataStart() const noexcept;
+
+  int32_t NextAutoIncValue();
+  int32_t NextBlobId();
+
+  bool LockRecordByte(int32_t r, int retryCount, unsigned waitMs);
+  bool UnlockRecordByte(int32_t r);
+
+  const TDataFileStats& Stats() const noexcept { return stats_; }
+  void ResetStats() noexcept { stats_ = {}; }
+  std::size_t CacheCount() const noexcept { return sorted_.size(); }
+  std::size_t CacheCapacity() const noexcept { return capacity_; }
+  std::size_t CacheLimit() const noexcept { return limit_; }
+  int32_t ReadAheadCount() const noexcept { return readAhead_; }
+  const TRecordStack& RecordStack() const noexcept { return stack_; }
+
+ private:
+  using TFileHandler::Create;
+
+  [[noreturn]] void Fail(int code) const { Raise(code); }
+  void ReadHeaderBytes(TDataHeader& header);
+  void LoadDescriptors();
+  void WriteDescriptors();
+  void SizeCache();
+
+  // Cache.
+  TRecord* FindCached(int32_t r);
+  std::size_t LowerBound(int32_t r) const;
+  void InsertSorted(std::unique_ptr<TRecord> record);
+  std::unique_ptr<TRecord> RemoveSorted(TRecord* record);
+  void LinkFront(TRecord* record);
+  void Unlink(TRecord* record);
+  TRecord* TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast);
+  void Refresh(TRecord* record, const uint8_t* bytes);
+  void FlushExcept(int32_t windowFirst, int32_t windowLast);
+  void DetachAll();
+
+  TTableOwner* owner_;
+  std::unique_ptr<TStandaloneOwner> standalone_;
+  TDataHeader header_;
+  bool headerModified_ = false;
+  bool descriptorsModified_ = false;
+  std::vector<TFieldDesc> fields_;
+  // Cache: sorted by number, plus a recency list (newest_ first).
+  std::vector<std::unique_ptr<TRecord>> sorted_;
+  std::vector<std::unique_ptr<TRecord>> orphans_;
+  TRecord* newest_ = nullptr;
+  TRecord* oldest_ = nullptr;
+  std::size_t capacity_ = 0;
+  std::size_t limit_ = 0;
+  int32_t readAhead_ = 1;
+  TRecordStack stack_;
+  std::vector<uint8_t> io_;
+  TDataFileStats stats_;
+};
+
+}  // namespace ledger
