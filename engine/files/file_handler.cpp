@@ -257,6 +257,16 @@ void TFileHandler::CopyFrom(const std::string& sourceName, bool compress, int pr
 
 void TFileHandler::Copy(TFileHandler& from, TFileHandler& to, bool compress, bool decompress,
                         int progressStep, const TProgressCallback& progress) {
+  // The copy moves this handler's position; its caller's position survives.
+  struct TKeepPosition {
+    TFileHandler& Handler;
+    std::uint64_t Position;
+    ~TKeepPosition() {
+      if (Handler.IsOpen())
+        Handler.File()->Seek(Handler.HandleNumber(), TSeekOrigin::Begin,
+                             static_cast<std::int64_t>(Position));
+    }
+  } keep{*this, Seek(TSeekOrigin::Current, 0)};
   const std::uint64_t total = from.Size();
   TProgress report(total, progressStep, progress);
   std::vector<std::uint8_t> chunk(kCopyChunkSize);

@@ -1,0 +1,355 @@
+#include "engine/files/file_handler.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/errors/ledger_error.h"
+#include "engine/files/byte_order.h"
+#include "engine/files/file_list.h"
+
+namespace ledger {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Refuses read-write opens with a chosen errno, as a read-only share or
+// mount would, even for root.
+class TRefusingSystem : public TPosixFileSystem {
+ public:
+  int RefuseWriteWith = 0;
+  int Open(const std::string& path, int flags, unsigned mode) override {
+    if (RefuseWriteWith != 0 && (flags & O_ACCMODE) != O_RDONLY) return -RefuseWriteWith;
+    return TPosixFileSystem::Open(path, flags, mode);
+  }
+};
+
+class FileHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ledger-files-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    TFileList::Instance().SetSystem(nullptr);
+    fs::remove_all(dir_);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void WriteFile(const std::string& name, const std::string& content) const {
+    std::ofstream(Path(name), std::ios::binary) << content;
+  }
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  // The code the action raised, or 0.
+  template <typename F>
+  static TErrorCode CodeOf(F action) {
+    try {
+      action();
+    } catch (const ELedgerEngineError& e) {
+      return e.ErrorCode();
+    }
+    return LEDGER_NONE;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(FileHandlerTest, OneSharedObjectPerTrimmedCaseInsensitiveName) {
+  WriteFile("Conson.DAT", "");
+  TFileHandler first(Path("Conson.DAT"));
+  TFileHandler second("  " + Path("conson.dat") + " ");
+  first.Open();
+  second.Open();
+  ASSERT_EQ(first.File(), second.File());
+  EXPECT_EQ(first.File()->OpenCount(), 2);
+  EXPECT_NE(first.HandleNumber(), second.HandleNumber());
+
+  first.WriteAt(0, "abcdef", 6);
+  char buffer[6];
+  second.ReadAt(0, buffer, 6);
+  EXPECT_EQ(std::string(buffer, 6), "abcdef");
+
+  // A memory file of the same name is another file, and was never created.
+  TFileHandler inMemory(Path("Conson.DAT"), true);
+  EXPECT_EQ(CodeOf([&] { inMemory.Open(); }), LEDGER_OSENOENT);
+
+  first.Close();
+  EXPECT_EQ(second.File()->OpenCount(), 1);
+  second.Close();
+  second.Close();  // closing a closed handler does nothing
+  EXPECT_FALSE(second.IsOpen());
+}
+
+TEST_F(FileHandlerTest, ExclusiveUseConflicts) {
+  WriteFile("Blend.DAT", "x");
+  const struct {
+    bool FirstExclusive;
+    bool SecondExclusive;
+    TErrorCode Expected;
+  } cases[] = {
+      {false, false, LEDGER_NONE},
+      {false, true, LEDGER_OSEACCES},
+      {true, false, LEDGER_OSEACCES},
+      {true, true, LEDGER_OSEACCES},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.FirstExclusive << c.SecondExclusive);
+    TFileHandler first(Path("Blend.DAT"));
+    first.SetExclusive(c.FirstExclusive);
+    first.Open();
+    TFileHandler second(Path("Blend.DAT"));
+    second.SetExclusive(c.SecondExclusive);
+    EXPECT_EQ(CodeOf([&] { second.Open(); }), c.Expected);
+    // A refused open leaves the handler closed and the object's count alone.
+    EXPECT_EQ(second.IsOpen(), c.Expected == LEDGER_NONE);
+    EXPECT_EQ(first.File()->OpenCount(), c.Expected == LEDGER_NONE ? 2 : 1);
+  }
+}
+
+TEST_F(FileHandlerTest, NameOperationsRefusedWhileOpen) {
+  WriteFile("SVowel.DAT", "x");
+  WriteFile("Other.DAT", "y");
+  TFileHandler open(Path("SVowel.DAT"));
+  open.Open();
+  TFileHandler other(Path("SVowel.DAT"));
+  TFileHandler third(Path("Other.DAT"));
+  EXPECT_EQ(CodeOf([&] { other.Create(); }), LEDGER_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { other.Delete(); }), LEDGER_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { other.Rename(Path("New.DAT")); }), LEDGER_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { third.Rename(Path("svowel.dat")); }), LEDGER_OSEACCES);
+  EXPECT_EQ(ReadFile("SVowel.DAT"), "x");
+
+  open.Close();
+  other.Rename(Path("New.DAT"));
+  EXPECT_EQ(other.FileName(), Path("New.DAT"));
+  EXPECT_FALSE(fs::exists(Path("SVowel.DAT")));
+  // Renaming never replaces another file.
+  EXPECT_EQ(CodeOf([&] { other.Rename(Path("Other.DAT")); }), LEDGER_OSUNKNOWN);
+  EXPECT_EQ(ReadFile("Other.DAT"), "y");
+  other.Delete();
+  EXPECT_FALSE(fs::exists(Path("New.DAT")));
+  EXPECT_EQ(CodeOf([&] { other.Delete(); }), LEDGER_OSENOENT);
+}
+
+TEST_F(FileHandlerTest, MissingFileNamesTheTable) {
+  TFileHandler handler(Path("Conson.DAT"));
+  try {
+    handler.Open();
+    FAIL() << "opened a missing file";
+  } catch (const ELedgerEngineError& e) {
+    EXPECT_STREQ(e.what(), "Ledger Engine Error # 11010 Table 'Conson' does not exist");
+    EXPECT_EQ(e.DatabaseName(), dir_);
+    EXPECT_EQ(e.OSError(), ENOENT);
+  }
+  EXPECT_FALSE(handler.IsOpen());
+  EXPECT_FALSE(handler.Exists());
+
+  fs::create_directory(Path("Conson.DAT"));
+  EXPECT_FALSE(handler.Exists());
+  EXPECT_EQ(CodeOf([&] { handler.Open(); }), LEDGER_OSENOENT);
+}
+
+TEST_F(FileHandlerTest, ExistsForFilesOnDiskAndOpenNames) {
+  TFileHandler handler(Path("T.DAT"));
+  EXPECT_FALSE(handler.Exists());
+  handler.Create();
+  EXPECT_TRUE(TFileHandler::Exists(" " + Path("t.dat"), false));
+  handler.Close();
+  EXPECT_TRUE(handler.Exists());
+}
+
+TEST_F(FileHandlerTest, ReadOnlyAttributeOpensReadOnly) {
+  WriteFile("LVowel.DAT", "content");
+  ASSERT_EQ(chmod(Path("LVowel.DAT").c_str(), 0444), 0);
+  TFileHandler handler(Path("LVowel.DAT"));
+  handler.Open();
+  EXPECT_TRUE(handler.ReadOnlyFile());
+  EXPECT_TRUE(handler.OpenedReadOnly());
+  char buffer[7];
+  handler.ReadAt(0, buffer, 7);
+  EXPECT_EQ(std::string(buffer, 7), "content");
+  EXPECT_EQ(CodeOf([&] { handler.WriteAt(0, "X", 1); }), LEDGER_WRITEERR);
+  EXPECT_EQ(ReadFile("LVowel.DAT"), "content");
+}
+
+TEST_F(FileHandlerTest, RefusedReadWriteOpenFallsBackToReadOnly) {
+  WriteFile("SndFx.DAT", "fx");
+  auto system = std::make_shared<TRefusingSystem>();
+  TFileList::Instance().SetSystem(system);
+  const struct {
+    int Errno;
+    TErrorCode Expected;
+  } cases[] = {{EACCES, LEDGER_NONE}, {EROFS, LEDGER_NONE}, {ENOMEM, LEDGER_OSENOMEM}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Errno);
+    system->RefuseWriteWith = c.Errno;
+    TFileHandler handler(Path("SndFx.DAT"));
+    EXPECT_EQ(CodeOf([&] { handler.Open(); }), c.Expected);
+    if (c.Expected != LEDGER_NONE) {
+      EXPECT_FALSE(handler.IsOpen());
+      continue;
+    }
+    EXPECT_TRUE(handler.OpenedReadOnly());
+    EXPECT_FALSE(handler.ReadOnlyFile());
+    // A later open in the process shares the read-only handle and says so.
+    system->RefuseWriteWith = 0;
+    TFileHandler second(Path("SndFx.DAT"));
+    second.Open();
+    EXPECT_TRUE(second.OpenedReadOnly());
+    EXPECT_EQ(CodeOf([&] { second.WriteAt(0, "X", 1); }), LEDGER_WRITEERR);
+  }
+}
+
+TEST_F(FileHandlerTest, TransfersAtThePosition) {
+  TFileHandler handler(Path("T.DAT"));
+  handler.Create();
+  EXPECT_TRUE(handler.Exclusive() || handler.File()->Exclusive());
+  handler.Write("0123456789", 10);
+  EXPECT_EQ(handler.Seek(TSeekOrigin::Current, 0), 10u);
+  EXPECT_EQ(handler.Seek(TSeekOrigin::End, -4), 6u);
+  char buffer[16] = {};
+  EXPECT_EQ(handler.Read(buffer, 16, true), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "6789");
+  EXPECT_EQ(handler.Read(buffer, 16, true), 0u);  // at the end
+  handler.Seek(TSeekOrigin::Begin, 8);
+  EXPECT_EQ(CodeOf([&] { handler.Read(buffer, 3); }), LEDGER_READERR);
+  EXPECT_EQ(CodeOf([&] { handler.Seek(TSeekOrigin::Begin, -1); }), LEDGER_OSUNKNOWN);
+
+  // A write of nothing truncates where the position is; the size leaves it.
+  handler.Seek(TSeekOrigin::Begin, 4);
+  handler.Write(nullptr, 0);
+  EXPECT_EQ(handler.Size(), 4u);
+  EXPECT_EQ(handler.Seek(TSeekOrigin::Current, 0), 4u);
+  handler.Flush();
+  EXPECT_EQ(ReadFile("T.DAT"), "0123");
+
+  // Data never reaches the lock bytes.
+  EXPECT_EQ(CodeOf([&] { handler.WriteAt(kMaxFileSize - 1, "ab", 2); }), LEDGER_WRITEERR);
+  EXPECT_EQ(handler.Size(), 4u);
+}
+
+TEST_F(FileHandlerTest, CreateReplacesAndHoldsTheFileUntilClosed) {
+  WriteFile("T.DAT", "old contents");
+  TFileHandler creator(Path("T.DAT"));
+  creator.Create();
+  EXPECT_EQ(creator.Size(), 0u);
+  TFileHandler reader(Path("T.DAT"));
+  EXPECT_EQ(CodeOf([&] { reader.Open(); }), LEDGER_OSEACCES);
+  creator.Close();
+  reader.Open();
+  EXPECT_FALSE(reader.OpenedReadOnly());
+}
+
+TEST_F(FileHandlerTest, TemporaryFileDisappearsWithItsLastClose) {
+  TFileHandler handler(Path("Tmp.DAT"));
+  handler.SetTemporary(true);
+  handler.Create();
+  handler.Write("x", 1);
+  EXPECT_TRUE(fs::exists(Path("Tmp.DAT")));
+  handler.Close();
+  EXPECT_FALSE(fs::exists(Path("Tmp.DAT")));
+}
+
+std::string Pattern(std::size_t size) {
+  std::string data(size, '\0');
+  std::uint32_t x = 12345;
+  for (std::size_t i = 0; i < size; ++i) {
+    x = x * 1103515245 + 12345;
+    // Half noise, half runs, so compression has work in both directions.
+    data[i] = (i / 1000) % 2 ? static_cast<char>(x >> 24) : static_cast<char>('a' + i % 7);
+  }
+  return data;
+}
+
+TEST_F(FileHandlerTest, CopiesInChunksWithProgress) {
+  const std::string content = Pattern(3 * kCopyChunkSize + 1234);
+  WriteFile("Src.DAT", content);
+  WriteFile("Back.DAT", std::string(content.size() + 5000, 'z'));  // longer: must be cut
+  for (bool compress : {false, true}) {
+    SCOPED_TRACE(compress);
+    TFileHandler source(Path("Src.DAT"));
+    source.Open();
+    source.Seek(TSeekOrigin::Begin, 77);
+    std::vector<int> reports;
+    source.CopyTo(Path("Copy.DAT"), compress, 30, [&](int percent) { reports.push_back(percent); });
+    EXPECT_EQ(source.Seek(TSeekOrigin::Current, 0), 77u);
+    // Reported each time it has grown by the step: 100 is only 1 past 99.
+    EXPECT_EQ(reports, (std::vector<int>{33, 66, 99}));
+    if (compress) {
+      EXPECT_LT(ReadFile("Copy.DAT").size(), content.size());
+    } else {
+      EXPECT_EQ(ReadFile("Copy.DAT"), content);
+    }
+
+    TFileHandler back(Path("Back.DAT"));
+    back.Open();
+    back.CopyFrom(Path("Copy.DAT"), compress, 0, nullptr);
+    EXPECT_EQ(back.Seek(TSeekOrigin::Current, 0), 0u);
+    back.Close();
+    EXPECT_EQ(ReadFile("Back.DAT"), content);
+    fs::remove(Path("Copy.DAT"));
+  }
+}
+
+TEST_F(FileHandlerTest, CorruptCompressedCopyIsRefused) {
+  WriteFile("Src.DAT", Pattern(5000));
+  TFileHandler source(Path("Src.DAT"));
+  source.Open();
+  source.CopyTo(Path("Packed.DAT"), true, 0, nullptr);
+  const std::string packed = ReadFile("Packed.DAT");
+  std::string oversized = packed;
+  PutU32(oversized.data(), 4, kCopyChunkSize + 1);
+  std::string lying = packed;
+  PutU32(lying.data(), 4, 4999);
+  std::string flipped = packed;
+  flipped[12] = static_cast<char>(flipped[12] ^ 0x55);
+  const struct {
+    const char* Label;
+    std::string Bytes;
+  } cases[] = {
+      {"cut frame header", packed.substr(0, 5)},
+      {"cut data", packed.substr(0, packed.size() - 3)},
+      {"original size too large", oversized},
+      {"original size wrong", lying},
+      {"damaged stream", flipped},
+      {"packed length past the end", [&] {
+         std::string s = packed;
+         PutU32(s.data(), 0, 0xFFFFFFF0u);
+         return s;
+       }()},
+  };
+  TFileHandler target(Path("Out.DAT"));
+  target.Create();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    WriteFile("Bad.DAT", c.Bytes);
+    EXPECT_EQ(CodeOf([&] { target.CopyFrom(Path("Bad.DAT"), true, 0, nullptr); }), LEDGER_UNCOMPRESS);
+  }
+}
+
+TEST_F(FileHandlerTest, FailedCopyLeavesNoTarget) {
+  WriteFile("Src.DAT", "abc");
+  WriteFile("Taken.DAT", "keep");
+  TFileHandler source(Path("Src.DAT"));
+  source.Open();
+  TFileHandler holder(Path("Taken.DAT"));
+  holder.Open();
+  // The target is open here, so creating it is refused and it stays intact.
+  EXPECT_EQ(CodeOf([&] { source.CopyTo(Path("Taken.DAT"), false, 0, nullptr); }), LEDGER_OSEACCES);
+  EXPECT_EQ(ReadFile("Taken.DAT"), "keep");
+}
+
+}  // namespace
+}  // namespace ledger
