@@ -7,34 +7,19 @@ namespace {
 
 using namespace toolkit;
 
-TFont NameFont() {
-  TFont f;
-  f.Name = "Comic Sans MS";
-  f.Height = 64;
-  f.Bold = true;
-  f.Color = clMaroon;
-  return f;
-}
-
-TFont NoticeFont() {
-  TFont f;
-  f.Name = "MS Sans Serif";
-  f.Height = 13;
-  f.Bold = true;
-  f.Color = clWindowText;
-  return f;
-}
+const TFont kNameFont{.Name = "Comic Sans MS", .Height = 64, .Bold = true, .Color = clMaroon};
+const TFont kNoticeFont{.Name = "MS Sans Serif", .Height = 13, .Bold = true, .Color = clWindowText};
 
 const std::array kLayout{
     TComponentLayout{.name = "Label1", .kind = TControlKind::Label, .left = 8, .top = 56,
                      .width = 170, .height = 90, .color = clWhite, .caption = "Tam",
-                     .font = NameFont(), .autoSize = true},
+                     .font = kNameFont, .autoSize = true},
     TComponentLayout{.name = "Label2", .kind = TControlKind::Label, .left = 64, .top = 152,
                      .width = 177, .height = 90, .color = clWhite, .caption = "blo",
-                     .font = NameFont(), .autoSize = true},
+                     .font = kNameFont, .autoSize = true},
     TComponentLayout{.name = "Label4", .kind = TControlKind::Label, .left = 112, .top = 296,
                      .width = 256, .height = 16, .color = clWhite,
-                     .caption = "(c) 2026 The Tamblo developers", .font = NoticeFont(),
+                     .caption = "(c) 2026 The Tamblo developers", .font = kNoticeFont,
                      .autoSize = true},
     TComponentLayout{.name = "Image1", .kind = TControlKind::Image, .left = 224, .top = 8,
                      .width = 240, .height = 180, .picture = "splash_crane.svg",

@@ -8,15 +8,9 @@ namespace {
 using namespace toolkit;
 using K = TControlKind;
 
-TFont MeasureFont() {
-  TFont f;
-  f.Name = "Times New Roman";
-  f.Height = 48;
-  f.Bold = true;
-  f.Color = clBlack;
-  f.Pitch = TFontPitch::fpFixed;
-  return f;
-}
+// Only measures text; fixed pitch is asked for, but the named face wins.
+const TFont kMeasureFont{.Name = "Times New Roman", .Height = 48, .Bold = true, .Color = clBlack,
+                         .Pitch = TFontPitch::fpFixed};
 
 constexpr std::array<const char*, 27> kBlends{
     "bl", "cl", "fl", "gl", "pl", "sl", "br", "cr", "dr", "fr", "gr", "pr", "tr", "wr",
@@ -39,7 +33,7 @@ const std::array kLayout{
                      .height = 48, .picture = "exit_sign.svg", .cursor = crHandPoint},
     TComponentLayout{.name = "lblText", .kind = K::Label, .left = 368, .top = 48, .width = 130,
                      .height = 55, .visible = false, .caption = "lbltext",
-                     .font = MeasureFont(), .autoSize = true, .transparent = true},
+                     .font = kMeasureFont, .autoSize = true, .transparent = true},
     TComponentLayout{.name = "imgNext", .kind = K::Image, .left = 528, .top = 296, .width = 81,
                      .height = 41, .visible = false, .picture = "next_sign.svg",
                      .cursor = crHandPoint},
