@@ -51,8 +51,9 @@ std::vector<std::uint8_t> DecompressBuffer(std::span<const std::uint8_t> input,
   z.next_in = const_cast<Bytef*>(input.data());
   z.avail_in = static_cast<uInt>(n);
   int status;
+  Bytef scratch;  // zlib refuses a null output pointer even for no output
   for (;;) {
-    z.next_out = out.data() + z.total_out;
+    z.next_out = out.empty() ? &scratch : out.data() + z.total_out;
     z.avail_out = static_cast<uInt>(out.size() - z.total_out);
     status = inflate(&z, Z_FINISH);
     if (status == Z_STREAM_END) break;
