@@ -150,6 +150,12 @@ uint64_t TBlobFile::MaxBlobBytes() {
   return blocks * BlockDataSize();
 }
 
+std::size_t TBlobFile::PinnedCount() const noexcept {
+  std::size_t n = orphans_.size();
+  for (const auto& block : sorted_) n += block->Pinned() ? 1 : 0;
+  return n;
+}
+
 // ---------------------------------------------------------------- cache lists
 
 std::size_t TBlobFile::LowerBound(int32_t b) const {

@@ -75,6 +75,8 @@ class TBlobFile : public TFileHandler {
   const TBlobFileStats& Stats() const noexcept { return stats_; }
   void ResetStats() noexcept { stats_ = {}; }
   std::size_t CacheCount() const noexcept { return sorted_.size(); }
+  // Blocks somebody still holds, the dropped ones included.
+  std::size_t PinnedCount() const noexcept;
   std::size_t CacheCapacity() const noexcept { return capacity_; }
   std::size_t CacheLimit() const noexcept { return limit_; }
   int32_t ReadAheadCount() const noexcept { return readAhead_; }

@@ -348,6 +348,12 @@ void TDataFile::SetField(TRecord& record, int position, const TFieldValue& value
   record.modified_ = true;
 }
 
+std::size_t TDataFile::PinnedCount() const noexcept {
+  std::size_t n = orphans_.size();
+  for (const auto& record : sorted_) n += record->Pinned() ? 1 : 0;
+  return n;
+}
+
 // ---------------------------------------------------------------- cache lists
 
 std::size_t TDataFile::LowerBound(int32_t r) const {
