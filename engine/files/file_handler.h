@@ -92,7 +92,9 @@ class TFileHandler {
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count, bool allowShort = false);
   void WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
 
-  // The shared file object's guard, for seek-and-transfer sequences.
+  // The shared file object's guard, for seek-and-transfer sequences. Open,
+  // create and close no file while holding it: they take the file list's
+  // guard first, and a thread doing so holds that one before this one.
   void EnterGuard();
   void LeaveGuard();
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -260,6 +261,95 @@ TEST_F(FileHandlerTest, TemporaryFileDisappearsWithItsLastClose) {
   EXPECT_TRUE(fs::exists(Path("Tmp.DAT")));
   handler.Close();
   EXPECT_FALSE(fs::exists(Path("Tmp.DAT")));
+}
+
+// Fails one kind of call with a chosen errno.
+class TFailingSystem : public TPosixFileSystem {
+ public:
+  enum TCall { kNone, kStat, kOpen, kPRead, kPWrite, kFTruncate, kFSync, kFStat, kFlock } Failing = kNone;
+  int Errno = EIO;
+  int Stat(const std::string& path, TFileStatus& status) override {
+    return Failing == kStat ? -Errno : TPosixFileSystem::Stat(path, status);
+  }
+  int Open(const std::string& path, int flags, unsigned mode) override {
+    return Failing == kOpen ? -Errno : TPosixFileSystem::Open(path, flags, mode);
+  }
+  std::int64_t PRead(int fd, void* buffer, std::size_t count, std::uint64_t offset) override {
+    return Failing == kPRead ? -Errno : TPosixFileSystem::PRead(fd, buffer, count, offset);
+  }
+  std::int64_t PWrite(int fd, const void* buffer, std::size_t count, std::uint64_t offset) override {
+    // A device that takes nothing more is reported as a short write.
+    if (Failing == kPWrite) return Errno == 0 ? 0 : -Errno;
+    return TPosixFileSystem::PWrite(fd, buffer, count, offset);
+  }
+  int FTruncate(int fd, std::uint64_t length) override {
+    return Failing == kFTruncate ? -Errno : TPosixFileSystem::FTruncate(fd, length);
+  }
+  int FSync(int fd) override { return Failing == kFSync ? -Errno : TPosixFileSystem::FSync(fd); }
+  int FStat(int fd, TFileStatus& status) override {
+    return Failing == kFStat ? -Errno : TPosixFileSystem::FStat(fd, status);
+  }
+  int Flock(int fd, int operation) override {
+    return Failing == kFlock ? -Errno : TPosixFileSystem::Flock(fd, operation);
+  }
+};
+
+TEST_F(FileHandlerTest, SystemFailuresBecomeEngineErrors) {
+  WriteFile("T.DAT", "0123456789");
+  auto system = std::make_shared<TFailingSystem>();
+  TFileList::Instance().SetSystem(system);
+  using S = TFailingSystem;
+  char buffer[4];
+  const struct {
+    const char* Label;
+    S::TCall Call;
+    int Errno;
+    bool OpenFirst;  // the failure hits the operation, not the open
+    std::function<void(TFileHandler&)> Action;
+    TErrorCode Expected;
+  } cases[] = {
+      {"stat, too many files", S::kStat, EMFILE, false, [](TFileHandler& h) { h.Open(); }, LEDGER_OSEMFILE},
+      {"open, other device", S::kOpen, EXDEV, false, [](TFileHandler& h) { h.Open(); }, LEDGER_OSENOTSAM},
+      {"open, no device", S::kOpen, ENXIO, false, [](TFileHandler& h) { h.Open(); }, LEDGER_OSENODEV},
+      {"share lock busy", S::kFlock, EWOULDBLOCK, false, [](TFileHandler& h) { h.Open(); }, LEDGER_OSEACCES},
+      {"create, open fails", S::kOpen, EACCES, false, [](TFileHandler& h) { h.Create(); }, LEDGER_OSEACCES},
+      {"create, cut fails", S::kFTruncate, EIO, false, [](TFileHandler& h) { h.Create(); }, LEDGER_OSUNKNOWN},
+      {"read", S::kPRead, EIO, true, [&](TFileHandler& h) { h.ReadAt(0, buffer, 4); }, LEDGER_READERR},
+      {"write", S::kPWrite, ENOSPC, true, [](TFileHandler& h) { h.WriteAt(0, "ab", 2); }, LEDGER_WRITEERR},
+      {"write takes nothing", S::kPWrite, 0, true, [](TFileHandler& h) { h.WriteAt(0, "ab", 2); },
+       LEDGER_WRITEERR},
+      {"truncate", S::kFTruncate, EIO, true, [](TFileHandler& h) { h.WriteAt(2, nullptr, 0); }, LEDGER_WRITEERR},
+      {"flush", S::kFSync, EIO, true, [](TFileHandler& h) { h.Flush(); }, LEDGER_WRITEERR},
+      {"size", S::kFStat, EBADF, true, [](TFileHandler& h) { h.Size(); }, LEDGER_OSEBADF},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    TFileHandler handler(Path("T.DAT"));
+    system->Errno = c.Errno;
+    if (c.OpenFirst) handler.Open();
+    system->Failing = c.Call;
+    try {
+      c.Action(handler);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const ELedgerEngineError& e) {
+      EXPECT_EQ(e.ErrorCode(), c.Expected);
+      EXPECT_EQ(e.TableName(), "T");
+      // A busy share lock is reported as the sharing violation it stands for.
+      const int reported = c.Call == S::kFlock ? EACCES : c.Errno;
+      if (c.Errno != 0) {
+        EXPECT_EQ(e.OSError(), reported);
+      }
+    }
+    system->Failing = S::kNone;
+    // A failed open or create leaves the handler closed and nothing pinned.
+    EXPECT_EQ(handler.IsOpen(), c.OpenFirst);
+  }
+  // Nothing is left open: an exclusive open succeeds.
+  TFileHandler exclusive(Path("T.DAT"));
+  exclusive.SetExclusive(true);
+  exclusive.Open();
+  exclusive.Close();
+  EXPECT_EQ(ReadFile("T.DAT"), "0123456789");
 }
 
 std::string Pattern(std::size_t size) {
