@@ -87,7 +87,7 @@ bool TBlobBuffer::LoadOnce(TBlobFile& file) {
     if (block->PinCount() != 1) file.Raise(LEDGER_MEMOCORRUPT);
     std::size_t want = std::min<std::size_t>(per, size - read);
     std::size_t copied = std::min<std::size_t>(want, block->used);
-    std::memcpy(data_.data() + read, block->Data(), copied);
+    if (copied > 0) std::memcpy(data_.data() + read, block->Data(), copied);
     read += copied;
     if (copied == 0 || copied < want) break;
     if (read == size || block->next == 0) break;

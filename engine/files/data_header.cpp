@@ -16,7 +16,7 @@ void PutShortString(uint8_t* bytes, int capacity, std::string_view text) {
   std::size_t len = std::min<std::size_t>(text.size(), static_cast<std::size_t>(capacity));
   std::memset(bytes, 0, static_cast<std::size_t>(capacity) + 1);
   bytes[0] = static_cast<uint8_t>(len);
-  std::memcpy(bytes + 1, text.data(), len);
+  if (len > 0) std::memcpy(bytes + 1, text.data(), len);
 }
 
 void DecodeDataHeader(const uint8_t* b, TDataHeader& h) {

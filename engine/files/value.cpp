@@ -260,7 +260,7 @@ void WriteValue(std::span<uint8_t> image, const TFieldDesc& desc, const TFieldVa
       s.erase(std::min(s.find('\0'), s.size()));
       s = MapCase(s, desc.charCase, lcid);
       if (s.size() > desc.size) s.resize(desc.size);
-      std::memcpy(v, s.data(), s.size());
+      if (!s.empty()) std::memcpy(v, s.data(), s.size());
       present = !s.empty();
       break;
     }
@@ -295,7 +295,7 @@ void WriteValue(std::span<uint8_t> image, const TFieldDesc& desc, const TFieldVa
     case ftBytes:
     case ftVarBytes: {
       std::vector<uint8_t> bytes = ExpectAlt<std::vector<uint8_t>>(value, "bytes");
-      std::memcpy(v, bytes.data(), std::min<std::size_t>(bytes.size(), size));
+      if (!bytes.empty()) std::memcpy(v, bytes.data(), std::min<std::size_t>(bytes.size(), size));
       break;
     }
     case ftWord: PutU16(v, 0, static_cast<uint16_t>(ExpectInt(value, 0, 65535))); break;
