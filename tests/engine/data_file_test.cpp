@@ -475,6 +475,17 @@ TEST_F(DataFileTest, HeaderWritesCountAndOthersSeeThem) {
   EXPECT_EQ(mine.Header().changeCounter, counter + 2);
   theirs.ReloadHeader();
   EXPECT_EQ(theirs.Header().changeCounter, counter + 2);
+  theirs.Close();
+  mine.Close();
+
+  // A header whose layout disagrees with the descriptors in memory is not adopted.
+  mine.Open();
+  std::vector<uint8_t> bytes = ReadBytes(Path());
+  PutI32(bytes.data(), 0, mine.Header().changeCounter + 1);
+  PutU16(bytes.data(), 21, 120);
+  WriteBytes(Path(), bytes);
+  EXPECT_EQ(CodeOf([&] { mine.HeaderChanged(); }), LEDGER_HEADERCORRUPT);
+  EXPECT_EQ(mine.RecordSize(), 100);
 }
 
 TEST_F(DataFileTest, EmptyTruncatesAfterTheDescriptorsAndKeepsCounting) {
