@@ -1,6 +1,7 @@
 #pragma once
 // The blob file (".BLB"): a 512-byte header and fixed-size blocks; each blob
 // is a doubly linked chain of blocks tagged with the blob's identifier.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -43,7 +44,7 @@ class TBlobFile : public TFileHandler {
   void SetEncrypted(bool value) noexcept { encrypted_ = value; }
   uint32_t BlockSize() const noexcept { return blockSize_; }
   uint32_t BlockDataSize() const noexcept { return blockSize_ - kBlockHeaderSize; }
-  int32_t BlockCount() const noexcept { return header_.nextBlock - 1; }
+  int32_t BlockCount() const noexcept { return std::max(header_.nextBlock, 1) - 1; }
 
   void Open() override;
   void Close() override;

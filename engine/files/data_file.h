@@ -1,6 +1,7 @@
 #pragma once
 // The data file (".DAT"): header, field descriptors and fixed-size records,
 // with the record cache, read-ahead and record slot reuse.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -60,7 +61,8 @@ class TDataFile : public TFileHandler {
   void ReloadHeader();
   bool WriteHeader(bool forced);
 
-  int32_t RecordCount() const noexcept { return header_.nextRecord - 1; }
+  // All slots, deleted ones included; 0 for a header that counts none.
+  int32_t RecordCount() const noexcept { return std::max(header_.nextRecord, 1) - 1; }
 
   // Pinned record r, or null when the table changed meanwhile (the caller
   // repositions and asks again). readAheadCount < 0: the file's own window.
