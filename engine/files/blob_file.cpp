@@ -287,6 +287,10 @@ TBlock* TBlobFile::GetBlock(int32_t b, bool readAhead, int32_t blocksNeeded) {
 
   if (b == header_.nextBlock) {
     if (b > kMaxBlocks || kBlobHeaderSize + uint64_t(b) * blockSize_ > kMaxFileSize) Fail(LEDGER_TABLEFULL);
+    // The block before must exist, on disk or still in the cache; a header
+    // that counts blocks the file never had would have us write far past its end.
+    if (b > 1 && kBlobHeaderSize + uint64_t(b - 1) * blockSize_ > Size() && !FindCached(b - 1))
+      Fail(LEDGER_HEADERCORRUPT);
     TBlock* block = TakeEntry(b, 0, -1);
     ++block->pinCount_;
     block->modified_ = true;  // the block exists from now on

@@ -482,6 +482,10 @@ TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhea
   if (r == header_.nextRecord) {
     uint64_t end = DataStart() + uint64_t(r) * uint64_t(recordSize);
     if (r > kMaxRecords || end > kMaxFileSize) Fail(LEDGER_TABLEFULL);
+    // The slot before must exist, on disk or still in the cache; a header
+    // that counts slots the file never had would have us write far past its end.
+    if (r > 1 && DataStart() + uint64_t(r - 1) * uint64_t(recordSize) > Size() && !FindCached(r - 1))
+      Fail(LEDGER_HEADERCORRUPT);
     TRecord* record = TakeEntry(r, 0, -1);
     ++record->pinCount_;
     // The slot exists from now on, so it has to reach the file even when

@@ -392,6 +392,17 @@ TEST_F(BlobFileTest, HeaderCheckAndChangeDetection) {
   Save(theirs);
   EXPECT_TRUE(mine.HeaderChanged());
   EXPECT_EQ(mine.BlockCount(), 3);
+  // A header counting blocks the file does not have: no write far past its end.
+  {
+    std::vector<uint8_t> bytes = ReadBytes(Path());
+    PutI32(bytes.data(), 13, 500);
+    WriteBytes(Path(), bytes);
+    TBlobFile file;
+    Prepare(file);
+    file.Open();
+    EXPECT_EQ(CodeOf([&] { file.NewBlock(); }), LEDGER_HEADERCORRUPT);
+    EXPECT_EQ(file.PinnedCount(), 0u);
+  }
   theirs.Empty();
   theirs.WriteHeader(false);
   EXPECT_EQ(theirs.Size(), 512u);

@@ -449,6 +449,14 @@ TEST_F(DataFileTest, ReadingTheNextRecordNumberAppendsUpToTheLimit) {
   WriteBytes(Path(), bytes);
   file.Open();
   EXPECT_EQ(CodeOf([&] { file.GetRecord(kMaxRecords + 1); }), LEDGER_TABLEFULL);
+  file.Close();
+
+  // A header counting slots the file does not have: no write far past its end.
+  PutI32(bytes.data(), 13, 1000);
+  WriteBytes(Path(), bytes);
+  file.Open();
+  EXPECT_EQ(CodeOf([&] { file.GetRecord(1000); }), LEDGER_HEADERCORRUPT);
+  EXPECT_EQ(CodeOf([&] { file.NewRecordSlot(); }), LEDGER_HEADERCORRUPT);
 }
 
 TEST_F(DataFileTest, HeaderWritesCountAndOthersSeeThem) {
