@@ -1,0 +1,220 @@
+// One million records (a 20-character string key, an integer, a Boolean) as a
+// Ledger table and as a SQLite WITHOUT ROWID table keyed the same way, built
+// and searched in the same run. After the benchmark table, one line per
+// comparison: "ratio NAME VALUE" with VALUE = Ledger time / SQLite time.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kRecords = 1'000'000;
+constexpr int kKeyLength = 20;
+constexpr int kProbes = 1 << 16;  // random keys and positions, drawn once
+// SQLite's default page cache is 2000 KiB (cache_size = -2000); the Ledger
+// index cache gets the same number of bytes.
+constexpr int64_t kCacheBytes = 2000 * 1024;
+
+struct TWorkload {
+  std::vector<std::string> keys;  // insertion order
+  std::vector<int32_t> numbers;
+  std::vector<bool> flags;
+  std::vector<int> probeRecords;    // indexes into keys
+  std::vector<int64_t> probeRanks;  // 1-based positions in key order
+  std::filesystem::path dir;
+
+  TWorkload() {
+    std::mt19937_64 random(20240531);
+    std::uniform_int_distribution<int> letter('a', 'z');
+    keys.resize(kRecords);
+    for (auto& k : keys) {
+      k.resize(kKeyLength);
+      for (char& c : k) c = static_cast<char>(letter(random));
+    }
+    // 26^20 makes a repeat unlikely, but the unique index must never see one.
+    std::vector<std::string> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+      throw std::runtime_error("duplicate key drawn");
+    numbers.resize(kRecords);
+    flags.resize(kRecords);
+    for (int i = 0; i < kRecords; ++i) {
+      numbers[i] = static_cast<int32_t>(random());
+      flags[i] = (random() & 1) != 0;
+    }
+    std::uniform_int_distribution<int> record(0, kRecords - 1);
+    for (int i = 0; i < kProbes; ++i) {
+      probeRecords.push_back(record(random));
+      probeRanks.push_back(record(random) + 1);
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "index_vs_sqlite.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
+    dir = pattern;
+  }
+  ~TWorkload() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+};
+
+TWorkload& Work() {
+  static TWorkload work;
+  return work;
+}
+
+// ---------------------------------------------------------------- SQLite
+
+void Check(int rc, sqlite3* db, const char* what) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+    throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+struct TSqlite {
+  sqlite3* db = nullptr;
+  explicit TSqlite(const std::string& path) {
+    Check(sqlite3_open(path.c_str(), &db), db, "open");
+  }
+  ~TSqlite() { sqlite3_close(db); }
+  void Exec(const char* sql) { Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql); }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    Check(sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr), db, sql);
+    return s;
+  }
+};
+
+std::string SqlitePath() { return (Work().dir / "bench.sqlite").string(); }
+
+// SQLite at its fastest for a bulk load: no journal, no syncs, one transaction.
+void BuildSqlite() {
+  const TWorkload& w = Work();
+  std::filesystem::remove(SqlitePath());
+  TSqlite s(SqlitePath());
+  s.Exec("PRAGMA journal_mode=OFF");
+  s.Exec("PRAGMA synchronous=OFF");
+  s.Exec("CREATE TABLE words(word TEXT PRIMARY KEY, number INTEGER, flag INTEGER) WITHOUT ROWID");
+  s.Exec("BEGIN");
+  sqlite3_stmt* insert = s.Prepare("INSERT INTO words VALUES(?, ?, ?)");
+  for (int i = 0; i < kRecords; ++i) {
+    sqlite3_bind_text(insert, 1, w.keys[i].data(), kKeyLength, SQLITE_STATIC);
+    sqlite3_bind_int(insert, 2, w.numbers[i]);
+    sqlite3_bind_int(insert, 3, w.flags[i] ? 1 : 0);
+    Check(sqlite3_step(insert), s.db, "insert");
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  s.Exec("COMMIT");
+}
+
+struct TSqliteReader {
+  TSqlite s{SqlitePath()};
+  sqlite3_stmt* lookup = s.Prepare("SELECT number, flag FROM words WHERE word = ?");
+  sqlite3_stmt* nth = s.Prepare("SELECT word FROM words ORDER BY word LIMIT 1 OFFSET ?");
+  sqlite3_stmt* count = s.Prepare("SELECT count(*) FROM words");
+  ~TSqliteReader() {
+    for (sqlite3_stmt* st : {lookup, nth, count}) sqlite3_finalize(st);
+  }
+};
+
+TSqliteReader& SqliteReader() {
+  static TSqliteReader reader;
+  return reader;
+}
+
+void BM_Build_SQLite(benchmark::State& state) {
+  for (auto _ : state) BuildSqlite();
+}
+
+void BM_Lookup_SQLite(benchmark::State& state) {
+  const TWorkload& w = Work();
+  sqlite3_stmt* st = SqliteReader().lookup;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const std::string& key = w.keys[w.probeRecords[i++ % kProbes]];
+    sqlite3_bind_text(st, 1, key.data(), kKeyLength, SQLITE_STATIC);
+    if (sqlite3_step(st) != SQLITE_ROW) state.SkipWithError("key not found");
+    benchmark::DoNotOptimize(sqlite3_column_int(st, 0));
+    sqlite3_reset(st);
+  }
+}
+
+void BM_NthKey_SQLite(benchmark::State& state) {
+  const TWorkload& w = Work();
+  sqlite3_stmt* st = SqliteReader().nth;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    sqlite3_bind_int64(st, 1, w.probeRanks[i++ % kProbes] - 1);
+    if (sqlite3_step(st) != SQLITE_ROW) state.SkipWithError("position not found");
+    benchmark::DoNotOptimize(sqlite3_column_text(st, 0));
+    sqlite3_reset(st);
+  }
+}
+
+void BM_Count_SQLite(benchmark::State& state) {
+  sqlite3_stmt* st = SqliteReader().count;
+  for (auto _ : state) {
+    if (sqlite3_step(st) != SQLITE_ROW || sqlite3_column_int64(st, 0) != kRecords)
+      state.SkipWithError("wrong count");
+    sqlite3_reset(st);
+  }
+}
+
+// ---------------------------------------------------------------- Ledger
+
+// ---------------------------------------------------------------- ratios
+
+// Keeps the seconds per iteration of every run while the console shows them.
+class TRecordingReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> seconds;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+        seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+void PrintRatio(const TRecordingReporter& r, const char* name, const std::string& ledger,
+                const std::string& sqlite) {
+  auto a = r.seconds.find(ledger);
+  auto b = r.seconds.find(sqlite);
+  if (a == r.seconds.end() || b == r.seconds.end() || b->second <= 0) return;
+  std::printf("ratio %s %.6g\n", name, a->second / b->second);
+}
+
+}  // namespace
+
+// Builds run first (the readers open what they wrote), each a few times at most.
+BENCHMARK(BM_Build_SQLite)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Lookup_SQLite)->UseRealTime();
+BENCHMARK(BM_NthKey_SQLite)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Count_SQLite)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  std::printf("%d records; SQLite page cache %lld bytes (its default), Ledger index cache %lld bytes (%lld pages)\n",
+              kRecords, static_cast<long long>(kCacheBytes), static_cast<long long>(kCacheBytes),
+              static_cast<long long>(kCacheBytes / 4096));
+  TRecordingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::fflush(stdout);
+  PrintRatio(reporter, "build", "BM_Build_Ledger/iterations:2/real_time", "BM_Build_SQLite/iterations:2/real_time");
+  PrintRatio(reporter, "lookup", "BM_Lookup_Ledger/real_time", "BM_Lookup_SQLite/real_time");
+  PrintRatio(reporter, "nth_key_vs_offset", "BM_NthKey_Ledger/real_time", "BM_NthKey_SQLite/real_time");
+  PrintRatio(reporter, "nth_key_vs_lookup", "BM_NthKey_Ledger/real_time", "BM_Lookup_SQLite/real_time");
+  PrintRatio(reporter, "count", "BM_Count_Ledger/real_time", "BM_Count_SQLite/real_time");
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace ledger::tool {
+
+// Standard alphabet with padding; whitespace is skipped. Nothing for bad input.
+std::optional<std::vector<uint8_t>> DecodeBase64(std::string_view text);
+
+}  // namespace ledger::tool

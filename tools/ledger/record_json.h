@@ -1,0 +1,33 @@
+#pragma once
+// One JSON-lines record of `ledger create`, turned into field values.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "engine/files/value.h"
+#include "tools/ledger/schema.h"
+
+namespace ledger::tool {
+
+struct TJsonRecord {
+  std::vector<TFieldValue> values;  // one per field; blobs as their bytes
+  bool deleted = false;
+};
+
+// Throws EInputError naming the field at fault.
+TJsonRecord ParseRecord(const nlohmann::json& line, const TTableSchema& schema);
+
+// JSON text is UTF-8; table strings are ISO 8859-1. Nothing for characters
+// above U+00FF or malformed UTF-8.
+std::optional<std::string> Utf8ToLatin1(std::string_view utf8);
+
+// ISO 8601 texts as the record holds them: day numbers, milliseconds of the
+// day, and milliseconds from 0001-01-01.
+std::optional<int32_t> ParseIsoDate(std::string_view text);
+std::optional<int32_t> ParseIsoTime(std::string_view text);
+std::optional<double> ParseIsoTimestamp(std::string_view text);
+
+}  // namespace ledger::tool

@@ -1,0 +1,41 @@
+#pragma once
+// The JSON schema `ledger create` reads: fields, primary index, block size,
+// locale and description, turned into the definitions the builder takes.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "engine/files/data_file.h"
+
+namespace ledger::tool {
+
+// Bad schema or record input; the message names what is wrong.
+class EInputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TPrimarySpec {
+  std::vector<std::string> fields;
+  std::vector<std::string> descending;  // a subset of fields
+  int compression = 0;                  // 0-3
+  bool caseInsensitive = false;
+};
+
+struct TTableSchema {
+  TDataFileDefinition data;  // fields with name, type, subtype, size and scale
+  bool hasPrimary = false;
+  TPrimarySpec primary;
+  uint32_t locale = 0;
+
+  // Position of the field called name, or -1.
+  int FindField(const std::string& name) const;
+};
+
+TTableSchema ParseSchema(const nlohmann::json& json);
+TTableSchema ParseSchemaText(const std::string& text);
+
+}  // namespace ledger::tool
