@@ -95,8 +95,10 @@ TFieldValue ValueOf(const json& v, const TFieldDesc& f, const std::string& where
       // Text keeps every digit; a JSON number would pass through a double.
       std::string t = v.is_number() ? v.dump() : text();
       TBcd bcd;
-      if (!BcdFromText(t, bcd) || (bcd.signSpecialPlaces & 0x3F) > f.scale ||
-          bcd.precision > f.size)
+      // Digits before the point must fit beside the declared places.
+      bool ok = BcdFromText(t, bcd);
+      const int places = bcd.signSpecialPlaces & 0x3F;
+      if (!ok || places > f.scale || bcd.precision - places > f.size - f.scale)
         throw EInputError(where + "not a decimal of precision " + std::to_string(f.size) +
                           " and scale " + std::to_string(f.scale));
       return bcd;

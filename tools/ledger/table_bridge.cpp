@@ -3,7 +3,10 @@
 namespace ledger::tool {
 
 int64_t BuildTable(const std::string&, const std::string&, const TTableSchema&,
-                   const TRecordSource&) {
+                   const TRecordSource& next) {
+  TJsonRecord record;
+  while (next(record)) {
+  }
   throw EInputError("this build has no table builder");
 }
 

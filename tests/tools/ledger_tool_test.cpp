@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/engine/table_files_util.h"
+#include "tools/ledger/base64.h"
+#include "tools/ledger/commands.h"
+#include "tools/ledger/record_json.h"
+#include "tools/ledger/schema.h"
+
+namespace ledger::tool {
+namespace {
+
+using nlohmann::json;
+using ledger::testing::TScratchDir;
+
+struct TRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+TRun RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  int code = RunLedger(args, in, out, err);
+  return {code, out.str(), err.str()};
+}
+
+std::string InputErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EInputError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// ------------------------------------------------------------------ schema
+
+TEST(LedgerSchema, EveryTypeNameMapsToItsCodes) {
+  struct Case {
+    const char* field;
+    uint8_t type, subtype, size, scale;
+  } cases[] = {
+      {R"({"name":"a","type":"string","size":20})", ftString, fstNone, 20, 0},
+      {R"({"name":"a","type":"date"})", ftDate, fstNone, 0, 0},
+      {R"({"name":"a","type":"blob"})", ftBlob, fstMemo, 0, 0},
+      {R"({"name":"a","type":"blob","subtype":"graphic"})", ftBlob, fstGraphic, 0, 0},
+      {R"({"name":"a","type":"blob","subtype":"typed"})", ftBlob, fstTypedBinary, 0, 0},
+      {R"({"name":"a","type":"boolean"})", ftBoolean, fstNone, 0, 0},
+      {R"({"name":"a","type":"smallint"})", ftSmallInt, fstNone, 0, 0},
+      {R"({"name":"a","type":"integer"})", ftInteger, fstNone, 0, 0},
+      {R"({"name":"a","type":"autoinc"})", ftInteger, fstAutoInc, 0, 0},
+      {R"({"name":"a","type":"float"})", ftFloat, fstNone, 0, 0},
+      {R"({"name":"a","type":"money"})", ftFloat, fstMoney, 0, 0},
+      {R"({"name":"a","type":"bcd","size":10,"scale":2})", ftBCD, fstNone, 10, 2},
+      {R"({"name":"a","type":"bytes","size":8})", ftBytes, fstNone, 8, 0},
+      {R"({"name":"a","type":"time"})", ftTime, fstNone, 0, 0},
+      {R"({"name":"a","type":"timestamp"})", ftTimeStamp, fstNone, 0, 0},
+      {R"({"name":"a","type":"word"})", ftWord, fstNone, 0, 0},
+      {R"({"name":"a","type":"cardinal"})", ftLongWord, fstNone, 0, 0},
+      {R"({"name":"a","type":"largeint"})", ftLargeInt, fstNone, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field);
+    TTableSchema s = ParseSchemaText(std::string(R"({"fields":[)") + c.field + "]}");
+    ASSERT_EQ(s.data.fields.size(), 1u);
+    const TFieldDesc& f = s.data.fields[0];
+    EXPECT_EQ(f.type, c.type);
+    EXPECT_EQ(f.subtype, c.subtype);
+    EXPECT_EQ(f.size, c.size);
+    EXPECT_EQ(f.scale, c.scale);
+  }
+}
+
+TEST(LedgerSchema, TableSettingsAndPrimaryIndex) {
+  TTableSchema s = ParseSchemaText(R"({
+    "fields": [{"name": "Word", "type": "string", "size": 20}, {"name": "RecID", "type": "autoinc"}],
+    "primary": {"fields": ["Word", "RecID"], "compression": 3, "case_insensitive": true,
+                "descending": ["RecID"]},
+    "block_size": 1024, "locale": 1033, "description": "words"})");
+  EXPECT_EQ(s.data.blockSize, 1024);
+  EXPECT_EQ(s.locale, 1033u);
+  EXPECT_EQ(s.data.languageId, 1033);
+  EXPECT_EQ(s.data.sortId, 0);
+  EXPECT_EQ(s.data.description, "words");
+  ASSERT_TRUE(s.hasPrimary);
+  EXPECT_EQ(s.primary.fields, (std::vector<std::string>{"Word", "RecID"}));
+  EXPECT_EQ(s.primary.descending, std::vector<std::string>{"RecID"});
+  EXPECT_EQ(s.primary.compression, 3);
+  EXPECT_TRUE(s.primary.caseInsensitive);
+
+  TTableSchema bare = ParseSchemaText(R"({"fields": [{"name": "n", "type": "integer"}]})");
+  EXPECT_FALSE(bare.hasPrimary);
+  EXPECT_EQ(bare.data.blockSize, 512);
+}
+
+TEST(LedgerSchema, RefusesWhatCannotBeBuilt) {
+  const std::string word = R"({"name":"Word","type":"string","size":20})";
+  struct Case {
+    std::string schema;
+    const char* message;
+  } cases[] = {
+      {"not json", "not valid JSON"},
+      {"[]", "not a JSON object"},
+      {R"({"fields": []})", "non-empty array"},
+      {R"({"fields": [{"type":"integer"}]})", "a name of 1 to 31"},
+      {R"({"fields": [{"name":"a","type":"varchar"}]})", "unknown type \"varchar\""},
+      {R"({"fields": [{"name":"a","type":"string"}]})", "a size of 1 to 250"},
+      {R"({"fields": [{"name":"a","type":"string","size":251}]})", "a size of 1 to 250"},
+      {R"({"fields": [{"name":"a","type":"integer","size":4}]})", "takes no size"},
+      {R"({"fields": [{"name":"a","type":"blob","subtype":"sound"}]})", "unknown blob subtype"},
+      {R"({"fields": [{"name":"a","type":"integer","subtype":"memo"}]})", "only blob fields"},
+      {R"({"fields": [{"name":"a","type":"bcd","size":4,"scale":5}]})", "bad precision or scale"},
+      {R"({"fields": [{"name":"a","type":"integer"},{"name":"a","type":"date"}]})", "defined twice"},
+      {R"({"fields": [{"name":"a","type":"integer","size":"big"}]})", "wrong type"},
+      {"{\"fields\": [" + word + "], \"block_size\": 10}", "block_size"},
+      {"{\"fields\": [" + word + "], \"description\": \"" + std::string(51, 'd') + "\"}",
+       "longer than 50"},
+      {"{\"fields\": [" + word + "], \"primary\": {\"fields\": []}}", "at least one field"},
+      {"{\"fields\": [" + word + "], \"primary\": {\"fields\": [\"Nope\"]}}", "no field \"Nope\""},
+      {"{\"fields\": [" + word + "], \"primary\": {\"fields\": [\"Word\", \"Word\"]}}", "named twice"},
+      {"{\"fields\": [" + word + "], \"primary\": {\"fields\": [\"Word\"], \"compression\": 4}}",
+       "0 to 3"},
+      {"{\"fields\": [" + word + "], \"primary\": {\"fields\": [\"Word\"], \"descending\": [\"X\"]}}",
+       "not a key field"},
+      {R"({"fields": [{"name":"b","type":"blob"}], "primary": {"fields": ["b"]}})", "cannot be a key"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.schema);
+    std::string message = InputErrorOf([&] { ParseSchemaText(c.schema); });
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+}
+
+// ------------------------------------------------------------------ records
+
+const TTableSchema& AllTypes() {
+  static const TTableSchema schema = ParseSchemaText(R"({"fields": [
+    {"name": "s", "type": "string", "size": 5}, {"name": "d", "type": "date"},
+    {"name": "b", "type": "blob"}, {"name": "l", "type": "boolean"},
+    {"name": "si", "type": "smallint"}, {"name": "i", "type": "integer"},
+    {"name": "f", "type": "float"}, {"name": "c", "type": "bcd", "size": 6, "scale": 2},
+    {"name": "y", "type": "bytes", "size": 3}, {"name": "t", "type": "time"},
+    {"name": "ts", "type": "timestamp"}, {"name": "w", "type": "word"},
+    {"name": "u", "type": "cardinal"}, {"name": "g", "type": "largeint"}]})");
+  return schema;
+}
+
+TEST(LedgerRecord, ValuesOfEveryType) {
+  TBcd price;
+  ASSERT_TRUE(BcdFromText("-12.5", price));
+  const int32_t day = EncodeDate(2024, 5, 31);
+  struct Case {
+    const char* line;
+    const char* field;
+    TFieldValue expected;
+  } cases[] = {
+      {R"({"s": "caf\u00e9"})", "s", std::string("caf\xe9")},
+      {R"({"s": ""})", "s", std::string()},
+      {R"({"d": "2024-05-31"})", "d", int64_t{day}},
+      {R"({"b": {"base64": "aGk="}})", "b", std::vector<uint8_t>{'h', 'i'}},
+      {R"({"b": "plain"})", "b", std::vector<uint8_t>{'p', 'l', 'a', 'i', 'n'}},
+      {R"({"l": true})", "l", true},
+      {R"({"si": -32768})", "si", int64_t{-32768}},
+      {R"({"i": 2147483647})", "i", int64_t{2147483647}},
+      {R"({"f": -0.25})", "f", -0.25},
+      {R"({"f": 3})", "f", 3.0},
+      {R"({"c": "-12.5"})", "c", price},
+      {R"({"y": {"base64": "AQID"}})", "y", std::vector<uint8_t>{1, 2, 3}},
+      {R"({"t": "13:45"})", "t", int64_t{(13 * 60 + 45) * 60000}},
+      {R"({"t": "23:59:59.999"})", "t", int64_t{86399999}},
+      {R"({"ts": "2024-05-31T00:00:01.500"})", "ts", day * 86400000.0 + 1500},
+      {R"({"ts": "2024-05-31 12:00"})", "ts", day * 86400000.0 + 43200000},
+      {R"({"ts": "2024-05-31"})", "ts", day * 86400000.0},
+      {R"({"w": 65535})", "w", int64_t{65535}},
+      {R"({"u": 4294967295})", "u", int64_t{4294967295LL}},
+      {R"({"g": -9223372036854775808})", "g", int64_t{INT64_MIN}},
+      {R"({"i": null})", "i", std::monostate{}},
+      {R"({})", "i", std::monostate{}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    TJsonRecord r = ParseRecord(json::parse(c.line), AllTypes());
+    ASSERT_EQ(r.values.size(), AllTypes().data.fields.size());
+    EXPECT_EQ(r.values[AllTypes().FindField(c.field)], c.expected);
+    EXPECT_FALSE(r.deleted);
+  }
+  EXPECT_TRUE(ParseRecord(json::parse(R"({"i": 1, "_deleted": true})"), AllTypes()).deleted);
+}
+
+TEST(LedgerRecord, RefusesValuesTheFieldCannotHold) {
+  struct Case {
+    const char* line;
+    const char* message;
+  } cases[] = {
+      {R"([1])", "must be a JSON object"},
+      {R"({"nope": 1})", "no field \"nope\""},
+      {R"({"_deleted": 1})", "true or false"},
+      {R"({"s": "toolong"})", "longer than 5 characters"},
+      {R"({"s": "\u0100"})", "beyond ISO 8859-1"},
+      {R"({"s": 5})", "expected text"},
+      {R"({"d": "2024-02-30"})", "expected a date"},
+      {R"({"d": "31.05.2024"})", "expected a date"},
+      {R"({"t": "24:00"})", "expected a time"},
+      {R"({"t": "12:00:00.5"})", "expected a time"},
+      {R"({"ts": "2024-05-31X12:00"})", "expected a timestamp"},
+      {R"({"l": "yes"})", "true or false"},
+      {R"({"si": 32768})", "out of range"},
+      {R"({"i": 1.5})", "expected an integer"},
+      {R"({"w": -1})", "out of range"},
+      {R"({"u": 4294967296})", "out of range"},
+      {R"({"g": 9223372036854775808})", "out of range"},
+      {R"({"f": "1.0"})", "expected a number"},
+      {R"({"c": "1.234"})", "precision 6 and scale 2"},
+      {R"({"c": "12345.6"})", "precision 6 and scale 2"},
+      {R"({"y": {"base64": "AQIDBA=="}})", "longer than 3 bytes"},
+      {R"({"b": {"base64": "a$=="}})", "bad base64"},
+      {R"({"b": {"file": "/nonexistent/picture.png"}})", "cannot read the file"},
+      {R"({"b": 7})", "expected {\"base64\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::string message = InputErrorOf([&] { ParseRecord(json::parse(c.line), AllTypes()); });
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+}
+
+TEST(LedgerRecord, BlobFromFile) {
+  TScratchDir dir;
+  ledger::testing::WriteBytes(dir / "pic.bin", {0, 1, 2, 255});
+  json line = {{"b", {{"file", dir / "pic.bin"}}}};
+  TJsonRecord r = ParseRecord(line, AllTypes());
+  EXPECT_EQ(r.values[AllTypes().FindField("b")], (TFieldValue{std::vector<uint8_t>{0, 1, 2, 255}}));
+}
+
+TEST(LedgerBase64, DecodesPaddedInputAndRefusesBrokenInput) {
+  struct Case {
+    const char* text;
+    std::optional<std::string> bytes;
+  } cases[] = {
+      {"", std::string()},         {"YQ==", std::string("a")},   {"YWI=", std::string("ab")},
+      {"YWJj", std::string("abc")}, {"YW\nJj", std::string("abc")}, {"YWJjZA", std::string("abcd")},
+      {"Y", std::nullopt},         {"YQ=a", std::nullopt},       {"YQ===", std::nullopt},
+      {"Y@==", std::nullopt},      {"YWJ==", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto got = DecodeBase64(c.text);
+    ASSERT_EQ(got.has_value(), c.bytes.has_value());
+    if (got) {
+      EXPECT_EQ(std::string(got->begin(), got->end()), *c.bytes);
+    }
+  }
+}
+
+// ------------------------------------------------------------------ command line
+
+TEST(LedgerCommand, UsageErrorsExit64AndHelpExits0) {
+  std::vector<std::vector<std::string>> usage = {
+      {},
+      {"frobnicate"},
+      {"check", "dir"},
+      {"check", "dir", "table", "extra"},
+      {"create", "dir", "table"},
+      {"create", "dir", "--schema", "s.json"},
+      {"create", "dir", "table", "--schema"},
+      {"create", "dir", "table", "--schema", "s.json", "--fast"},
+  };
+  for (const auto& args : usage) {
+    TRun r = RunTool(args);
+    EXPECT_EQ(r.code, kExitUsage) << ::testing::PrintToString(args);
+    EXPECT_NE(r.err.find("usage: ledger"), std::string::npos);
+  }
+  TRun help = RunTool({"--help"});
+  EXPECT_EQ(help.code, kExitOk);
+  EXPECT_NE(help.out.find("ledger check DIR TABLE"), std::string::npos);
+  EXPECT_NE(help.out.find("ledger create DIR TABLE --schema FILE"), std::string::npos);
+}
+
+TEST(LedgerCommand, CreateReportsBadInputWithItsLine) {
+  TScratchDir dir;
+  { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "n", "type": "integer"}]})"; }
+  TRun notJson = RunTool({"create", dir.Path(), "T", "--schema", dir / "s.json"}, "{\"n\": 1}\n\n{oops\n");
+  EXPECT_EQ(notJson.code, kExitFailed);
+  EXPECT_NE(notJson.err.find("line 3: not valid JSON"), std::string::npos) << notJson.err;
+
+  TRun badValue = RunTool({"create", dir.Path(), "T", "--schema=" + (dir / "s.json")}, "{\"n\": \"x\"}\n");
+  EXPECT_EQ(badValue.code, kExitFailed);
+  EXPECT_NE(badValue.err.find("line 1: field \"n\": expected an integer"), std::string::npos)
+      << badValue.err;
+
+  TRun noSchema = RunTool({"create", dir.Path(), "T", "--schema", dir / "missing.json"});
+  EXPECT_EQ(noSchema.code, kExitFailed);
+  EXPECT_NE(noSchema.err.find("cannot read the schema file"), std::string::npos);
+}
+
+TEST(LedgerCommand, CreateNeverOverwritesATable) {
+  TScratchDir dir;
+  { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "n", "type": "integer"}]})"; }
+  ledger::testing::WriteBytes(dir / "T.IDX", {1, 2, 3});
+  TRun r = RunTool({"create", dir.Path(), "T", "--schema", dir / "s.json"}, "");
+  EXPECT_EQ(r.code, kExitFailed);
+  EXPECT_NE(r.err.find("exists"), std::string::npos);
+  EXPECT_EQ(ledger::testing::ReadBytes(dir / "T.IDX"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace ledger::tool
