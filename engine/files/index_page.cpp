@@ -1,0 +1,249 @@
+#include "engine/files/index_page.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/files/byte_order.h"
+
+namespace ledger {
+
+TPageFormat TPageFormat::Of(int slot, const TIndexDesc& desc) {
+  TPageFormat f;
+  f.keyLength = desc.keyLength;
+  f.unique = desc.unique;
+  f.descending = desc.descending;
+  f.noCounts = desc.noCounts || slot == kSlotText;
+  f.compression = desc.compression;
+  return f;
+}
+
+void TPage::Reset(const TPageFormat& format, int slot, int32_t number) {
+  format_ = format;
+  slot_ = slot;
+  number_ = number;
+  count_ = 0;
+  type = ptRootLeaf;
+  prevPage = nextPage = 0;
+  modified = isFree = false;
+  pinCount = 0;
+  lastUse = 0;
+}
+
+void TPage::Reserve(int count) {
+  std::size_t need = static_cast<std::size_t>(count) * Stride();
+  if (slots_.size() < need) slots_.resize(std::max(need, slots_.size() * 2));
+}
+
+int32_t TPage::Ref(int s) const { return GetI32(Entry(s), format_.keyLength); }
+int32_t TPage::KeyCount(int s) const { return GetI32(Entry(s), format_.keyLength + 4); }
+void TPage::SetRef(int s, int32_t ref) { PutI32(Entry(s), format_.keyLength, ref); }
+void TPage::SetKeyCount(int s, int32_t keyCount) { PutI32(Entry(s), format_.keyLength + 4, keyCount); }
+
+int64_t TPage::KeysBefore(int s) const {
+  if (IsLeaf()) return s - 1;
+  int64_t sum = 0;
+  for (int i = 1; i < s; ++i) sum += KeyCount(i);
+  return sum;
+}
+
+int64_t TPage::TotalKeys() const { return KeysBefore(count_ + 1); }
+
+void TPage::Append(const uint8_t* key, int32_t ref, int32_t keyCount) {
+  Reserve(count_ + 1);
+  ++count_;
+  uint8_t* e = Entry(count_);
+  std::memcpy(e, key, static_cast<std::size_t>(format_.keyLength));
+  PutI32(e, format_.keyLength, ref);
+  PutI32(e, format_.keyLength + 4, IsLeaf() ? 1 : keyCount);
+  e[format_.keyLength + 8] = 0;
+  e[format_.keyLength + 9] = 0;
+}
+
+namespace {
+
+int TrailingZeros(const uint8_t* p, int from, int to) {
+  int t = 0;
+  while (to - t > from && p[to - t - 1] == 0 && t < kMaxPrefix) ++t;
+  return t;
+}
+
+}  // namespace
+
+void TPage::Lengths(int s, int& d, int& t) const {
+  const int k = format_.keyLength;
+  const uint8_t* key = Entry(s);
+  d = 0;
+  t = 0;
+  uint8_t c = format_.compression;
+  if ((c == lcDuplicate || c == lcFull) && s > 1) {
+    const uint8_t* prev = Entry(s - 1);
+    int cap = std::min(k, kMaxPrefix);
+    while (d < cap && key[d] == prev[d]) ++d;
+  }
+  if (c == lcTrailing) {
+    t = format_.unique ? TrailingZeros(key, 0, k) : TrailingZeros(key, 0, k - 4);
+  } else if (c == lcFull) {
+    if (format_.unique) t = TrailingZeros(key, d, k);
+    else if (k - d >= 5) t = TrailingZeros(key, d, k - 4);
+  }
+}
+
+int TPage::EncodedEntrySize(int s) const {
+  const int k = format_.keyLength;
+  if (IsBranch()) return format_.BranchEntrySize();
+  int d, t;
+  Lengths(s, d, t);
+  switch (format_.compression) {
+    case lcDuplicate: return k - d + 5;
+    case lcTrailing: return k - t + 5;
+    case lcFull: return k - d - t + 6;
+    default: return k + 4;
+  }
+}
+
+int TPage::EncodedSize() const {
+  int sum = 0;
+  for (int s = 1; s <= count_; ++s) sum += EncodedEntrySize(s);
+  return sum;
+}
+
+bool TPage::Encode(uint8_t* raw) {
+  std::memset(raw, 0, kIndexPageSize);
+  const int k = format_.keyLength;
+  raw[0] = type;
+  PutI32(raw, 3, prevPage);
+  PutI32(raw, 7, nextPage);
+  if (isFree) return true;
+  PutU16(raw, 1, static_cast<uint16_t>(count_));
+  uint8_t* out = raw + kPageHeaderSize;
+  const bool compressed = IsLeaf() && format_.compression != lcNone;
+  int pos = 0;
+  for (int s = 1; s <= count_; ++s) {
+    const uint8_t* e = Entry(s);
+    int size = EncodedEntrySize(s);
+    if (pos + size > kPageDataSize) return false;
+    uint8_t* o = out + pos;
+    if (IsBranch()) {
+      std::memcpy(o, e, static_cast<std::size_t>(k + 4));
+      if (!format_.noCounts) PutI32(o, k + 4, KeyCount(s));
+    } else if (!compressed) {
+      std::memcpy(o, e, static_cast<std::size_t>(k + 4));
+    } else {
+      int d, t;
+      Lengths(s, d, t);
+      const_cast<uint8_t*>(e)[k + 8] = static_cast<uint8_t>(d);
+      const_cast<uint8_t*>(e)[k + 9] = static_cast<uint8_t>(t);
+      int keyEnd = k;  // bytes of the key written before the suffix
+      bool suffix = !format_.unique && (format_.compression == lcTrailing || k - d >= 5);
+      if (suffix) keyEnd = k - 4;
+      switch (format_.compression) {
+        case lcDuplicate: *o++ = static_cast<uint8_t>(d); break;
+        case lcTrailing: *o++ = static_cast<uint8_t>(t); d = 0; break;
+        default:
+          *o++ = static_cast<uint8_t>(d);
+          *o++ = static_cast<uint8_t>(t);
+      }
+      if (format_.compression == lcDuplicate) {
+        t = 0;
+        suffix = false;
+        keyEnd = k;
+      }
+      int n = keyEnd - t - d;
+      std::memcpy(o, e + d, static_cast<std::size_t>(n));
+      o += n;
+      if (suffix) {
+        std::memcpy(o, e + k - 4, 4);
+        o += 4;
+      }
+      PutI32(o, 0, Ref(s));
+    }
+    pos += size;
+  }
+  if (compressed) PutU16(raw, 11, static_cast<uint16_t>(pos));
+  return true;
+}
+
+bool TPage::Decode(const uint8_t* raw) {
+  const int k = format_.keyLength;
+  count_ = 0;
+  type = raw[0];
+  prevPage = GetI32(raw, 3);
+  nextPage = GetI32(raw, 7);
+  isFree = false;
+  if (type > ptRootLeaf || k <= 0) return false;
+  int count = GetU16(raw, 1);
+  int used = GetU16(raw, 11);
+  const uint8_t* in = raw + kPageHeaderSize;
+  const bool compressed = IsLeaf() && format_.compression != lcNone;
+  if (!compressed) {
+    int size = IsBranch() ? format_.BranchEntrySize() : k + 4;
+    if (count > kPageDataSize / size) return false;
+    Reserve(count);
+    for (int s = 1; s <= count; ++s) {
+      const uint8_t* i = in + (s - 1) * size;
+      count_ = s;
+      uint8_t* e = Entry(s);
+      std::memcpy(e, i, static_cast<std::size_t>(k + 4));
+      PutI32(e, k + 4, IsLeaf() ? 1 : (format_.noCounts ? 0 : GetI32(i, k + 4)));
+      e[k + 8] = e[k + 9] = 0;
+    }
+    return true;
+  }
+  if (used > kPageDataSize) return false;
+  Reserve(count);
+  int pos = 0;
+  auto take = [&](int n) -> const uint8_t* {
+    if (n < 0 || pos + n > used) return nullptr;
+    const uint8_t* p = in + pos;
+    pos += n;
+    return p;
+  };
+  for (int s = 1; s <= count; ++s) {
+    int d = 0, t = 0;
+    const uint8_t* b;
+    if (format_.compression != lcTrailing) {
+      if (!(b = take(1))) return false;
+      d = *b;
+    }
+    if (format_.compression != lcDuplicate) {
+      if (!(b = take(1))) return false;
+      t = *b;
+    }
+    if (d > kMaxPrefix || d > k || (s == 1 && d != 0)) return false;
+    bool suffix = !format_.unique &&
+                  (format_.compression == lcTrailing || (format_.compression == lcFull && k - d >= 5));
+    int keyEnd = suffix ? k - 4 : k;
+    if (format_.compression == lcFull && !format_.unique && !suffix && t != 0) return false;
+    if (t > kMaxPrefix || d + t > keyEnd) return false;
+    uint8_t* e = Entry(s);
+    if (d > 0) std::memcpy(e, Entry(s - 1), static_cast<std::size_t>(d));
+    int n = keyEnd - t - d;
+    if (!(b = take(n))) return false;
+    std::memcpy(e + d, b, static_cast<std::size_t>(n));
+    std::memset(e + keyEnd - t, 0, static_cast<std::size_t>(t));
+    if (suffix) {
+      if (!(b = take(4))) return false;
+      std::memcpy(e + k - 4, b, 4);
+    }
+    if (!(b = take(4))) return false;
+    PutI32(e, k, GetI32(b));
+    PutI32(e, k + 4, 1);
+    e[k + 8] = static_cast<uint8_t>(d);
+    e[k + 9] = static_cast<uint8_t>(t);
+    count_ = s;
+  }
+  return pos == used;
+}
+
+std::unique_ptr<TPage> TPageStack::Take() {
+  if (pages_.empty()) return std::make_unique<TPage>();
+  auto page = std::move(pages_.back());
+  pages_.pop_back();
+  return page;
+}
+
+void TPageStack::Give(std::unique_ptr<TPage> page) {
+  if (pages_.size() < 4) pages_.push_back(std::move(page));
+}
+
+}  // namespace ledger
