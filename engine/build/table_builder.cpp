@@ -1,0 +1,478 @@
+#include "engine/build/table_builder.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+
+#include "engine/build/index_loader.h"
+#include "engine/errors/ledger_error.h"
+#include "engine/files/byte_order.h"
+#include "engine/files/blob_file.h"
+#include "engine/files/index_key.h"
+#include "engine/files/scramble.h"
+#include "engine/files/table_owner.h"
+
+namespace ledger {
+
+namespace {
+
+constexpr std::size_t kWriteChunk = 1 << 20;
+constexpr const char* kBuildSuffix = ".building";
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool ValidIndexName(std::string_view name) {
+  std::size_t b = name.find_first_not_of(' ');
+  if (b == std::string_view::npos) return false;
+  unsigned char c = static_cast<unsigned char>(name[b]);
+  return std::isalpha(c) || c == '_' || c >= 128;
+}
+
+// Days since 1899-12-30 with the time of day as fraction.
+double NowAsDays() {
+  using namespace std::chrono;
+  double secs = duration<double>(system_clock::now().time_since_epoch()).count();
+  return secs / 86400.0 + 25569.0;
+}
+
+struct TIndexBuild {
+  int slot = 0;
+  TIndexDesc desc;
+  TKeyDef keyDef;
+  int stride = 0;             // key + record number
+  std::vector<uint8_t> keys;  // one stride per record slot, in record order
+};
+
+}  // namespace
+
+struct TTableBuilder::TState {
+  std::string directory;
+  std::string table;
+  TTableDefinition def;
+  TStandaloneOwner owner;
+  TDataFile data{&owner};
+  TFileHandler blob;
+  TFileHandler index;
+  std::vector<TFieldDesc> fields;
+  uint32_t lcid = 0;
+  int recordSize = 0;
+  uint64_t dataStart = 0;
+  bool encrypted = false;
+  bool hasBlobs = false;
+  uint32_t blockSize = 512;
+  bool finished = false;
+
+  int32_t records = 0;
+  int32_t lastBlobId = 0;
+  std::vector<uint8_t> recordBuffer;
+  int32_t firstBufferedRecord = 1;
+  std::vector<uint8_t> blobBuffer;
+  int32_t nextBlock = 1;
+  int32_t firstBufferedBlock = 1;
+
+  std::vector<TIndexBuild> indexes;
+  std::vector<uint8_t> deleted;  // per record slot
+  std::vector<int32_t> deletionOrder;
+
+  TState(std::string dir, std::string name, TTableDefinition d)
+      : directory(std::move(dir)), table(std::move(name)), def(std::move(d)), owner(table, directory) {}
+
+  std::string FinalName(const char* ext) const { return directory + "/" + table + ext; }
+  std::string TempName(const char* ext) const { return FinalName(ext) + kBuildSuffix; }
+
+  [[noreturn]] void Fail(TErrorCode code) const { RaiseTableError(code, table, directory); }
+
+  void DefineIndexes();
+  TIndexDesc Describe(const TIndexDefinition& def, bool primary) const;
+  void FlushRecords();
+  void FlushBlocks();
+  TBlobRef WriteBlob(std::span<const uint8_t> bytes);
+  void ApplyDeletions();
+  void WriteDataHeader(int32_t firstFree);
+  void WriteBlobHeader();
+  void WriteIndexFile(std::vector<std::vector<const uint8_t*>>& sorted);
+  std::vector<const uint8_t*> SortedEntries(const TIndexBuild& index) const;
+  void CloseAll();
+  void RemoveTemporaries();
+};
+
+TIndexDesc TTableBuilder::TState::Describe(const TIndexDefinition& d, bool primary) const {
+  TIndexDesc desc;
+  desc.name = primary ? std::string() : d.name;
+  if (d.fields.size() > kMaxKeyFields) Fail(LEDGER_INDEXLIMIT);
+  if (d.fields.empty()) Fail(LEDGER_INVALIDKEY);
+  desc.fieldCount = static_cast<uint8_t>(d.fields.size());
+  int partsSize = 0;
+  for (std::size_t i = 0; i < d.fields.size(); ++i) {
+    int number = data.FindField(d.fields[i]);
+    if (number == 0) throw std::invalid_argument("index field " + d.fields[i] + " is not a field of the table");
+    const TFieldDesc& f = fields[number - 1];
+    if (f.type == ftBlob) Fail(LEDGER_SEARCHCOLREQD);
+    desc.fields[i] = static_cast<uint16_t>(number);
+    for (const std::string& name : d.descendingFields)
+      if (Upper(name) == Upper(d.fields[i])) desc.fieldDescending[i] = 1;
+    partsSize += KeyPartSize(f) + 1;
+  }
+  for (const std::string& name : d.descendingFields)
+    if (std::none_of(d.fields.begin(), d.fields.end(),
+                     [&](const std::string& f) { return Upper(f) == Upper(name); }))
+      throw std::invalid_argument("descending field " + name + " is not a key field");
+  if (partsSize == 0 || partsSize > kMaxKeyPartsSize) Fail(LEDGER_INVALIDKEY);
+  if (d.compression > lcFull) throw std::invalid_argument("leaf compression must be 0 to 3");
+  desc.descending = d.descending;
+  desc.caseInsensitive = d.caseInsensitive;
+  desc.unique = primary || d.unique;
+  desc.compression = d.compression;
+  desc.keyLength = static_cast<uint16_t>(ComputeKeyLength(desc, fields));
+  return desc;
+}
+
+void TTableBuilder::TState::DefineIndexes() {
+  if (def.secondary.size() > kMaxSecondaryIndexes) Fail(LEDGER_INDEXLIMIT);
+  if (def.secondary.size() > 0 && !def.primary) {
+    // Secondary indexes need no primary one; nothing to check here.
+  }
+  std::vector<std::string> names;
+  auto add = [&](int slot, const TIndexDefinition& d, bool primary) {
+    TIndexBuild b;
+    b.slot = slot;
+    b.desc = Describe(d, primary);
+    b.keyDef = TKeyDef(slot, b.desc, fields, lcid);
+    b.stride = b.desc.keyLength + 4;
+    indexes.push_back(std::move(b));
+  };
+  if (def.primary) add(0, *def.primary, true);
+  for (std::size_t i = 0; i < def.secondary.size(); ++i) {
+    const TIndexDefinition& d = def.secondary[i];
+    if (d.name.find_first_not_of(' ') == std::string::npos) Fail(LEDGER_INDEXNAMEREQUIRED);
+    if (d.name.size() > 30 || !ValidIndexName(d.name)) Fail(LEDGER_INVALIDINDEXNAME);
+    std::string upper = Upper(d.name);
+    if (std::find(names.begin(), names.end(), upper) != names.end()) Fail(LEDGER_INDEXEXISTS);
+    names.push_back(upper);
+    add(static_cast<int>(i) + 1, d, false);
+  }
+}
+
+TTableBuilder::TTableBuilder(std::string directory, std::string table, TTableDefinition definition)
+    : state_(std::make_unique<TState>(std::move(directory), std::move(table), std::move(definition))) {
+  TState& s = *state_;
+  if (!(s.def.fillFactor > 0.0 && s.def.fillFactor <= 1.0))
+    throw std::invalid_argument("fill factor must lie in (0, 1]");
+  s.owner.hasPrimaryIndex = s.def.primary.has_value();
+  s.encrypted = s.def.data.encrypted;
+  s.data.SetFileName(s.TempName(".DAT"));
+  s.data.SetErrorContext(s.table, s.directory);
+  s.data.Create(s.def.data);
+  try {
+    s.fields = s.data.Fields();
+    s.lcid = s.data.LocaleId();
+    s.recordSize = s.data.RecordSize();
+    s.dataStart = s.data.DataStart();
+    s.hasBlobs = s.data.BlobFieldCount() > 0;
+    s.blockSize = s.data.BlobBlockSize();
+    if (s.blockSize <= kBlockHeaderSize) throw std::invalid_argument("blob block size too small");
+    s.DefineIndexes();
+    s.index.SetFileName(s.TempName(".IDX"));
+    s.index.SetErrorContext(s.table, s.directory);
+    s.index.Create();
+    if (s.hasBlobs) {
+      s.blob.SetFileName(s.TempName(".BLB"));
+      s.blob.SetErrorContext(s.table, s.directory);
+      s.blob.Create();
+    }
+  } catch (...) {
+    s.CloseAll();
+    s.RemoveTemporaries();
+    throw;
+  }
+}
+
+TTableBuilder::~TTableBuilder() {
+  if (!state_->finished) {
+    try {
+      state_->CloseAll();
+    } catch (...) {
+    }
+    state_->RemoveTemporaries();
+  }
+}
+
+int32_t TTableBuilder::RecordCount() const noexcept { return state_->records; }
+
+void TTableBuilder::TState::FlushRecords() {
+  if (recordBuffer.empty()) return;
+  data.WriteAt(dataStart + static_cast<uint64_t>(firstBufferedRecord - 1) * recordSize,
+               recordBuffer.data(), recordBuffer.size());
+  recordBuffer.clear();
+  firstBufferedRecord = records + 1;
+}
+
+void TTableBuilder::TState::FlushBlocks() {
+  if (blobBuffer.empty()) return;
+  blob.WriteAt(kBlobHeaderSize + static_cast<uint64_t>(firstBufferedBlock - 1) * blockSize,
+               blobBuffer.data(), blobBuffer.size());
+  blobBuffer.clear();
+  firstBufferedBlock = nextBlock;
+}
+
+TBlobRef TTableBuilder::TState::WriteBlob(std::span<const uint8_t> bytes) {
+  if (bytes.empty()) return {};
+  const std::size_t room = blockSize - kBlockHeaderSize;
+  const uint64_t blocks = (bytes.size() + room - 1) / room;
+  if (bytes.size() > INT32_MAX || static_cast<uint64_t>(nextBlock) + blocks - 1 > kMaxBlocks ||
+      kBlobHeaderSize + (static_cast<uint64_t>(nextBlock) + blocks - 1) * blockSize > 4000000000ULL)
+    Fail(LEDGER_TABLEFULL);
+  // Identifiers restart at 1 after the largest, as the data file issues them.
+  lastBlobId = lastBlobId == INT32_MAX ? 1 : lastBlobId + 1;
+  TBlobRef ref{nextBlock, lastBlobId};
+  std::size_t done = 0;
+  for (uint64_t i = 0; i < blocks; ++i) {
+    std::size_t at = blobBuffer.size();
+    blobBuffer.resize(at + blockSize, 0);
+    uint8_t* b = blobBuffer.data() + at;
+    std::size_t n = std::min(room, bytes.size() - done);
+    const int32_t number = nextBlock++;
+    PutI32(b, 0, i == 0 ? 0 : number - 1);
+    PutI32(b, 4, i + 1 == blocks ? 0 : number + 1);
+    PutU16(b, 8, static_cast<uint16_t>(n));
+    PutI32(b, 10, ref.blobId);
+    PutI32(b, 14, i == 0 ? static_cast<int32_t>(bytes.size()) : 0);
+    std::memcpy(b + kBlockHeaderSize, bytes.data() + done, n);
+    if (encrypted) {
+      Scramble(b, kBlockHeaderSize, kRecordKey);
+      Scramble(b + kBlockHeaderSize, room, kRecordKey);
+    }
+    done += n;
+    if (blobBuffer.size() >= kWriteChunk) FlushBlocks();
+  }
+  return ref;
+}
+
+int32_t TTableBuilder::Append(std::span<const TFieldValue> values) {
+  TState& s = *state_;
+  if (s.finished) throw std::logic_error("table already finished");
+  if (values.size() != s.fields.size()) throw std::invalid_argument("one value per field expected");
+  if (s.records >= kMaxRecords ||
+      s.dataStart + static_cast<uint64_t>(s.records + 1) * s.recordSize > 4000000000ULL)
+    s.Fail(LEDGER_TABLEFULL);
+  const int32_t number = s.records + 1;
+  std::size_t at = s.recordBuffer.size();
+  s.recordBuffer.resize(at + s.recordSize, 0);
+  std::span<uint8_t> image(s.recordBuffer.data() + at, s.recordSize);
+  try {
+    PutI32(image.data(), 1, number);
+    PutI32(image.data(), kAutoIncOffset, number);
+    for (std::size_t i = 0; i < s.fields.size(); ++i) {
+      const TFieldDesc& f = s.fields[i];
+      if (f.IsAutoInc() || f.type == ftBlob) continue;
+      WriteValue(image, f, values[i], s.lcid);
+    }
+    // Blobs last, so a bad value above leaves no orphaned chain behind.
+    for (std::size_t i = 0; i < s.fields.size(); ++i) {
+      const TFieldDesc& f = s.fields[i];
+      if (f.type != ftBlob) continue;
+      const TFieldValue& v = values[i];
+      TBlobRef ref;
+      if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&v)) {
+        ref = s.WriteBlob(*bytes);
+      } else if (const auto* text = std::get_if<std::string>(&v)) {
+        ref = s.WriteBlob({reinterpret_cast<const uint8_t*>(text->data()), text->size()});
+      } else if (!std::holds_alternative<std::monostate>(v)) {
+        throw std::invalid_argument("field " + f.name + " takes its contents as bytes");
+      }
+      WriteValue(image, f, ref, s.lcid);
+    }
+  } catch (...) {
+    s.recordBuffer.resize(at);
+    throw;
+  }
+  for (TIndexBuild& index : s.indexes) {
+    std::size_t k = index.keys.size();
+    index.keys.resize(k + index.stride);
+    index.keyDef.Build(image, index.keys.data() + k);
+    PutI32(index.keys.data() + k, index.desc.keyLength, number);
+  }
+  if (s.encrypted) Scramble(image.data(), image.size(), kRecordKey);
+  s.records = number;
+  s.deleted.push_back(0);
+  if (s.recordBuffer.size() >= kWriteChunk) s.FlushRecords();
+  if (s.hasBlobs && s.blobBuffer.size() >= kWriteChunk) s.FlushBlocks();
+  return number;
+}
+
+void TTableBuilder::MarkDeleted(int32_t recordNumber) {
+  TState& s = *state_;
+  if (s.finished) throw std::logic_error("table already finished");
+  if (recordNumber < 1 || recordNumber > s.records) throw std::out_of_range("no such record");
+  if (s.deleted[recordNumber - 1]) throw std::invalid_argument("record already deleted");
+  s.deleted[recordNumber - 1] = 1;
+  s.deletionOrder.push_back(recordNumber);
+}
+
+std::vector<const uint8_t*> TTableBuilder::TState::SortedEntries(const TIndexBuild& index) const {
+  std::vector<const uint8_t*> entries;
+  entries.reserve(static_cast<std::size_t>(records));
+  for (int32_t r = 0; r < records; ++r)
+    if (!deleted[r]) entries.push_back(index.keys.data() + static_cast<std::size_t>(r) * index.stride);
+  const TKeyDef& key = index.keyDef;
+  const int k = index.desc.keyLength;
+  if (key.LocaleId() == 0 && !key.Descending()) {
+    std::sort(entries.begin(), entries.end(), [k](const uint8_t* a, const uint8_t* b) {
+      return std::memcmp(a, b, static_cast<std::size_t>(k)) < 0;
+    });
+  } else {
+    std::sort(entries.begin(), entries.end(),
+              [&key](const uint8_t* a, const uint8_t* b) { return key.Compare(a, b) < 0; });
+  }
+  if (index.desc.unique)
+    for (std::size_t i = 1; i < entries.size(); ++i)
+      if (key.Compare(entries[i - 1], entries[i]) == 0)
+        RaiseError(LEDGER_KEYVIOL, {}, {}, {}, index.desc.name, {}, table, directory);
+  return entries;
+}
+
+void TTableBuilder::TState::ApplyDeletions() {
+  int32_t firstFree = 0;
+  std::vector<uint8_t> image(static_cast<std::size_t>(recordSize));
+  for (int32_t r : deletionOrder) {
+    const uint64_t at = dataStart + static_cast<uint64_t>(r - 1) * recordSize;
+    data.ReadAt(at, image.data(), image.size());
+    if (encrypted) Scramble(image.data(), image.size(), kRecordKey);
+    image[0] = 1;
+    // A table without primary index keeps insertion order and never reuses slots.
+    PutI32(image.data(), 1, def.primary ? firstFree : 0);
+    firstFree = r;
+    if (encrypted) Scramble(image.data(), image.size(), kRecordKey);
+    data.WriteAt(at, image.data(), image.size());
+  }
+  WriteDataHeader(firstFree);
+}
+
+void TTableBuilder::TState::WriteDataHeader(int32_t firstFree) {
+  uint8_t raw[kDataHeaderSize];
+  data.ReadAt(0, raw, sizeof raw);
+  TDataHeader h;
+  DecodeDataHeader(raw, h);
+  h.changeCounter += 1;
+  h.firstFree = firstFree;
+  h.nextRecord = records + 1;
+  h.lastAutoInc = records;
+  h.lastBlobId = lastBlobId;
+  h.engineVersion = kEngineVersion;
+  h.lastWrite = NowAsDays();
+  h.modifiedMark = 0;
+  EncodeDataHeader(h, raw);
+  data.WriteAt(0, raw, sizeof raw);
+}
+
+void TTableBuilder::TState::WriteBlobHeader() {
+  uint8_t raw[kBlobHeaderSize] = {};
+  PutI32(raw, 0, 1);
+  PutU8(raw, 8, 5);
+  PutI32(raw, 9, 0);
+  PutI32(raw, 13, nextBlock);
+  if (encrypted) Scramble(raw, sizeof raw, kRecordKey);
+  blob.WriteAt(0, raw, sizeof raw);
+}
+
+void TTableBuilder::TState::WriteIndexFile(std::vector<std::vector<const uint8_t*>>& sorted) {
+  TIndexHeader header = TIndexHeader::Fresh();
+  TPageWriter writer(index, encrypted);
+  TIndexLoader loader(writer, def.fillFactor);
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    TIndexBuild& b = indexes[i];
+    b.desc.rootPage = loader.Load(b.slot, TPageFormat::Of(b.slot, b.desc), sorted[i]);
+    header.slots[b.slot] = b.desc;
+    // The keys are written; give their memory back before the next index.
+    std::vector<uint8_t>().swap(b.keys);
+    std::vector<const uint8_t*>().swap(sorted[i]);
+  }
+  header.secondaryCount = static_cast<uint8_t>(def.secondary.size());
+  header.noPrimary = !def.primary;
+
+  // "Sys Deleted": a status byte and the auto-increment key form per record slot.
+  TIndexDesc& del = header.slots[kSlotDeleted];
+  const int stride = kDeletedKeyLength + 4;
+  std::vector<uint8_t> keys(static_cast<std::size_t>(records) * stride);
+  std::vector<const uint8_t*> entries;
+  entries.reserve(static_cast<std::size_t>(records));
+  int32_t active = 0;
+  for (int pass = 0; pass < 2; ++pass)  // status 0 sorts first; autoinc follows record order
+    for (int32_t r = 1; r <= records; ++r) {
+      if (deleted[r - 1] != pass) continue;
+      uint8_t* k = keys.data() + static_cast<std::size_t>(entries.size()) * stride;
+      k[0] = static_cast<uint8_t>(pass);
+      PutKeyInt32(k + 1, r);
+      PutI32(k, kDeletedKeyLength, r);
+      entries.push_back(k);
+      if (pass == 0) ++active;
+    }
+  del.rootPage = loader.Load(kSlotDeleted, TPageFormat::Of(kSlotDeleted, del), entries);
+  writer.Flush();
+
+  header.activeRecords = active;
+  header.nextPage = writer.NextPage();
+  header.changeCounter = 1;
+  uint8_t raw[kIndexPageSize];
+  header.Encode(raw);
+  if (encrypted) Scramble(raw, sizeof raw, kRecordKey);
+  index.WriteAt(0, raw, sizeof raw);
+}
+
+void TTableBuilder::Finish() {
+  TState& s = *state_;
+  if (s.finished) throw std::logic_error("table already finished");
+  try {
+    // Every unique index is sorted and checked before the table is committed.
+    std::vector<std::vector<const uint8_t*>> sorted;
+    for (const TIndexBuild& index : s.indexes) sorted.push_back(s.SortedEntries(index));
+    s.FlushRecords();
+    if (s.hasBlobs) {
+      s.FlushBlocks();
+      s.WriteBlobHeader();
+    }
+    s.ApplyDeletions();
+    s.WriteIndexFile(sorted);
+    s.CloseAll();
+  } catch (...) {
+    s.CloseAll();
+    s.RemoveTemporaries();
+    s.finished = true;
+    throw;
+  }
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+    if (std::string(ext) == ".BLB" && !s.hasBlobs) {
+      fs::remove(s.FinalName(ext), ec);  // a stale blob file of an older table
+      continue;
+    }
+    fs::rename(s.TempName(ext), s.FinalName(ext), ec);
+    if (ec) {
+      s.RemoveTemporaries();
+      s.finished = true;
+      s.Fail(LEDGER_WRITEERR);
+    }
+  }
+  s.finished = true;
+}
+
+void TTableBuilder::TState::CloseAll() {
+  if (data.IsOpen()) data.Close();
+  if (index.IsOpen()) index.Close();
+  if (blob.IsOpen()) blob.Close();
+}
+
+void TTableBuilder::TState::RemoveTemporaries() {
+  std::error_code ec;
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(TempName(ext), ec);
+}
+
+}  // namespace ledger

@@ -1,0 +1,65 @@
+#pragma once
+// Writes a complete table (data, index and blob files) in one pass: records
+// and blobs stream to disk as they are appended, index keys are kept in
+// memory, sorted once and bulk-loaded when the table is finished. The files
+// are written under temporary names and take their real names only when the
+// table is complete, so a refused build leaves no table behind.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/files/data_file.h"
+#include "engine/files/value.h"
+
+namespace ledger {
+
+struct TIndexDefinition {
+  std::string name;                 // empty for the primary index
+  std::vector<std::string> fields;  // field names in key order
+  std::vector<std::string> descendingFields;  // a subset of fields
+  bool descending = false;          // the whole index
+  bool caseInsensitive = false;
+  bool unique = true;               // always true for the primary index
+  uint8_t compression = 0;          // 0 none, 1 duplicate, 2 trailing, 3 full
+};
+
+struct TTableDefinition {
+  TDataFileDefinition data;  // fields, locale, block size, description, encryption
+  std::optional<TIndexDefinition> primary;
+  std::vector<TIndexDefinition> secondary;  // up to 30, all named
+  // Share of each index page filled, for leaves and branches alike.
+  double fillFactor = 1.0;
+};
+
+class TTableBuilder {
+ public:
+  // Creates directory/table; raises ELedgerEngineError for a definition the
+  // engine refuses and std::invalid_argument for one it cannot express.
+  TTableBuilder(std::string directory, std::string table, TTableDefinition definition);
+  ~TTableBuilder();
+  TTableBuilder(const TTableBuilder&) = delete;
+  TTableBuilder& operator=(const TTableBuilder&) = delete;
+
+  // One value per field in field order (monostate = null). Blob fields take
+  // their contents as std::vector<uint8_t> or std::string; an auto-increment
+  // field's value is assigned here and anything given for it is ignored.
+  // Returns the record number.
+  int32_t Append(std::span<const TFieldValue> values);
+  // Marks an appended record deleted; deletions are applied in call order.
+  void MarkDeleted(int32_t recordNumber);
+
+  // Sorts and loads the indexes and writes every header. Duplicate keys of a
+  // unique index raise LEDGER_KEYVIOL and leave no table.
+  void Finish();
+
+  int32_t RecordCount() const noexcept;
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
+
+}  // namespace ledger
