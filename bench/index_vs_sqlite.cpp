@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/build/table_builder.h"
+#include "engine/files/data_file.h"
+#include "engine/files/index_file.h"
+
 namespace {
 
 constexpr int kRecords = 1'000'000;
@@ -171,6 +175,92 @@ void BM_Count_SQLite(benchmark::State& state) {
 
 // ---------------------------------------------------------------- Ledger
 
+constexpr int kIndexPageBytes = 4096;
+// The index file keeps SetCacheBytes / 8192 pages per index slot.
+constexpr int32_t kLedgerCacheSetting = static_cast<int32_t>(kCacheBytes / kIndexPageBytes * 8192);
+
+void BuildLedger() {
+  const TWorkload& w = Work();
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(w.dir / (std::string("Words") + ext));
+  ledger::TTableDefinition def;
+  auto field = [](const char* name, uint8_t type, uint8_t size) {
+    ledger::TFieldDesc f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    return f;
+  };
+  def.data.fields = {field("Word", ledger::ftString, kKeyLength), field("Number", ledger::ftInteger, 0),
+                     field("Flag", ledger::ftBoolean, 0)};
+  ledger::TIndexDefinition primary;
+  primary.fields = {"Word"};
+  def.primary = primary;
+  ledger::TTableBuilder builder(w.dir.string(), "Words", std::move(def));
+  std::vector<ledger::TFieldValue> values(3);
+  for (int i = 0; i < kRecords; ++i) {
+    values[0] = w.keys[i];
+    values[1] = int64_t{w.numbers[i]};
+    values[2] = static_cast<bool>(w.flags[i]);
+    builder.Append(values);
+  }
+  builder.Finish();
+}
+
+struct TLedgerReader {
+  ledger::TDataFile data;
+  ledger::TIndexFile index;
+  TLedgerReader() {
+    data.SetFileName((Work().dir / "Words.DAT").string());
+    data.Open();
+    index.SetFileName((Work().dir / "Words.IDX").string());
+    index.Open();
+    index.CheckStructure(data.Fields(), data.LocaleId());
+    index.SetCacheBytes(kLedgerCacheSetting);
+  }
+};
+
+TLedgerReader& LedgerReader() {
+  static TLedgerReader reader;
+  return reader;
+}
+
+void BM_Build_Ledger(benchmark::State& state) {
+  for (auto _ : state) BuildLedger();
+}
+
+void BM_Lookup_Ledger(benchmark::State& state) {
+  const TWorkload& w = Work();
+  ledger::TIndexFile& index = LedgerReader().index;
+  const ledger::TKeyDef& def = index.KeyDef(0);
+  std::vector<uint8_t> key(def.KeyLength());
+  std::vector<ledger::TFieldValue> value(1);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    value[0] = w.keys[w.probeRecords[i++ % kProbes]];
+    def.BuildFromValues(value, 0, key.data());
+    ledger::TKeyPosition at = index.FindNotBelow(0, key.data());
+    if (!at.found || def.Compare(at.key.data(), key.data()) != 0) state.SkipWithError("key not found");
+    benchmark::DoNotOptimize(at.record);
+  }
+}
+
+void BM_NthKey_Ledger(benchmark::State& state) {
+  const TWorkload& w = Work();
+  ledger::TIndexFile& index = LedgerReader().index;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    ledger::TKeyPosition at = index.Nth(0, w.probeRanks[i++ % kProbes]);
+    if (!at.found) state.SkipWithError("position not found");
+    benchmark::DoNotOptimize(at.record);
+  }
+}
+
+void BM_Count_Ledger(benchmark::State& state) {
+  ledger::TIndexFile& index = LedgerReader().index;
+  for (auto _ : state)
+    if (index.TotalKeys(0) != kRecords) state.SkipWithError("wrong count");
+}
+
 // ---------------------------------------------------------------- ratios
 
 // Keeps the seconds per iteration of every run while the console shows them.
@@ -196,17 +286,21 @@ void PrintRatio(const TRecordingReporter& r, const char* name, const std::string
 }  // namespace
 
 // Builds run first (the readers open what they wrote), each a few times at most.
+BENCHMARK(BM_Build_Ledger)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Build_SQLite)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Lookup_Ledger)->UseRealTime();
 BENCHMARK(BM_Lookup_SQLite)->UseRealTime();
+BENCHMARK(BM_NthKey_Ledger)->UseRealTime();
 BENCHMARK(BM_NthKey_SQLite)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Count_Ledger)->UseRealTime();
 BENCHMARK(BM_Count_SQLite)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  std::printf("%d records; SQLite page cache %lld bytes (its default), Ledger index cache %lld bytes (%lld pages)\n",
-              kRecords, static_cast<long long>(kCacheBytes), static_cast<long long>(kCacheBytes),
-              static_cast<long long>(kCacheBytes / 4096));
+  std::printf("%d records; SQLite page cache %lld bytes (its default); Ledger index cache %lld pages of %d bytes = %lld bytes\n",
+              kRecords, static_cast<long long>(kCacheBytes), static_cast<long long>(kCacheBytes / kIndexPageBytes),
+              kIndexPageBytes, static_cast<long long>(kCacheBytes / kIndexPageBytes * kIndexPageBytes));
   TRecordingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::fflush(stdout);
