@@ -1,6 +1,7 @@
 #include "tools/ledger/table_bridge.h"
 
 #include "engine/build/table_builder.h"
+#include "engine/build/table_verifier.h"
 
 namespace ledger::tool {
 
@@ -26,8 +27,8 @@ int64_t BuildTable(const std::string& directory, const std::string& table,
   return builder.RecordCount();
 }
 
-std::string CheckTable(const std::string&, const std::string&) {
-  return "this build has no table verifier";
+std::string CheckTable(const std::string& directory, const std::string& table) {
+  return TTableVerifier(directory, table).Run();
 }
 
 }  // namespace ledger::tool
