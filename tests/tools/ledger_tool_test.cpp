@@ -283,18 +283,29 @@ TEST(LedgerCommand, UsageErrorsExit64AndHelpExits0) {
   EXPECT_NE(help.out.find("ledger create DIR TABLE --schema FILE"), std::string::npos);
 }
 
-TEST(LedgerCommand, CreateReportsBadInputWithItsLine) {
+TEST(LedgerCommand, CreateRefusesBadInputAndLeavesNoTable) {
   TScratchDir dir;
-  { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "n", "type": "integer"}]})"; }
-  TRun notJson = RunTool({"create", dir.Path(), "T", "--schema", dir / "s.json"}, "{\"n\": 1}\n\n{oops\n");
-  EXPECT_EQ(notJson.code, kExitFailed);
-  EXPECT_NE(notJson.err.find("line 3: not valid JSON"), std::string::npos) << notJson.err;
-
-  TRun badValue = RunTool({"create", dir.Path(), "T", "--schema=" + (dir / "s.json")}, "{\"n\": \"x\"}\n");
-  EXPECT_EQ(badValue.code, kExitFailed);
-  EXPECT_NE(badValue.err.find("line 1: field \"n\": expected an integer"), std::string::npos)
-      << badValue.err;
-
+  {
+    std::ofstream(dir / "s.json")
+        << R"({"fields": [{"name": "n", "type": "integer"}], "primary": {"fields": ["n"]}})";
+  }
+  struct Case {
+    const char* input;
+    const char* message;
+  } cases[] = {
+      {"{\"n\": 1}\n\n{oops\n", "line 3: not valid JSON"},
+      {"{\"n\": \"x\"}\n", "line 1: field \"n\": expected an integer"},
+      {"{\"n\": 1}\n{\"n\": 2}\n{\"n\": 1}\n", "Ledger Engine Error # 9729"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TRun r = RunTool({"create", dir.Path(), "T", "--schema=" + (dir / "s.json")}, c.input);
+    EXPECT_EQ(r.code, kExitFailed);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    // Neither the table nor a half-written file of it stays behind.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+      EXPECT_EQ(entry.path().filename(), "s.json");
+  }
   TRun noSchema = RunTool({"create", dir.Path(), "T", "--schema", dir / "missing.json"});
   EXPECT_EQ(noSchema.code, kExitFailed);
   EXPECT_NE(noSchema.err.find("cannot read the schema file"), std::string::npos);

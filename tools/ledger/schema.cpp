@@ -122,7 +122,7 @@ TTableSchema ParseSchema(const json& j) {
   if (primary != j.end() && !primary->is_null()) {
     if (!primary->is_object()) Fail("\"primary\" must be an object");
     const std::string where = "primary: ";
-    TPrimarySpec& p = schema.primary;
+    TPrimaryKeyDef& p = schema.primary;
     p.fields = Get<std::vector<std::string>>(*primary, "fields", {}, where);
     p.descending = Get<std::vector<std::string>>(*primary, "descending", {}, where);
     p.compression = Get<int>(*primary, "compression", 0, where);

@@ -18,7 +18,7 @@ class EInputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct TPrimarySpec {
+struct TPrimaryKeyDef {
   std::vector<std::string> fields;
   std::vector<std::string> descending;  // a subset of fields
   int compression = 0;                  // 0-3
@@ -28,7 +28,7 @@ struct TPrimarySpec {
 struct TTableSchema {
   TDataFileDefinition data;  // fields with name, type, subtype, size and scale
   bool hasPrimary = false;
-  TPrimarySpec primary;
+  TPrimaryKeyDef primary;
   uint32_t locale = 0;
 
   // Position of the field called name, or -1.
