@@ -1,0 +1,415 @@
+// Tables made by the builder, read back through the engine's own file classes.
+#include "engine/build/table_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/build/table_verifier.h"
+#include "engine/files/blob_buffer.h"
+#include "engine/files/blob_file.h"
+#include "engine/files/index_file.h"
+#include "table_files_util.h"
+
+namespace ledger {
+namespace {
+
+using testing::CodeOf;
+using testing::TScratchDir;
+
+TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
+  TFieldDesc f;
+  f.name = name;
+  f.type = type;
+  f.size = size;
+  f.subtype = subtype;
+  return f;
+}
+
+// Word (string 20), Count (integer), Flag (Boolean), Picture (blob), RecID (autoinc).
+TTableDefinition WordTable() {
+  TTableDefinition def;
+  def.data.fields = {Field("Word", ftString, 20), Field("Count", ftInteger), Field("Flag", ftBoolean),
+                     Field("Picture", ftBlob, 0, fstGraphic), Field("RecID", ftInteger, 0, fstAutoInc)};
+  TIndexDefinition primary;
+  primary.fields = {"Word"};
+  def.primary = primary;
+  return def;
+}
+
+std::string WordOf(int i) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "w%07d", (i * 7919) % 100003);
+  return buf;
+}
+
+std::vector<TFieldValue> Row(int i, std::vector<uint8_t> blob = {}) {
+  TFieldValue picture;
+  if (!blob.empty()) picture = std::move(blob);
+  return {std::string(WordOf(i)), int64_t{i}, i % 2 == 0, picture, std::monostate{}};
+}
+
+struct TOpenTable {
+  explicit TOpenTable(const TScratchDir& dir, const std::string& table = "Words") {
+    data.SetFileName(dir / (table + ".DAT"));
+    data.Open();
+    data.CheckStructure();
+    index.SetFileName(dir / (table + ".IDX"));
+    index.SetEncrypted(data.Encrypted());
+    index.Open();
+    index.CheckStructure(data.Fields(), data.LocaleId());
+  }
+  // Levels of a slot's tree, counted down its leftmost path.
+  int Depth(int slot) {
+    int depth = 0;
+    int32_t p = index.Descriptor(slot).rootPage;
+    while (p != 0) {
+      ++depth;
+      TPage* page = index.GetPage(slot, p);
+      p = page->IsLeaf() ? 0 : page->Ref(1);
+      index.ReleasePage(page);
+    }
+    return depth;
+  }
+  std::string WordAt(int32_t r) {
+    TRecord* rec = data.GetRecord(r);
+    TFieldValue v = ReadValue(rec->Image(), data.Field(1));
+    data.ReleaseRecord(rec);
+    return std::get<std::string>(v);
+  }
+  TDataFile data;
+  TIndexFile index;
+};
+
+struct TShape {
+  const char* name;
+  int records;
+  double fill;
+  uint8_t compression;
+  bool descending;
+  bool encrypted;
+  int depth;
+};
+
+class BuilderShapes : public ::testing::TestWithParam<TShape> {};
+
+// Every n-th key, first/last, walking with next and prior, and the order
+// against the words sorted independently.
+TEST_P(BuilderShapes, TreesHoldEveryKeyInOrder) {
+  const TShape& shape = GetParam();
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  def.fillFactor = shape.fill;
+  def.primary->compression = shape.compression;
+  if (shape.descending) def.primary->descendingFields = {"word"};
+  def.data.encrypted = shape.encrypted;
+  {
+    TTableBuilder builder(dir.Path(), "Words", def);
+    for (int i = 1; i <= shape.records; ++i) builder.Append(Row(i));
+    builder.Finish();
+  }
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+
+  std::vector<std::string> words;
+  for (int i = 1; i <= shape.records; ++i) words.push_back(WordOf(i));
+  std::sort(words.begin(), words.end());
+  if (shape.descending) std::reverse(words.begin(), words.end());
+
+  TOpenTable t(dir);
+  EXPECT_EQ(t.Depth(0), shape.depth);
+  EXPECT_EQ(t.index.TotalKeys(0), shape.records);
+  EXPECT_EQ(t.index.TotalKeys(kSlotDeleted), shape.records);
+  EXPECT_EQ(t.index.ActiveRecordCount(), shape.records);
+  const int step = shape.records > 3000 ? 97 : 1;
+  for (int n = 1; n <= shape.records; n += step) {
+    TKeyPosition at = t.index.Nth(0, n);
+    ASSERT_TRUE(at.found) << n;
+    ASSERT_EQ(at.position, n);
+    ASSERT_EQ(t.WordAt(at.record), words[n - 1]) << n;
+  }
+  EXPECT_FALSE(t.index.Nth(0, shape.records + 1).found);
+  EXPECT_EQ(t.WordAt(t.index.First(0).record), words.front());
+  EXPECT_EQ(t.WordAt(t.index.Last(0).record), words.back());
+
+  TKeyPosition at = t.index.First(0);
+  int n = 1;
+  while ((at = t.index.Next(0, at)).found) ++n;
+  EXPECT_EQ(n, shape.records);
+  at = t.index.Last(0);
+  n = 1;
+  while ((at = t.index.Prior(0, at)).found) ++n;
+  EXPECT_EQ(n, shape.records);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, BuilderShapes,
+    ::testing::Values(TShape{"OneLeaf", 10, 1.0, lcNone, false, false, 1},
+                      TShape{"TwoLevels", 1000, 1.0, lcNone, false, false, 2},
+                      TShape{"ThreeLevels", 1000, 0.1, lcNone, false, false, 3},
+                      TShape{"FourLevels", 1000, 0.05, lcNone, false, false, 4},
+                      TShape{"Descending", 1000, 0.1, lcNone, true, false, 3},
+                      TShape{"Duplicates", 2000, 1.0, lcDuplicate, false, false, 2},
+                      TShape{"Trailing", 2000, 1.0, lcTrailing, false, false, 2},
+                      TShape{"Full", 2000, 0.5, lcFull, false, false, 2},
+                      TShape{"Encrypted", 1000, 0.1, lcFull, false, true, 3},
+                      TShape{"Large", 60000, 1.0, lcNone, false, false, 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Searches for present, absent, below-all and above-all keys on a built tree.
+TEST(Builder, SearchesFindTheirKeys) {
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  def.fillFactor = 0.05;
+  {
+    TTableBuilder builder(dir.Path(), "Words", def);
+    for (int i = 1; i <= 500; ++i) builder.Append(Row(i));
+    builder.Finish();
+  }
+  std::vector<std::string> words;
+  for (int i = 1; i <= 500; ++i) words.push_back(WordOf(i));
+  std::sort(words.begin(), words.end());
+
+  TOpenTable t(dir);
+  const TKeyDef& key = t.index.KeyDef(0);
+  auto search = [&](const std::string& word) {
+    std::vector<uint8_t> k(key.KeyLength());
+    std::vector<TFieldValue> values{word};
+    key.BuildFromValues(values, 0, k.data());
+    return t.index.FindNotBelow(0, k.data());
+  };
+  for (std::size_t i = 0; i < words.size(); i += 13) {
+    TKeyPosition at = search(words[i]);
+    ASSERT_TRUE(at.found);
+    EXPECT_EQ(at.position, static_cast<int64_t>(i) + 1);
+    EXPECT_EQ(t.WordAt(at.record), words[i]);
+    // Just after the word: the next one.
+    at = search(words[i] + "a");
+    if (i + 1 < words.size()) {
+      EXPECT_EQ(t.WordAt(at.record), words[i + 1]);
+    }
+  }
+  EXPECT_EQ(search("a").position, 1);
+  EXPECT_FALSE(search("zzz").found);
+}
+
+TEST(Builder, DeletedRecordsLeaveIndexesAndJoinTheFreeChain) {
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  TIndexDefinition byCount;
+  byCount.name = "ByCount";
+  byCount.fields = {"Count"};
+  byCount.unique = false;
+  byCount.compression = lcFull;
+  def.secondary = {byCount};
+  {
+    TTableBuilder builder(dir.Path(), "Words", def);
+    for (int i = 1; i <= 300; ++i) builder.Append(Row(i));
+    for (int r : {5, 200, 17}) builder.MarkDeleted(r);
+    EXPECT_THROW(builder.MarkDeleted(5), std::invalid_argument);
+    EXPECT_THROW(builder.MarkDeleted(301), std::out_of_range);
+    builder.Finish();
+  }
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  TOpenTable t(dir);
+  EXPECT_EQ(t.data.RecordCount(), 300);
+  EXPECT_EQ(t.index.ActiveRecordCount(), 297);
+  EXPECT_EQ(t.index.TotalKeys(0), 297);
+  EXPECT_EQ(t.index.TotalKeys(1), 297);
+  EXPECT_EQ(t.index.TotalKeys(kSlotDeleted), 300);
+  // The last deletion heads the chain: 17 -> 200 -> 5 -> end.
+  std::vector<int32_t> chain;
+  for (int32_t r = t.data.Header().firstFree; r != 0;) {
+    chain.push_back(r);
+    TRecord* rec = t.data.GetRecord(r);
+    EXPECT_TRUE(rec->Deleted());
+    r = rec->Link();
+    t.data.ReleaseRecord(rec);
+  }
+  EXPECT_EQ(chain, (std::vector<int32_t>{17, 200, 5}));
+  // "Sys Deleted" lists the live records first, the deleted ones last.
+  EXPECT_EQ(t.index.Nth(kSlotDeleted, 298).record, 5);
+  EXPECT_EQ(t.index.Nth(kSlotDeleted, 300).record, 200);
+}
+
+TEST(Builder, DuplicatePrimaryKeyLeavesNoTable) {
+  TScratchDir dir;
+  {
+    TTableBuilder builder(dir.Path(), "Words", WordTable());
+    builder.Append(Row(1, {1, 2, 3}));
+    builder.Append(Row(2));
+    builder.Append(Row(1));
+    EXPECT_EQ(CodeOf([&] { builder.Finish(); }), LEDGER_KEYVIOL);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+TEST(Builder, DuplicateOfADeletedRecordIsAllowed) {
+  TScratchDir dir;
+  TTableBuilder builder(dir.Path(), "Words", WordTable());
+  builder.Append(Row(1));
+  builder.MarkDeleted(1);
+  builder.Append(Row(1));
+  builder.Finish();
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+}
+
+TEST(Builder, AbandonedBuildLeavesNoFiles) {
+  TScratchDir dir;
+  {
+    TTableBuilder builder(dir.Path(), "Words", WordTable());
+    builder.Append(Row(1));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+TEST(Builder, BlobsComeBackWhole) {
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  def.data.blockSize = 256;
+  const std::size_t room = 256 - kBlockHeaderSize;
+  std::vector<std::size_t> sizes{0, 1, room, room + 1, 100000};
+  {
+    TTableBuilder builder(dir.Path(), "Words", def);
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+      std::vector<uint8_t> blob(sizes[i]);
+      for (std::size_t j = 0; j < blob.size(); ++j) blob[j] = static_cast<uint8_t>(j * 31 + i);
+      builder.Append(Row(static_cast<int>(i) + 1, blob));
+    }
+    builder.Finish();
+  }
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  TOpenTable t(dir);
+  TBlobFile blob;
+  blob.SetFileName(dir / "Words.BLB");
+  blob.SetBlockSize(t.data.Header().blockSize);
+  blob.Open();
+  blob.CheckStructure();
+  std::vector<int32_t> ids;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    TRecord* rec = t.data.GetRecord(static_cast<int32_t>(i) + 1);
+    TFieldValue v = ReadValue(rec->Image(), t.data.Field(4));
+    t.data.ReleaseRecord(rec);
+    TBlobRef ref = sizes[i] == 0 ? TBlobRef{} : std::get<TBlobRef>(v);
+    if (sizes[i] == 0) {
+      EXPECT_TRUE(std::holds_alternative<std::monostate>(v));
+    }
+    TBlobBuffer buffer(4, static_cast<int32_t>(i) + 1, ref);
+    buffer.Load(blob);
+    ASSERT_EQ(buffer.Size(), sizes[i]);
+    for (std::size_t j = 0; j < sizes[i]; ++j)
+      ASSERT_EQ(buffer.Data()[j], static_cast<uint8_t>(j * 31 + i));
+    if (ref.blobId != 0) ids.push_back(ref.blobId);
+  }
+  std::vector<int32_t> sorted = ids;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end()) << "blob identifiers repeat";
+  EXPECT_EQ(t.data.Header().lastBlobId, static_cast<int32_t>(ids.size()));
+  // room, room + 1 (2 blocks), 1, and the big one.
+  EXPECT_EQ(blob.BlockCount(), static_cast<int32_t>(1 + 1 + 2 + (100000 + room - 1) / room));
+}
+
+TEST(Builder, TableWithoutPrimaryKeepsInsertionOrder) {
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  def.primary.reset();
+  TIndexDefinition byWord;
+  byWord.name = "ByWord";
+  byWord.fields = {"Word"};
+  byWord.unique = false;
+  def.secondary = {byWord};
+  {
+    TTableBuilder builder(dir.Path(), "Words", def);
+    for (int i = 1; i <= 50; ++i) builder.Append(Row(i % 5));  // repeated words are fine
+    builder.MarkDeleted(3);
+    builder.MarkDeleted(4);
+    builder.Finish();
+  }
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  TOpenTable t(dir);
+  EXPECT_TRUE(t.index.NoPrimary());
+  EXPECT_FALSE(t.index.Descriptor(0).Defined());
+  EXPECT_EQ(t.index.TotalKeys(1), 48);
+  EXPECT_EQ(t.data.Header().firstFree, 4);
+  TRecord* rec = t.data.GetRecord(4);
+  EXPECT_EQ(rec->Link(), 0);  // slots of such a table are never reused
+  t.data.ReleaseRecord(rec);
+}
+
+TEST(Builder, LocaleAndCaseInsensitiveKeys) {
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  def.data.languageId = 1033;
+  def.primary->caseInsensitive = true;
+  const std::vector<std::string> words{"cat", "Dog", "apple", "Banana", "cherry"};
+  {
+    TTableBuilder builder(dir.Path(), "Words", def);
+    for (std::size_t i = 0; i < words.size(); ++i)
+      builder.Append(std::vector<TFieldValue>{words[i], int64_t{1}, true, std::monostate{}, std::monostate{}});
+    builder.Finish();
+  }
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  TOpenTable t(dir);
+  std::vector<std::string> order;
+  for (int n = 1; n <= 5; ++n) order.push_back(t.WordAt(t.index.Nth(0, n).record));
+  EXPECT_EQ(order, (std::vector<std::string>{"apple", "Banana", "cat", "cherry", "Dog"}));
+}
+
+TEST(Builder, CaseInsensitiveDuplicatesAreRefused) {
+  TScratchDir dir;
+  TTableDefinition def = WordTable();
+  def.primary->caseInsensitive = true;
+  TTableBuilder builder(dir.Path(), "Words", def);
+  builder.Append(std::vector<TFieldValue>{std::string("cat"), int64_t{1}, true, std::monostate{}, std::monostate{}});
+  builder.Append(std::vector<TFieldValue>{std::string("CAT"), int64_t{2}, true, std::monostate{}, std::monostate{}});
+  EXPECT_EQ(CodeOf([&] { builder.Finish(); }), LEDGER_KEYVIOL);
+}
+
+TEST(Builder, RefusesDefinitionsTheEngineCannotHold) {
+  struct TCase {
+    const char* what;
+    void (*change)(TTableDefinition&);
+    TErrorCode code;
+  };
+  const TCase cases[] = {
+      {"blob key", [](TTableDefinition& d) { d.primary->fields = {"Picture"}; }, LEDGER_SEARCHCOLREQD},
+      {"no key fields", [](TTableDefinition& d) { d.primary->fields.clear(); }, LEDGER_INVALIDKEY},
+      {"unnamed secondary",
+       [](TTableDefinition& d) {
+         TIndexDefinition s;
+         s.fields = {"Count"};
+         d.secondary = {s};
+       },
+       LEDGER_INDEXNAMEREQUIRED},
+      {"bad secondary name",
+       [](TTableDefinition& d) {
+         TIndexDefinition s;
+         s.name = "1st";
+         s.fields = {"Count"};
+         d.secondary = {s};
+       },
+       LEDGER_INVALIDINDEXNAME},
+      {"repeated secondary name",
+       [](TTableDefinition& d) {
+         TIndexDefinition s;
+         s.name = "ByCount";
+         s.fields = {"Count"};
+         d.secondary = {s, s};
+         d.secondary[1].name = "BYCOUNT";
+       },
+       LEDGER_INDEXEXISTS},
+  };
+  for (const TCase& c : cases) {
+    TScratchDir dir;
+    TTableDefinition def = WordTable();
+    c.change(def);
+    EXPECT_EQ(CodeOf([&] { TTableBuilder(dir.Path(), "Words", def); }), c.code) << c.what;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace ledger
