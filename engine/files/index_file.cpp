@@ -377,9 +377,7 @@ TKeyPosition TIndexFile::Descend(int slot, TMode mode, const uint8_t* key, int n
       if (depth == 0 ? !page->IsRoot() : page->IsRoot()) Corrupt();
       const bool leaf = page->IsLeaf();
       const bool counts = !leaf && !page->Format().noCounts;
-      if (counts)
-        for (int s = 1; s <= count; ++s)
-          if (page->KeyCount(s) <= 0) Corrupt();
+      if (counts && !page->CountsPositive()) Corrupt();
       if (expected >= 0 && page->TotalKeys() != expected) Corrupt();
       int s = 1;
       switch (mode) {
@@ -417,9 +415,13 @@ TKeyPosition TIndexFile::Descend(int slot, TMode mode, const uint8_t* key, int n
         }
         case TMode::Nth: {
           if (!counts && !leaf) Corrupt();
+          if (leaf) {
+            s = static_cast<int>(std::clamp<int64_t>(nth - running, 1, count));
+            break;
+          }
           int64_t pos = running + 1;  // position of the first key under slot s
-          while (s < count && pos + (leaf ? 1 : page->KeyCount(s)) <= nth) {
-            pos += leaf ? 1 : page->KeyCount(s);
+          while (s < count && pos + page->KeyCount(s) <= nth) {
+            pos += page->KeyCount(s);
             ++s;
           }
           if (pos > nth) Corrupt();
@@ -481,8 +483,7 @@ int64_t TIndexFile::TotalKeys(int slot) {
     TPin page(*this, raw);
     if (!page->IsRoot() || page->Count() == 0) Corrupt();
     if (page->IsBranch() && page->Format().noCounts) Corrupt();
-    for (int s = 1; s <= page->Count(); ++s)
-      if (page->IsBranch() && page->KeyCount(s) <= 0) Corrupt();
+    if (!page->CountsPositive()) Corrupt();
     return page->TotalKeys();
   }
 }

@@ -21,7 +21,7 @@ void TPage::Reset(const TPageFormat& format, int slot, int32_t number) {
   format_ = format;
   slot_ = slot;
   number_ = number;
-  count_ = 0;
+  Clear();
   type = ptRootLeaf;
   prevPage = nextPage = 0;
   modified = isFree = false;
@@ -37,7 +37,12 @@ void TPage::Reserve(int count) {
 int32_t TPage::Ref(int s) const { return GetI32(Entry(s), format_.keyLength); }
 int32_t TPage::KeyCount(int s) const { return GetI32(Entry(s), format_.keyLength + 4); }
 void TPage::SetRef(int s, int32_t ref) { PutI32(Entry(s), format_.keyLength, ref); }
-void TPage::SetKeyCount(int s, int32_t keyCount) { PutI32(Entry(s), format_.keyLength + 4, keyCount); }
+void TPage::SetKeyCount(int s, int32_t keyCount) {
+  totalKeys_ += static_cast<int64_t>(keyCount) - KeyCount(s);
+  PutI32(Entry(s), format_.keyLength + 4, keyCount);
+  minKeyCount_ = 1;
+  for (int i = 1; i <= count_; ++i) minKeyCount_ = std::min(minKeyCount_, KeyCount(i));
+}
 
 int64_t TPage::KeysBefore(int s) const {
   if (IsLeaf()) return s - 1;
@@ -46,7 +51,6 @@ int64_t TPage::KeysBefore(int s) const {
   return sum;
 }
 
-int64_t TPage::TotalKeys() const { return KeysBefore(count_ + 1); }
 
 void TPage::Append(const uint8_t* key, int32_t ref, int32_t keyCount) {
   Reserve(count_ + 1);
@@ -54,7 +58,10 @@ void TPage::Append(const uint8_t* key, int32_t ref, int32_t keyCount) {
   uint8_t* e = Entry(count_);
   std::memcpy(e, key, static_cast<std::size_t>(format_.keyLength));
   PutI32(e, format_.keyLength, ref);
-  PutI32(e, format_.keyLength + 4, IsLeaf() ? 1 : keyCount);
+  int32_t keys = IsLeaf() ? 1 : keyCount;
+  PutI32(e, format_.keyLength + 4, keys);
+  totalKeys_ += keys;
+  minKeyCount_ = std::min(minKeyCount_, keys);
   e[format_.keyLength + 8] = 0;
   e[format_.keyLength + 9] = 0;
 }
@@ -165,7 +172,7 @@ bool TPage::Encode(uint8_t* raw) {
 
 bool TPage::Decode(const uint8_t* raw) {
   const int k = format_.keyLength;
-  count_ = 0;
+  Clear();
   type = raw[0];
   prevPage = GetI32(raw, 3);
   nextPage = GetI32(raw, 7);
@@ -184,7 +191,10 @@ bool TPage::Decode(const uint8_t* raw) {
       count_ = s;
       uint8_t* e = Entry(s);
       std::memcpy(e, i, static_cast<std::size_t>(k + 4));
-      PutI32(e, k + 4, IsLeaf() ? 1 : (format_.noCounts ? 0 : GetI32(i, k + 4)));
+      int32_t keys = IsLeaf() ? 1 : (format_.noCounts ? 0 : GetI32(i, k + 4));
+      PutI32(e, k + 4, keys);
+      totalKeys_ += keys;
+      minKeyCount_ = std::min(minKeyCount_, keys);
       e[k + 8] = e[k + 9] = 0;
     }
     return true;
@@ -228,6 +238,7 @@ bool TPage::Decode(const uint8_t* raw) {
     if (!(b = take(4))) return false;
     PutI32(e, k, GetI32(b));
     PutI32(e, k + 4, 1);
+    totalKeys_ += 1;
     e[k + 8] = static_cast<uint8_t>(d);
     e[k + 9] = static_cast<uint8_t>(t);
     count_ = s;

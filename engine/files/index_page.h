@@ -61,10 +61,16 @@ class TPage {
   const uint8_t* Key(int s) const { return Entry(s); }
   int32_t Ref(int s) const;    // record number (leaf) or child page (branch)
   int32_t KeyCount(int s) const;  // 1 on a leaf
-  int64_t TotalKeys() const;   // keys below the page
+  int64_t TotalKeys() const noexcept { return IsLeaf() ? count_ : totalKeys_; }
+  // False when a branch entry claims no keys or fewer than none.
+  bool CountsPositive() const noexcept { return IsLeaf() || minKeyCount_ > 0; }
   int64_t KeysBefore(int s) const;
 
-  void Clear() { count_ = 0; }
+  void Clear() {
+    count_ = 0;
+    totalKeys_ = 0;
+    minKeyCount_ = 1;
+  }
   // Appends an entry; the key is copied (keyLength bytes).
   void Append(const uint8_t* key, int32_t ref, int32_t keyCount = 1);
   void SetRef(int s, int32_t ref);
@@ -89,6 +95,8 @@ class TPage {
   int slot_ = 0;
   int32_t number_ = 0;
   int count_ = 0;
+  int64_t totalKeys_ = 0;    // sum of the branch entries' key counts
+  int32_t minKeyCount_ = 1;  // smallest of them
   std::vector<uint8_t> slots_;  // key, ref, key count, d, t per entry
 };
 
