@@ -1,0 +1,140 @@
+// The deep table check against deliberate corruptions of a built table.
+#include "engine/build/table_verifier.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/build/table_builder.h"
+#include "engine/files/blob_file.h"
+#include "engine/files/byte_order.h"
+#include "engine/files/index_header.h"
+#include "engine/files/index_page.h"
+#include "table_files_util.h"
+
+namespace ledger {
+namespace {
+
+using testing::ReadBytes;
+using testing::TScratchDir;
+using testing::WriteBytes;
+
+constexpr int kRecords = 300;
+constexpr int kKeyLength = 22;  // flag + 21 bytes of a 20-character string
+constexpr int kBlobBytes = 1000;  // three 512-byte blocks each
+
+void BuildTable(const TScratchDir& dir) {
+  TTableDefinition def;
+  TFieldDesc word, count, picture;
+  word.name = "Word";
+  word.type = ftString;
+  word.size = 20;
+  count.name = "Count";
+  count.type = ftInteger;
+  picture.name = "Picture";
+  picture.type = ftBlob;
+  picture.subtype = fstBinary;
+  def.data.fields = {word, count, picture};
+  TIndexDefinition primary;
+  primary.fields = {"Word"};
+  def.primary = primary;
+  def.fillFactor = 0.1;  // three levels from a few hundred keys
+  TTableBuilder builder(dir.Path(), "T", def);
+  for (int i = 1; i <= kRecords; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "k%05d", i);
+    builder.Append(std::vector<TFieldValue>{std::string(name), int64_t{i},
+                                            std::vector<uint8_t>(kBlobBytes, static_cast<uint8_t>(i))});
+  }
+  builder.Finish();
+}
+
+int32_t RootPage(const std::vector<uint8_t>& idx) {
+  return TIndexHeader::Decode(idx.data()).slots[0].rootPage;
+}
+
+std::size_t PageAt(int32_t p) { return static_cast<std::size_t>(p) * kIndexPageSize; }
+std::size_t LeafEntry(int s) { return kPageHeaderSize + static_cast<std::size_t>(s - 1) * (kKeyLength + 4); }
+std::size_t BlockAt(int32_t b) { return kBlobHeaderSize + static_cast<std::size_t>(b - 1) * 512; }
+
+struct TCorruption {
+  const char* name;
+  const char* ext;
+  std::function<void(std::vector<uint8_t>&)> patch;
+  const char* expected;  // a part of the answer
+};
+
+TEST(TableVerifier, BuiltTableIsSound) {
+  TScratchDir dir;
+  BuildTable(dir);
+  EXPECT_EQ(TTableVerifier(dir.Path(), "T").Run(), "ok");
+}
+
+TEST(TableVerifier, FindsEachCorruption) {
+  const TCorruption cases[] = {
+      {"wrong count in a branch entry", ".IDX",
+       [](auto& b) {
+         std::size_t at = PageAt(RootPage(b)) + kPageHeaderSize + kKeyLength + 4;
+         PutI32(b.data(), at, GetI32(b.data(), at) + 1);
+       },
+       "its subtree holds"},
+      {"broken forward leaf link", ".IDX", [](auto& b) { PutI32(b.data(), PageAt(1) + 7, 3); },
+       "links on to page 3 instead of 2"},
+      {"broken backward leaf link", ".IDX", [](auto& b) { PutI32(b.data(), PageAt(2) + 3, 0); },
+       "links back to page 0 instead of 1"},
+      {"last leaf linking on", ".IDX",
+       [](auto& b) {
+         // The leaf level ends where the first branch begins.
+         int32_t p = 1;
+         while (b[PageAt(p + 1)] == ptLeaf) ++p;
+         PutI32(b.data(), PageAt(p) + 7, 1);
+       },
+       "last leaf"},
+      {"record number outside the file", ".IDX",
+       [](auto& b) { PutI32(b.data(), PageAt(1) + LeafEntry(1) + kKeyLength, 9999); }, "outside the data file"},
+      {"keys out of order", ".IDX",
+       [](auto& b) {
+         std::swap_ranges(b.begin() + PageAt(1) + LeafEntry(2), b.begin() + PageAt(1) + LeafEntry(3),
+                          b.begin() + PageAt(1) + LeafEntry(3));
+       },
+       "out of order"},
+      {"key not matching its record", ".IDX", [](auto& b) { b[PageAt(1) + LeafEntry(3) + 5] ^= 1; },
+       "does not match record"},
+      {"leaf as root", ".IDX", [](auto& b) { b[PageAt(1)] = ptRootLeaf; }, "page type 3"},
+      {"branch cycle", ".IDX",
+       [](auto& b) {
+         int32_t root = RootPage(b);
+         PutI32(b.data(), PageAt(root) + kPageHeaderSize + kKeyLength, root);
+       },
+       "reached twice"},
+      {"wrong active record count", ".IDX", [](auto& b) { PutI32(b.data(), 3974, kRecords - 1); },
+       "active records"},
+      {"root page beyond the file", ".IDX", [](auto& b) { PutI32(b.data(), 14 + 86, 99999); }, "8961"},
+      {"indexed record deleted", ".DAT",
+       [](auto& b) { b[127 + 3 * 768 + 45] = 1; },  // record 2: records are 45 bytes
+       "the data file holds 299"},
+      {"blob chain into a foreign block", ".BLB", [](auto& b) { PutI32(b.data(), BlockAt(1) + 4, 5); },
+       "block 5"},
+      {"blob chain past the file", ".BLB", [](auto& b) { PutI32(b.data(), BlockAt(2) + 4, 99999); },
+       "outside the file"},
+      {"blob total length too large", ".BLB",
+       [](auto& b) { PutI32(b.data(), BlockAt(4) + 14, kBlobBytes + 1); }, "its first block says 1001"},
+      {"blob block overfull", ".BLB", [](auto& b) { PutU16(b.data(), BlockAt(7) + 8, 600); }, "bytes of 494"},
+  };
+  for (const TCorruption& c : cases) {
+    TScratchDir dir;
+    BuildTable(dir);
+    std::string path = dir / (std::string("T") + c.ext);
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    c.patch(bytes);
+    WriteBytes(path, bytes);
+    std::string answer = TTableVerifier(dir.Path(), "T").Run();
+    EXPECT_NE(answer.find(c.expected), std::string::npos) << c.name << ": " << answer;
+  }
+}
+
+}  // namespace
+}  // namespace ledger
