@@ -148,7 +148,8 @@ const TTableSchema& AllTypes() {
     {"name": "f", "type": "float"}, {"name": "c", "type": "bcd", "size": 6, "scale": 2},
     {"name": "y", "type": "bytes", "size": 3}, {"name": "t", "type": "time"},
     {"name": "ts", "type": "timestamp"}, {"name": "w", "type": "word"},
-    {"name": "u", "type": "cardinal"}, {"name": "g", "type": "largeint"}]})");
+    {"name": "u", "type": "cardinal"}, {"name": "g", "type": "largeint"},
+    {"name": "a", "type": "autoinc"}]})");
   return schema;
 }
 
@@ -205,6 +206,8 @@ TEST(LedgerRecord, RefusesValuesTheFieldCannotHold) {
       {R"({"s": "toolong"})", "longer than 5 characters"},
       {R"({"s": "\u0100"})", "beyond ISO 8859-1"},
       {R"({"s": 5})", "expected text"},
+      {R"({"s": "a\u0000b"})", "cannot hold U+0000"},
+      {R"({"a": 7})", "assigned by the table"},
       {R"({"d": "2024-02-30"})", "expected a date"},
       {R"({"d": "31.05.2024"})", "expected a date"},
       {R"({"t": "24:00"})", "expected a time"},

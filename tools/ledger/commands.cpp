@@ -37,6 +37,7 @@ const char* const kHelpText =
     "      graphic or typed).\n"
     "      Record: {\"Word\": \"cat\", \"Picture\": {\"base64\": \"...\"}, \"Note\": null}\n"
     "      A blob or bytes value is {\"base64\": ...}, {\"file\": \"path\"} or text;\n"
+    "      strings longer than their size are refused; autoinc fields are left out;\n"
     "      dates, times and timestamps are ISO 8601 text (2024-05-31, 13:45:00.250,\n"
     "      2024-05-31T13:45:00); a missing field is null; \"_deleted\": true stores\n"
     "      the record and then deletes it. Progress goes to standard error.\n"

@@ -72,6 +72,9 @@ TFieldValue ValueOf(const json& v, const TFieldDesc& f, const std::string& where
     case ftString: {
       auto latin1 = Utf8ToLatin1(text());
       if (!latin1) throw EInputError(where + "characters beyond ISO 8859-1");
+      // The record ends a string at its first zero; the rest would vanish.
+      if (latin1->find('\0') != std::string::npos)
+        throw EInputError(where + "a string cannot hold U+0000");
       if (latin1->size() > f.size)
         throw EInputError(where + "longer than " + std::to_string(f.size) + " characters");
       return std::move(*latin1);
@@ -201,6 +204,9 @@ TJsonRecord ParseRecord(const json& line, const TTableSchema& schema) {
     if (pos < 0) throw EInputError("no field \"" + it.key() + "\"");
     if (it->is_null()) continue;
     const TFieldDesc& f = schema.data.fields[pos];
+    // The table numbers its records itself; a given number would be dropped.
+    if (f.IsAutoInc())
+      throw EInputError("field \"" + f.name + "\": autoinc values are assigned by the table");
     record.values[pos] = ValueOf(*it, f, "field \"" + f.name + "\": ");
   }
   return record;
