@@ -323,10 +323,30 @@ std::vector<const uint8_t*> TTableBuilder::TState::SortedEntries(const TIndexBui
     if (!deleted[r]) entries.push_back(index.keys.data() + static_cast<std::size_t>(r) * index.stride);
   const TKeyDef& key = index.keyDef;
   const int k = index.desc.keyLength;
-  if (key.LocaleId() == 0 && !key.Descending()) {
-    std::sort(entries.begin(), entries.end(), [k](const uint8_t* a, const uint8_t* b) {
-      return std::memcmp(a, b, static_cast<std::size_t>(k)) < 0;
+  if (key.LocaleId() == 0) {
+    // Byte order: sort on the first sixteen bytes held inline, so most
+    // comparisons touch no key memory at all.
+    struct TSortEntry {
+      uint64_t high;
+      uint64_t low;
+      const uint8_t* key;
+    };
+    std::vector<TSortEntry> sortable(entries.size());
+    const int head = std::min(k, 16);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      uint64_t part[2] = {0, 0};
+      for (int j = 0; j < 16; ++j) part[j / 8] = (part[j / 8] << 8) | (j < head ? entries[i][j] : 0);
+      sortable[i] = {part[0], part[1], entries[i]};
+    }
+    const std::size_t rest = static_cast<std::size_t>(k - head);
+    std::sort(sortable.begin(), sortable.end(), [head, rest](const TSortEntry& a, const TSortEntry& b) {
+      if (a.high != b.high) return a.high < b.high;
+      if (a.low != b.low) return a.low < b.low;
+      return rest != 0 && std::memcmp(a.key + head, b.key + head, rest) < 0;
     });
+    // A descending index compares the same bytes with the result negated.
+    if (key.Descending()) std::reverse(sortable.begin(), sortable.end());
+    for (std::size_t i = 0; i < entries.size(); ++i) entries[i] = sortable[i].key;
   } else {
     std::sort(entries.begin(), entries.end(),
               [&key](const uint8_t* a, const uint8_t* b) { return key.Compare(a, b) < 0; });
