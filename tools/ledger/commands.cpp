@@ -31,7 +31,7 @@ const char* const kHelpText =
     "               \"primary\": {\"fields\": [\"Word\"], \"compression\": 0,\n"
     "                           \"case_insensitive\": false, \"descending\": []},\n"
     "               \"block_size\": 512, \"locale\": 0, \"description\": \"\"}\n"
-    "      Types: string (size), bytes (size), bcd (size = precision, scale), date,\n"
+    "      Types: string (size), bytes (size), bcd (scale), date,\n"
     "      time, timestamp, boolean, smallint, integer, autoinc, word, cardinal,\n"
     "      largeint, float, money, blob (subtype memo, binary, formatted, ole,\n"
     "      graphic or typed).\n"

@@ -101,9 +101,9 @@ TFieldValue ValueOf(const json& v, const TFieldDesc& f, const std::string& where
       // Digits before the point must fit beside the declared places.
       bool ok = BcdFromText(t, bcd);
       const int places = bcd.signSpecialPlaces & 0x3F;
-      if (!ok || places > f.scale || bcd.precision - places > f.size - f.scale)
-        throw EInputError(where + "not a decimal of precision " + std::to_string(f.size) +
-                          " and scale " + std::to_string(f.scale));
+      if (!ok || places > f.scale || bcd.precision - places > 32 - f.scale)
+        throw EInputError(where + "not a decimal of at most " + std::to_string(32 - f.scale) +
+                          " digits before the point and " + std::to_string(f.scale) + " after");
       return bcd;
     }
     case ftDate: {
@@ -200,7 +200,8 @@ TJsonRecord ParseRecord(const json& line, const TTableSchema& schema) {
       record.deleted = it->get<bool>();
       continue;
     }
-    int pos = schema.FindField(it.key());
+    auto name = Utf8ToLatin1(it.key());
+    int pos = name ? schema.FindField(*name) : -1;
     if (pos < 0) throw EInputError("no field \"" + it.key() + "\"");
     if (it->is_null()) continue;
     const TFieldDesc& f = schema.data.fields[pos];

@@ -1,9 +1,12 @@
 #include "tools/ledger/schema.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 #include <nlohmann/json.hpp>
+
+#include "tools/ledger/record_json.h"
 
 namespace ledger::tool {
 namespace {
@@ -35,6 +38,13 @@ const std::map<std::string, uint8_t> kBlobSubtypes = {
 
 [[noreturn]] void Fail(const std::string& what) { throw EInputError("schema: " + what); }
 
+// Names and texts arrive as UTF-8; the table keeps ISO 8859-1.
+std::string Latin1(const std::string& utf8, const std::string& what) {
+  auto text = Utf8ToLatin1(utf8);
+  if (!text) Fail(what + ": characters beyond ISO 8859-1");
+  return *text;
+}
+
 template <typename T>
 T Get(const json& object, const char* key, T fallback, const std::string& where) {
   auto it = object.find(key);
@@ -50,8 +60,12 @@ TFieldDesc ParseField(const json& f, std::size_t index) {
   std::string where = "field " + std::to_string(index + 1) + ": ";
   if (!f.is_object()) Fail(where + "not an object");
   TFieldDesc desc;
-  desc.name = Get<std::string>(f, "name", "", where);
-  if (desc.name.empty() || desc.name.size() > 31) Fail(where + "a name of 1 to 31 characters is needed");
+  desc.name = Latin1(Get<std::string>(f, "name", "", where), where + "name");
+  // The data file refuses names it could not tell apart or parse.
+  unsigned char first = desc.name.empty() ? 0 : static_cast<unsigned char>(desc.name[0]);
+  if (desc.name.empty() || desc.name.size() > 30 ||
+      !(std::isalpha(first) || first == '_' || first >= 128))
+    Fail(where + "a name of 1 to 30 characters beginning with a letter or \"_\" is needed");
   where = "field \"" + desc.name + "\": ";
   std::string type = Get<std::string>(f, "type", "", where);
   auto it = std::find_if(std::begin(kTypes), std::end(kTypes),
@@ -63,15 +77,11 @@ TFieldDesc ParseField(const json& f, std::size_t index) {
   int scale = Get<int>(f, "scale", 0, where);
   if (it->sized && (size < 1 || size > kMaxDeclaredSize))
     Fail(where + "a size of 1 to " + std::to_string(kMaxDeclaredSize) + " is needed");
-  if (desc.type == ftBCD) {
-    if (size == 0) size = 32;
-    if (size < 1 || size > 32 || scale < 0 || scale > size) Fail(where + "bad precision or scale");
-  } else if (!it->sized && f.contains("size") && desc.type != ftBlob) {
-    Fail(where + "a " + type + " field takes no size");
-  }
+  if (!it->sized && f.contains("size")) Fail(where + "a " + type + " field takes no size");
+  // A decimal always holds 32 digits; only its places are declared.
+  if (desc.type == ftBCD ? scale < 0 || scale > 32 : f.contains("scale"))
+    Fail(desc.type == ftBCD ? where + "a scale of 0 to 32 is needed" : where + "only bcd fields take a scale");
   if (desc.type == ftBlob) {
-    // A blob's size is how many leading bytes the record keeps; 0 keeps none.
-    if (size < 0 || size > kMaxDeclaredSize) Fail(where + "bad size");
     std::string sub = Get<std::string>(f, "subtype", "memo", where);
     auto s = kBlobSubtypes.find(sub);
     if (s == kBlobSubtypes.end()) Fail(where + "unknown blob subtype \"" + sub + "\"");
@@ -103,7 +113,9 @@ TTableSchema ParseSchema(const json& j) {
   if (fields->size() > static_cast<std::size_t>(kMaxFields)) Fail("too many fields");
   for (std::size_t i = 0; i < fields->size(); ++i) {
     TFieldDesc desc = ParseField((*fields)[i], i);
-    if (schema.FindField(desc.name) >= 0) Fail("field \"" + desc.name + "\" is defined twice");
+    for (const TFieldDesc& other : schema.data.fields)
+      if (MapCase(other.name, ccUpper, 0) == MapCase(desc.name, ccUpper, 0))
+        Fail("field \"" + desc.name + "\" is defined twice");
     schema.data.fields.push_back(std::move(desc));
   }
 
@@ -115,7 +127,7 @@ TTableSchema ParseSchema(const json& j) {
   schema.locale = static_cast<uint32_t>(locale);
   schema.data.languageId = static_cast<uint16_t>(schema.locale & 0xFFFF);
   schema.data.sortId = static_cast<uint16_t>(schema.locale >> 16);
-  schema.data.description = Get<std::string>(j, "description", "", "");
+  schema.data.description = Latin1(Get<std::string>(j, "description", "", ""), "description");
   if (schema.data.description.size() > 50) Fail("\"description\" is longer than 50 characters");
 
   auto primary = j.find("primary");
@@ -127,6 +139,8 @@ TTableSchema ParseSchema(const json& j) {
     p.descending = Get<std::vector<std::string>>(*primary, "descending", {}, where);
     p.compression = Get<int>(*primary, "compression", 0, where);
     p.caseInsensitive = Get<bool>(*primary, "case_insensitive", false, where);
+    for (auto* names : {&p.fields, &p.descending})
+      for (std::string& name : *names) name = Latin1(name, where + "field name");
     if (p.fields.empty()) Fail(where + "\"fields\" must name at least one field");
     if (p.compression < 0 || p.compression > 3) Fail(where + "\"compression\" must be 0 to 3");
     for (const std::string& name : p.fields) {
