@@ -1,5 +1,6 @@
 #include "engine/build/table_verifier.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -33,6 +34,17 @@ class TWalker {
       : data_(data), index_(index), blob_(blob) {}
 
   void Run() {
+    const uint64_t pages = index_.Size() / kIndexPageSize;
+    if (static_cast<uint64_t>(std::max(index_.NextPageNumber(), 1)) > pages)
+      Found("index header counts " + std::to_string(index_.NextPageNumber() - 1) + " pages, the file holds " +
+            std::to_string(pages == 0 ? 0 : pages - 1));
+    if (blob_) {
+      const uint64_t size = blob_->Size();
+      const uint64_t blocks = size > kBlobHeaderSize ? (size - kBlobHeaderSize) / blob_->BlockSize() : 0;
+      if (static_cast<uint64_t>(blob_->BlockCount()) > blocks)
+        Found("blob header counts " + std::to_string(blob_->BlockCount()) + " blocks, the file holds " +
+              std::to_string(blocks));
+    }
     ReadStatuses();
     CheckFreeChain();
     const TIndexHeader& h = index_.Header();
@@ -97,6 +109,7 @@ class TWalker {
     int32_t prevLeaf = 0;
     int32_t prevLeafNext = 0;
     int leafDepth = -1;
+    int32_t pageLimit = 0;  // pages 1 ... pageLimit - 1 can be read
     std::vector<uint8_t> seenPage;
     std::vector<uint8_t> seenRecord;
     std::vector<uint8_t> expected;
@@ -108,7 +121,11 @@ class TWalker {
     w.slot = slot;
     w.name = SlotName(slot, desc);
     w.keyLength = desc.keyLength;
-    w.seenPage.assign(static_cast<std::size_t>(std::max(index_.NextPageNumber(), 1)), 0);
+    // Pages past the end of the file cannot be read, so a huge next page
+    // number in a damaged header sizes nothing.
+    w.pageLimit = static_cast<int32_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(std::max(index_.NextPageNumber(), 1)), index_.Size() / kIndexPageSize));
+    w.seenPage.assign(static_cast<std::size_t>(std::max(w.pageLimit, 1)), 0);
     w.seenRecord.assign(status_.size(), 0);
     int64_t total = 0;
     if (desc.rootPage != 0) total = Visit(w, desc.rootPage, 0, nullptr);
@@ -122,7 +139,7 @@ class TWalker {
   int64_t Visit(TIndexWalk& w, int32_t p, int depth, const uint8_t* parentKey) {
     const std::string where = w.name + ", page " + std::to_string(p);
     if (depth >= kMaxIndexDepth) Found(where + ": the tree is deeper than 64 levels");
-    if (p < 1 || p >= index_.NextPageNumber()) Found(w.name + ": page number " + std::to_string(p) + " is outside the file");
+    if (p < 1 || p >= w.pageLimit) Found(w.name + ": page number " + std::to_string(p) + " is outside the file");
     if (w.seenPage[p]) Found(where + " is reached twice");
     w.seenPage[p] = 1;
     TPage* page = index_.GetPage(w.slot, p);
@@ -190,7 +207,9 @@ class TWalker {
   void WalkBlobs() {
     const uint32_t size = blob_->BlockSize();
     const uint32_t room = size - kBlockHeaderSize;
-    const int32_t count = blob_->BlockCount();
+    const uint64_t fileSize = blob_->Size();
+    const uint64_t whole = fileSize > kBlobHeaderSize ? (fileSize - kBlobHeaderSize) / size : 0;
+    const int32_t count = static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(blob_->BlockCount()), whole));
     const bool encrypted = data_.Encrypted();
     std::vector<uint8_t> owner(static_cast<std::size_t>(count) + 1, 0);
     std::vector<uint8_t> raw(size);

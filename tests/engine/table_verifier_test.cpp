@@ -113,6 +113,14 @@ TEST(TableVerifier, FindsEachCorruption) {
       {"wrong active record count", ".IDX", [](auto& b) { PutI32(b.data(), 3974, kRecords - 1); },
        "active records"},
       {"root page beyond the file", ".IDX", [](auto& b) { PutI32(b.data(), 14 + 86, 99999); }, "8961"},
+      {"next page number far beyond the file", ".IDX", [](auto& b) { PutI32(b.data(), 9, 2000000000); },
+       "counts 1999999999 pages"},
+      {"next block number far beyond the file", ".BLB",
+       [](auto& b) {
+         PutI32(b.data(), 13, 2000000000);
+         PutI32(b.data(), BlockAt(3) + 4, 1999999999);
+       },
+       "counts 1999999999 blocks"},
       {"indexed record deleted", ".DAT",
        [](auto& b) { b[127 + 3 * 768 + 45] = 1; },  // record 2: records are 45 bytes
        "the data file holds 299"},
