@@ -149,30 +149,49 @@ TPage* TIndexFile::Lookup(int slot, int32_t p) {
   return nullptr;
 }
 
+void TIndexFile::LinkFront(TSlotCache& c, TPage* page) {
+  page->older = c.newest;
+  page->newer = nullptr;
+  if (c.newest) c.newest->newer = page;
+  c.newest = page;
+  if (!c.oldest) c.oldest = page;
+}
+
+void TIndexFile::Unlink(TSlotCache& c, TPage* page) {
+  if (page->newer) page->newer->older = page->older;
+  else c.newest = page->older;
+  if (page->older) page->older->newer = page->newer;
+  else c.oldest = page->newer;
+  page->newer = page->older = nullptr;
+}
+
+// Takes the page out of the slot's cache and returns it to the pool.
+TPage* TIndexFile::RemoveFromCache(TSlotCache& c, TPage* page) {
+  auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), page->Number(),
+                             [](const std::unique_ptr<TPage>& a, int32_t n) { return a->Number() < n; });
+  if (it == c.sorted.end() || it->get() != page) Corrupt();
+  Unlink(c, page);
+  for (TPage*& r : c.recent)
+    if (r == page) r = nullptr;
+  stack_.Give(std::move(*it));
+  c.sorted.erase(it);
+  return nullptr;
+}
+
 TPage* TIndexFile::TakeEntry(int slot, int32_t p) {
   TSlotCache& c = caches_[slot];
   if (c.sorted.size() >= capacity_) {
-    auto evictable = [&]() -> std::ptrdiff_t {
-      std::ptrdiff_t best = -1;
-      for (std::size_t i = 0; i < c.sorted.size(); ++i) {
-        const TPage& q = *c.sorted[i];
-        if (q.pinCount == 0 && !q.modified && (best < 0 || q.lastUse < c.sorted[best]->lastUse))
-          best = static_cast<std::ptrdiff_t>(i);
-      }
-      return best;
+    auto evictable = [&]() -> TPage* {
+      for (TPage* q = c.oldest; q; q = q->newer)
+        if (q->pinCount == 0 && !q->modified) return q;
+      return nullptr;
     };
-    std::ptrdiff_t victim = evictable();
-    if (victim < 0 && !owner_->InTransaction()) {
+    TPage* victim = evictable();
+    if (!victim && !owner_->InTransaction()) {
       FlushPages();
       victim = evictable();
     }
-    if (victim >= 0) {
-      TPage* gone = c.sorted[victim].get();
-      for (TPage*& r : c.recent)
-        if (r == gone) r = nullptr;
-      stack_.Give(std::move(c.sorted[victim]));
-      c.sorted.erase(c.sorted.begin() + victim);
-    }
+    if (victim) RemoveFromCache(c, victim);
   }
   auto page = stack_.Take();
   page->Reset(TPageFormat::Of(slot, header_.slots[slot]), slot, p);
@@ -180,6 +199,7 @@ TPage* TIndexFile::TakeEntry(int slot, int32_t p) {
   auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), p,
                              [](const std::unique_ptr<TPage>& a, int32_t n) { return a->Number() < n; });
   c.sorted.insert(it, std::move(page));
+  LinkFront(c, raw);
   return raw;
 }
 
@@ -216,16 +236,17 @@ TPage* TIndexFile::GetPage(int slot, int32_t p, bool isNew) {
     page = TakeEntry(slot, p);
     if (!page->Decode(raw)) {
       // Leave the cache as it was before the read.
-      auto it = std::find_if(c.sorted.begin(), c.sorted.end(),
-                             [page](const std::unique_ptr<TPage>& q) { return q.get() == page; });
-      stack_.Give(std::move(*it));
-      c.sorted.erase(it);
+      RemoveFromCache(c, page);
       Corrupt();
     }
   }
   if (page->Number() != p) Corrupt();
   page->lastUse = ++clock_;
   page->pinCount += 1;
+  if (c.newest != page) {
+    Unlink(c, page);
+    LinkFront(c, page);
+  }
   if (c.recent[0] != page) {
     c.recent[1] = c.recent[0];
     c.recent[0] = page;
@@ -308,6 +329,7 @@ void TIndexFile::DropPages() {
     for (auto& p : c.sorted) stack_.Give(std::move(p));
     c.sorted.clear();
     c.recent = {};
+    c.newest = c.oldest = nullptr;
   }
 }
 

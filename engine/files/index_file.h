@@ -118,7 +118,12 @@ class TIndexFile : public TFileHandler {
   struct TSlotCache {
     std::vector<std::unique_ptr<TPage>> sorted;  // by page number
     std::array<TPage*, 2> recent{};
+    TPage* newest = nullptr;
+    TPage* oldest = nullptr;
   };
+  static void LinkFront(TSlotCache& c, TPage* page);
+  static void Unlink(TSlotCache& c, TPage* page);
+  TPage* RemoveFromCache(TSlotCache& c, TPage* page);
 
   TTableOwner* owner_;
   std::unique_ptr<TStandaloneOwner> standalone_;

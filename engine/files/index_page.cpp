@@ -27,6 +27,7 @@ void TPage::Reset(const TPageFormat& format, int slot, int32_t number) {
   modified = isFree = false;
   pinCount = 0;
   lastUse = 0;
+  newer = older = nullptr;
 }
 
 void TPage::Reserve(int count) {

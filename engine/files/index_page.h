@@ -83,6 +83,9 @@ class TPage {
   bool isFree = false;
   int pinCount = 0;
   uint64_t lastUse = 0;
+  // Recency list of the owning slot's cache, newest first.
+  TPage* newer = nullptr;
+  TPage* older = nullptr;
 
  private:
   int Stride() const noexcept { return format_.keyLength + 10; }
