@@ -93,7 +93,7 @@ struct TTableBuilder::TState {
   TIndexDesc Describe(const TIndexDefinition& def, bool primary) const;
   void FlushRecords();
   void FlushBlocks();
-  TBlobRef WriteBlob(std::span<const uint8_t> bytes);
+  TBlobRef WriteBlob(uint64_t size, const std::function<std::size_t(uint8_t*, std::size_t)>& read);
   void ApplyDeletions();
   void WriteDataHeader(int32_t firstFree);
   void WriteBlobHeader();
@@ -222,29 +222,34 @@ void TTableBuilder::TState::FlushBlocks() {
   firstBufferedBlock = nextBlock;
 }
 
-TBlobRef TTableBuilder::TState::WriteBlob(std::span<const uint8_t> bytes) {
-  if (bytes.empty()) return {};
+TBlobRef TTableBuilder::TState::WriteBlob(uint64_t size,
+                                         const std::function<std::size_t(uint8_t*, std::size_t)>& read) {
+  if (size == 0) return {};
   const std::size_t room = blockSize - kBlockHeaderSize;
-  const uint64_t blocks = (bytes.size() + room - 1) / room;
-  if (bytes.size() > INT32_MAX || static_cast<uint64_t>(nextBlock) + blocks - 1 > kMaxBlocks ||
+  const uint64_t blocks = (size + room - 1) / room;
+  if (size > INT32_MAX || static_cast<uint64_t>(nextBlock) + blocks - 1 > kMaxBlocks ||
       kBlobHeaderSize + (static_cast<uint64_t>(nextBlock) + blocks - 1) * blockSize > 4000000000ULL)
     Fail(LEDGER_TABLEFULL);
   // Identifiers restart at 1 after the largest, as the data file issues them.
   lastBlobId = lastBlobId == INT32_MAX ? 1 : lastBlobId + 1;
   TBlobRef ref{nextBlock, lastBlobId};
-  std::size_t done = 0;
+  uint64_t done = 0;
   for (uint64_t i = 0; i < blocks; ++i) {
     std::size_t at = blobBuffer.size();
     blobBuffer.resize(at + blockSize, 0);
     uint8_t* b = blobBuffer.data() + at;
-    std::size_t n = std::min(room, bytes.size() - done);
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(room, size - done));
+    for (std::size_t got = 0; got < n;) {
+      std::size_t piece = read(b + kBlockHeaderSize + got, n - got);
+      if (piece == 0) Fail(LEDGER_ENDOFBLOB);  // the source ran dry before its size
+      got += std::min(piece, n - got);
+    }
     const int32_t number = nextBlock++;
     PutI32(b, 0, i == 0 ? 0 : number - 1);
     PutI32(b, 4, i + 1 == blocks ? 0 : number + 1);
     PutU16(b, 8, static_cast<uint16_t>(n));
     PutI32(b, 10, ref.blobId);
-    PutI32(b, 14, i == 0 ? static_cast<int32_t>(bytes.size()) : 0);
-    std::memcpy(b + kBlockHeaderSize, bytes.data() + done, n);
+    PutI32(b, 14, i == 0 ? static_cast<int32_t>(size) : 0);
     if (encrypted) {
       Scramble(b, kBlockHeaderSize, kRecordKey);
       Scramble(b + kBlockHeaderSize, room, kRecordKey);
@@ -255,14 +260,19 @@ TBlobRef TTableBuilder::TState::WriteBlob(std::span<const uint8_t> bytes) {
   return ref;
 }
 
-int32_t TTableBuilder::Append(std::span<const TFieldValue> values) {
+int32_t TTableBuilder::Append(std::span<const TFieldValue> values, std::span<const TBlobSource> blobs) {
   TState& s = *state_;
   if (s.finished) throw std::logic_error("table already finished");
   if (values.size() != s.fields.size()) throw std::invalid_argument("one value per field expected");
   if (s.records >= kMaxRecords ||
       s.dataStart + static_cast<uint64_t>(s.records + 1) * s.recordSize > 4000000000ULL)
     s.Fail(LEDGER_TABLEFULL);
+  for (const TBlobSource& b : blobs)
+    if (b.field < 1 || b.field > static_cast<int>(s.fields.size()) || s.fields[b.field - 1].type != ftBlob || !b.read)
+      throw std::invalid_argument("a blob source must name a blob field and give a reader");
   const int32_t number = s.records + 1;
+  const int32_t nextBlock = s.nextBlock, lastBlobId = s.lastBlobId;
+  const std::size_t blobBuffered = s.blobBuffer.size();
   std::size_t at = s.recordBuffer.size();
   s.recordBuffer.resize(at + s.recordSize, 0);
   std::span<uint8_t> image(s.recordBuffer.data() + at, s.recordSize);
@@ -279,11 +289,24 @@ int32_t TTableBuilder::Append(std::span<const TFieldValue> values) {
       const TFieldDesc& f = s.fields[i];
       if (f.type != ftBlob) continue;
       const TFieldValue& v = values[i];
+      auto fromMemory = [&s](const uint8_t* data, std::size_t size) {
+        std::size_t pos = 0;
+        return s.WriteBlob(size, [&](uint8_t* out, std::size_t count) {
+          std::size_t n = std::min(count, size - pos);
+          std::memcpy(out, data + pos, n);
+          pos += n;
+          return n;
+        });
+      };
       TBlobRef ref;
-      if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&v)) {
-        ref = s.WriteBlob(*bytes);
+      auto source = std::find_if(blobs.begin(), blobs.end(),
+                                 [i](const TBlobSource& b) { return b.field == static_cast<int>(i) + 1; });
+      if (source != blobs.end()) {
+        ref = s.WriteBlob(source->size, source->read);
+      } else if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&v)) {
+        ref = fromMemory(bytes->data(), bytes->size());
       } else if (const auto* text = std::get_if<std::string>(&v)) {
-        ref = s.WriteBlob({reinterpret_cast<const uint8_t*>(text->data()), text->size()});
+        ref = fromMemory(reinterpret_cast<const uint8_t*>(text->data()), text->size());
       } else if (!std::holds_alternative<std::monostate>(v)) {
         throw std::invalid_argument("field " + f.name + " takes its contents as bytes");
       }
@@ -291,6 +314,12 @@ int32_t TTableBuilder::Append(std::span<const TFieldValue> values) {
     }
   } catch (...) {
     s.recordBuffer.resize(at);
+    // Blocks still in memory are taken back; flushed ones stay unreferenced.
+    if (s.firstBufferedBlock <= nextBlock) {
+      s.blobBuffer.resize(blobBuffered);
+      s.nextBlock = nextBlock;
+      s.lastBlobId = lastBlobId;
+    }
     throw;
   }
   for (TIndexBuild& index : s.indexes) {

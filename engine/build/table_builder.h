@@ -5,6 +5,7 @@
 // are written under temporary names and take their real names only when the
 // table is complete, so a refused build leaves no table behind.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -34,6 +35,15 @@ struct TTableDefinition {
   double fillFactor = 1.0;
 };
 
+// Contents of a blob field read piece by piece, so a blob never has to be
+// held in memory whole. read fills up to count bytes and answers how many it
+// gave; it must give exactly size bytes in all.
+struct TBlobSource {
+  int field = 0;  // position of the blob field, 1-based
+  uint64_t size = 0;
+  std::function<std::size_t(uint8_t* buffer, std::size_t count)> read;
+};
+
 class TTableBuilder {
  public:
   // Creates directory/table; raises ELedgerEngineError for a definition the
@@ -47,7 +57,8 @@ class TTableBuilder {
   // their contents as std::vector<uint8_t> or std::string; an auto-increment
   // field's value is assigned here and anything given for it is ignored.
   // Returns the record number.
-  int32_t Append(std::span<const TFieldValue> values);
+  // A source given for a blob field stands in for its value.
+  int32_t Append(std::span<const TFieldValue> values, std::span<const TBlobSource> blobs = {});
   // Marks an appended record deleted; deletions are applied in call order.
   void MarkDeleted(int32_t recordNumber);
 

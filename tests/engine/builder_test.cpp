@@ -312,6 +312,48 @@ TEST(Builder, BlobsComeBackWhole) {
   EXPECT_EQ(blob.BlockCount(), static_cast<int32_t>(1 + 1 + 2 + (100000 + room - 1) / room));
 }
 
+// A blob read piece by piece lands like one given whole; a source that runs
+// dry refuses the record and takes its blocks back.
+TEST(Builder, BlobSourcesStreamIntoChains) {
+  TScratchDir dir;
+  const uint64_t size = 3000000;
+  auto reader = [](uint64_t total, uint64_t& pos) {
+    return [total, &pos](uint8_t* out, std::size_t count) {
+      std::size_t n = static_cast<std::size_t>(std::min<uint64_t>({count, total - pos, 777}));
+      for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((pos + i) % 251);
+      pos += n;
+      return n;
+    };
+  };
+  {
+    TTableBuilder builder(dir.Path(), "Words", WordTable());
+    uint64_t pos = 0;
+    std::vector<TBlobSource> sources{{4, size, reader(size, pos)}};
+    builder.Append(Row(1), sources);
+    uint64_t shortPos = 0;
+    std::vector<TBlobSource> dry{{4, 5000, reader(4000, shortPos)}};
+    EXPECT_EQ(CodeOf([&] { builder.Append(Row(2), dry); }), LEDGER_ENDOFBLOB);
+    std::vector<TBlobSource> notBlob{{1, 10, reader(10, shortPos)}};
+    EXPECT_THROW(builder.Append(Row(2), notBlob), std::invalid_argument);
+    builder.Append(Row(3, {9, 9}));
+    builder.Finish();
+    EXPECT_EQ(builder.RecordCount(), 2);
+  }
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  TOpenTable t(dir);
+  TBlobFile blob;
+  blob.SetFileName(dir / "Words.BLB");
+  blob.SetBlockSize(t.data.Header().blockSize);
+  blob.Open();
+  TRecord* rec = t.data.GetRecord(1);
+  TBlobBuffer buffer(4, 1, std::get<TBlobRef>(ReadValue(rec->Image(), t.data.Field(4))));
+  t.data.ReleaseRecord(rec);
+  buffer.Load(blob);
+  ASSERT_EQ(buffer.Size(), size);
+  for (uint64_t i = 0; i < size; i += 4099) ASSERT_EQ(buffer.Data()[i], static_cast<uint8_t>(i % 251));
+  EXPECT_EQ(t.data.Header().lastBlobId, 2);
+}
+
 TEST(Builder, TableWithoutPrimaryKeepsInsertionOrder) {
   TScratchDir dir;
   TTableDefinition def = WordTable();
