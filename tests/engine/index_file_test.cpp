@@ -256,6 +256,43 @@ TEST(IndexFile, PageCacheStaysWithinItsSize) {
   }
 }
 
+TEST(IndexFile, ChangedTableRestartsTheDescent) {
+  TScratchDir dir;
+  BuildTree(dir / "T.IDX", Evens(27), 3);
+  testing::TFakeOwner owner;
+  owner.changesToReport = 1;
+  TIndexFile f(&owner);
+  OpenChecked(f, dir / "T.IDX");
+  // The first miss reports a change: the search starts over and still lands right.
+  TKeyPosition p = f.Nth(0, 20);
+  ASSERT_TRUE(p.found);
+  EXPECT_EQ(ValueOf(p.key), 40);
+  EXPECT_GE(owner.checks, 4);
+}
+
+TEST(IndexFile, FreedPagesAreReusedFirst) {
+  TScratchDir dir;
+  TIndexFile f;
+  f.SetFileName(dir / "T.IDX");
+  f.Create(false);
+  f.MutableHeader().slots[0].keyLength = 5;
+  TPage* a = f.NewPage(0);
+  TPage* b = f.NewPage(0);
+  EXPECT_EQ(a->Number(), 1);
+  EXPECT_EQ(b->Number(), 2);
+  f.FreePage(a);
+  EXPECT_EQ(f.Header().slots[0].firstFreePage, 1);
+  f.ReleasePage(a);
+  f.ReleasePage(b);
+  f.FlushPages();
+  TPage* again = f.NewPage(0);
+  EXPECT_EQ(again->Number(), 1);
+  EXPECT_EQ(again->Count(), 0);
+  EXPECT_EQ(f.Header().slots[0].firstFreePage, 0);
+  EXPECT_EQ(f.NextPageNumber(), 3);
+  f.ReleasePage(again);
+}
+
 TEST(IndexFile, HeaderRoundTripAndFreshSlots) {
   TIndexHeader h = TIndexHeader::Fresh();
   h.changeCounter = 7;
