@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -240,12 +242,25 @@ TEST(LedgerRecord, RefusesValuesTheFieldCannotHold) {
   }
 }
 
-TEST(LedgerRecord, BlobFromFile) {
+TEST(LedgerRecord, BlobFromFileIsStreamedIntoTheTable) {
   TScratchDir dir;
-  ledger::testing::WriteBytes(dir / "pic.bin", {0, 1, 2, 255});
+  std::vector<uint8_t> picture;
+  for (int i = 0; i < 300; ++i) picture.push_back(static_cast<uint8_t>(i * 7 + 3));
+  ledger::testing::WriteBytes(dir / "pic.bin", picture);
   json line = {{"b", {{"file", dir / "pic.bin"}}}};
   TJsonRecord r = ParseRecord(line, AllTypes());
-  EXPECT_EQ(r.values[AllTypes().FindField("b")], (TFieldValue{std::vector<uint8_t>{0, 1, 2, 255}}));
+  EXPECT_EQ(r.values[AllTypes().FindField("b")], TFieldValue{});
+  ASSERT_EQ(r.blobFiles.size(), 1u);
+  EXPECT_EQ(r.blobFiles[0].field, AllTypes().FindField("b") + 1);
+  EXPECT_EQ(r.blobFiles[0].size, 300u);
+
+  { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "Pic", "type": "blob", "subtype": "graphic"}]})"; }
+  TRun created = RunTool({"create", dir.Path(), "T", "--schema", dir / "s.json"},
+                         "{\"Pic\": {\"file\": \"" + (dir / "pic.bin") + "\"}}\n");
+  ASSERT_EQ(created.code, kExitOk) << created.err;
+  std::vector<uint8_t> blobFile = ledger::testing::ReadBytes(dir / "T.BLB");
+  EXPECT_NE(std::search(blobFile.begin(), blobFile.end(), picture.begin(), picture.end()), blobFile.end());
+  EXPECT_EQ(RunTool({"check", dir.Path(), "T"}).out, "ok\n");
 }
 
 TEST(LedgerBase64, DecodesPaddedInputAndRefusesBrokenInput) {

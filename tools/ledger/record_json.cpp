@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -205,6 +206,16 @@ TJsonRecord ParseRecord(const json& line, const TTableSchema& schema) {
     if (pos < 0) throw EInputError("no field \"" + it.key() + "\"");
     if (it->is_null()) continue;
     const TFieldDesc& f = schema.data.fields[pos];
+    if (f.type == ftBlob && it->is_object() && it->size() == 1 && it->contains("file") &&
+        (*it)["file"].is_string()) {
+      TBlobFileRef ref{pos + 1, (*it)["file"].get<std::string>(), 0};
+      std::error_code ec;
+      ref.size = std::filesystem::file_size(ref.path, ec);
+      if (ec || !std::filesystem::is_regular_file(ref.path, ec))
+        throw EInputError("field \"" + f.name + "\": cannot read the file \"" + ref.path + "\"");
+      record.blobFiles.push_back(std::move(ref));
+      continue;
+    }
     // The table numbers its records itself; a given number would be dropped.
     if (f.IsAutoInc())
       throw EInputError("field \"" + f.name + "\": autoinc values are assigned by the table");

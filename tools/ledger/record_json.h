@@ -12,8 +12,16 @@
 
 namespace ledger::tool {
 
+// A blob given as {"file": path}: streamed into the table, never held whole.
+struct TBlobFileRef {
+  int field = 0;  // 1-based position
+  std::string path;
+  uint64_t size = 0;
+};
+
 struct TJsonRecord {
   std::vector<TFieldValue> values;  // one per field; blobs as their bytes
+  std::vector<TBlobFileRef> blobFiles;  // their fields' values stay null
   bool deleted = false;
 };
 

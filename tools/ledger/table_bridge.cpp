@@ -1,5 +1,8 @@
 #include "tools/ledger/table_bridge.h"
 
+#include <fstream>
+#include <vector>
+
 #include "engine/build/table_builder.h"
 #include "engine/build/table_verifier.h"
 
@@ -19,8 +22,21 @@ int64_t BuildTable(const std::string& directory, const std::string& table,
   }
   TTableBuilder builder(directory, table, std::move(definition));
   TJsonRecord record;
+  std::vector<std::ifstream> files;
+  std::vector<TBlobSource> blobs;
   while (next(record)) {
-    int32_t recordNumber = builder.Append(record.values);
+    files.clear();
+    blobs.clear();
+    files.reserve(record.blobFiles.size());
+    for (const TBlobFileRef& ref : record.blobFiles) {
+      std::ifstream& in = files.emplace_back(ref.path, std::ios::binary);
+      if (!in) throw EInputError("cannot read the file \"" + ref.path + "\"");
+      blobs.push_back({ref.field, ref.size, [&in](uint8_t* buffer, std::size_t count) {
+                         in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(count));
+                         return static_cast<std::size_t>(in.gcount());
+                       }});
+    }
+    int32_t recordNumber = builder.Append(record.values, blobs);
     if (record.deleted) builder.MarkDeleted(recordNumber);
   }
   builder.Finish();
