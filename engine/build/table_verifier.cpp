@@ -73,7 +73,9 @@ class TWalker {
   void CheckFreeChain() {
     std::vector<uint8_t> seen(status_.size(), 0);
     int32_t r = data_.Header().firstFree;
+    int32_t length = 0;
     while (r != 0) {
+      ++length;
       if (r < 1 || r > records_) Found("free record chain leads to record " + std::to_string(r) + ", outside the file");
       if (status_[r] != 1) Found("free record chain holds active record " + std::to_string(r));
       if (seen[r]) Found("free record chain runs into itself at record " + std::to_string(r));
@@ -83,6 +85,12 @@ class TWalker {
       data_.ReleaseRecord(rec);
       r = next;
     }
+    // Every freed slot of a table with primary index waits in the chain for
+    // reuse; without one, slots are never reused and links stay 0.
+    const int32_t deleted = records_ - active_;
+    if (!index_.NoPrimary() && length != deleted)
+      Found("free record chain holds " + std::to_string(length) + " of " + std::to_string(deleted) +
+            " deleted records");
   }
 
   // The key an entry for record r must carry.

@@ -65,7 +65,11 @@ struct TCorruption {
   const char* ext;
   std::function<void(std::vector<uint8_t>&)> patch;
   const char* expected;  // a part of the answer
+  const char* ext2 = nullptr;  // a second file patched to match, when needed
+  std::function<void(std::vector<uint8_t>&)> patch2 = {};
 };
+
+constexpr std::size_t kRecord2 = 127 + 3 * 768 + 45;  // records are 45 bytes
 
 TEST(TableVerifier, BuiltTableIsSound) {
   TScratchDir dir;
@@ -121,9 +125,15 @@ TEST(TableVerifier, FindsEachCorruption) {
          PutI32(b.data(), BlockAt(3) + 4, 1999999999);
        },
        "counts 1999999999 blocks"},
+      {"deleted record outside the free chain", ".DAT", [](auto& b) { b[kRecord2] = 1; },
+       "free record chain holds 0 of 1"},
       {"indexed record deleted", ".DAT",
-       [](auto& b) { b[127 + 3 * 768 + 45] = 1; },  // record 2: records are 45 bytes
-       "the data file holds 299"},
+       [](auto& b) {
+         b[kRecord2] = 1;
+         PutI32(b.data(), kRecord2 + 1, 0);
+         PutI32(b.data(), 9, 2);  // the chain's head
+       },
+       "record 2 is deleted", ".IDX", [](auto& b) { PutI32(b.data(), 3974, kRecords - 1); }},
       {"blob chain into a foreign block", ".BLB", [](auto& b) { PutI32(b.data(), BlockAt(1) + 4, 5); },
        "block 5"},
       {"blob chain past the file", ".BLB", [](auto& b) { PutI32(b.data(), BlockAt(2) + 4, 99999); },
@@ -139,6 +149,12 @@ TEST(TableVerifier, FindsEachCorruption) {
     std::vector<uint8_t> bytes = ReadBytes(path);
     c.patch(bytes);
     WriteBytes(path, bytes);
+    if (c.ext2) {
+      path = dir / (std::string("T") + c.ext2);
+      bytes = ReadBytes(path);
+      c.patch2(bytes);
+      WriteBytes(path, bytes);
+    }
     std::string answer = TTableVerifier(dir.Path(), "T").Run();
     EXPECT_NE(answer.find(c.expected), std::string::npos) << c.name << ": " << answer;
   }
