@@ -335,6 +335,20 @@ TEST(LedgerCommand, CreateRefusesBadInputAndLeavesNoTable) {
   EXPECT_NE(noSchema.err.find("cannot read the schema file"), std::string::npos);
 }
 
+TEST(LedgerCommand, CreateShowsProgressOnlyForLargeInputs) {
+  TScratchDir dir;
+  { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "n", "type": "integer"}]})"; }
+  std::string small = "{\"n\": 1}\n", large;
+  for (int64_t i = 0; i <= kProgressEvery; ++i) large += "{}\n";
+  TRun quiet = RunTool({"create", dir.Path(), "Small", "--schema", dir / "s.json"}, small);
+  EXPECT_EQ(quiet.code, kExitOk) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  TRun chatty = RunTool({"create", dir.Path(), "Large", "--schema", dir / "s.json"}, large);
+  EXPECT_EQ(chatty.code, kExitOk) << chatty.err;
+  EXPECT_EQ(chatty.err, "ledger: " + std::to_string(kProgressEvery) + " records read\nledger: " +
+                            std::to_string(kProgressEvery + 1) + " records stored\n");
+}
+
 TEST(LedgerCommand, CreateNeverOverwritesATable) {
   TScratchDir dir;
   { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "n", "type": "integer"}]})"; }
