@@ -548,7 +548,7 @@ int TIndexFile::ReadAheadCount(int slot, const TKeyPosition& at, bool forward, i
   if (!page->IsLeaf() || at.slot < 1 || at.slot > page->Count()) Corrupt();
   int step = forward ? 1 : -1;
   int n = 0;
-  int32_t expect = page->Ref(at.slot);
+  int64_t expect = page->Ref(at.slot);
   for (int s = at.slot + step; s >= 1 && s <= page->Count() && n < maxCount; s += step) {
     expect += step;
     if (page->Ref(s) != expect) break;
