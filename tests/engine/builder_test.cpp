@@ -197,42 +197,46 @@ TEST(Builder, SearchesFindTheirKeys) {
 }
 
 TEST(Builder, DeletedRecordsLeaveIndexesAndJoinTheFreeChain) {
-  TScratchDir dir;
-  TTableDefinition def = WordTable();
-  TIndexDefinition byCount;
-  byCount.name = "ByCount";
-  byCount.fields = {"Count"};
-  byCount.unique = false;
-  byCount.compression = lcFull;
-  def.secondary = {byCount};
-  {
-    TTableBuilder builder(dir.Path(), "Words", def);
-    for (int i = 1; i <= 300; ++i) builder.Append(Row(i));
-    for (int r : {5, 200, 17}) builder.MarkDeleted(r);
-    EXPECT_THROW(builder.MarkDeleted(5), std::invalid_argument);
-    EXPECT_THROW(builder.MarkDeleted(301), std::out_of_range);
-    builder.Finish();
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    TScratchDir dir;
+    TTableDefinition def = WordTable();
+    def.data.encrypted = encrypted;
+    TIndexDefinition byCount;
+    byCount.name = "ByCount";
+    byCount.fields = {"Count"};
+    byCount.unique = false;
+    byCount.compression = lcFull;
+    def.secondary = {byCount};
+    {
+      TTableBuilder builder(dir.Path(), "Words", def);
+      for (int i = 1; i <= 300; ++i) builder.Append(Row(i));
+      for (int r : {5, 200, 17}) builder.MarkDeleted(r);
+      EXPECT_THROW(builder.MarkDeleted(5), std::invalid_argument);
+      EXPECT_THROW(builder.MarkDeleted(301), std::out_of_range);
+      builder.Finish();
+    }
+    EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+    TOpenTable t(dir);
+    EXPECT_EQ(t.data.RecordCount(), 300);
+    EXPECT_EQ(t.index.ActiveRecordCount(), 297);
+    EXPECT_EQ(t.index.TotalKeys(0), 297);
+    EXPECT_EQ(t.index.TotalKeys(1), 297);
+    EXPECT_EQ(t.index.TotalKeys(kSlotDeleted), 300);
+    // The last deletion heads the chain: 17 -> 200 -> 5 -> end.
+    std::vector<int32_t> chain;
+    for (int32_t r = t.data.Header().firstFree; r != 0;) {
+      chain.push_back(r);
+      TRecord* rec = t.data.GetRecord(r);
+      EXPECT_TRUE(rec->Deleted());
+      r = rec->Link();
+      t.data.ReleaseRecord(rec);
+    }
+    EXPECT_EQ(chain, (std::vector<int32_t>{17, 200, 5}));
+    // "Sys Deleted" lists the live records first, the deleted ones last.
+    EXPECT_EQ(t.index.Nth(kSlotDeleted, 298).record, 5);
+    EXPECT_EQ(t.index.Nth(kSlotDeleted, 300).record, 200);
   }
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
-  TOpenTable t(dir);
-  EXPECT_EQ(t.data.RecordCount(), 300);
-  EXPECT_EQ(t.index.ActiveRecordCount(), 297);
-  EXPECT_EQ(t.index.TotalKeys(0), 297);
-  EXPECT_EQ(t.index.TotalKeys(1), 297);
-  EXPECT_EQ(t.index.TotalKeys(kSlotDeleted), 300);
-  // The last deletion heads the chain: 17 -> 200 -> 5 -> end.
-  std::vector<int32_t> chain;
-  for (int32_t r = t.data.Header().firstFree; r != 0;) {
-    chain.push_back(r);
-    TRecord* rec = t.data.GetRecord(r);
-    EXPECT_TRUE(rec->Deleted());
-    r = rec->Link();
-    t.data.ReleaseRecord(rec);
-  }
-  EXPECT_EQ(chain, (std::vector<int32_t>{17, 200, 5}));
-  // "Sys Deleted" lists the live records first, the deleted ones last.
-  EXPECT_EQ(t.index.Nth(kSlotDeleted, 298).record, 5);
-  EXPECT_EQ(t.index.Nth(kSlotDeleted, 300).record, 200);
 }
 
 TEST(Builder, DuplicatePrimaryKeyLeavesNoTable) {
@@ -266,10 +270,14 @@ TEST(Builder, AbandonedBuildLeavesNoFiles) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
-TEST(Builder, BlobsComeBackWhole) {
+class BuilderBlobs : public ::testing::TestWithParam<bool> {};
+
+// Chains at block boundaries, in plain and scrambled tables.
+TEST_P(BuilderBlobs, ComeBackWhole) {
   TScratchDir dir;
   TTableDefinition def = WordTable();
   def.data.blockSize = 256;
+  def.data.encrypted = GetParam();
   const std::size_t room = 256 - kBlockHeaderSize;
   std::vector<std::size_t> sizes{0, 1, room, room + 1, 100000};
   {
@@ -286,6 +294,7 @@ TEST(Builder, BlobsComeBackWhole) {
   TBlobFile blob;
   blob.SetFileName(dir / "Words.BLB");
   blob.SetBlockSize(t.data.Header().blockSize);
+  blob.SetEncrypted(t.data.Encrypted());
   blob.Open();
   blob.CheckStructure();
   std::vector<int32_t> ids;
@@ -311,6 +320,9 @@ TEST(Builder, BlobsComeBackWhole) {
   // room, room + 1 (2 blocks), 1, and the big one.
   EXPECT_EQ(blob.BlockCount(), static_cast<int32_t>(1 + 1 + 2 + (100000 + room - 1) / room));
 }
+
+INSTANTIATE_TEST_SUITE_P(Plain, BuilderBlobs, ::testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(Encrypted, BuilderBlobs, ::testing::Values(true));
 
 // A blob read piece by piece lands like one given whole; a source that runs
 // dry refuses the record and takes its blocks back.
