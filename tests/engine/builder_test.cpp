@@ -412,6 +412,39 @@ TEST(Builder, LocaleAndCaseInsensitiveKeys) {
   EXPECT_EQ(order, (std::vector<std::string>{"apple", "Banana", "cat", "cherry", "Dog"}));
 }
 
+// Descending secondary indexes, whole or per field, with and without a locale.
+TEST(Builder, DescendingSecondaryIndexes) {
+  struct TCase {
+    uint16_t language;
+    bool whole;
+    bool field;
+  };
+  const TCase cases[] = {{0, true, false}, {0, false, true}, {1033, true, false}, {1033, false, true}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.language << " whole " << c.whole << " field " << c.field);
+    TScratchDir dir;
+    TTableDefinition def = WordTable();
+    def.data.languageId = c.language;
+    TIndexDefinition down;
+    down.name = "Down";
+    down.fields = {"Count", "Word"};
+    down.descending = c.whole;
+    if (c.field) down.descendingFields = {"Count", "Word"};
+    down.unique = false;
+    down.compression = lcTrailing;
+    def.secondary = {down};
+    def.fillFactor = 0.2;
+    {
+      TTableBuilder builder(dir.Path(), "Words", def);
+      for (int i = 1; i <= 400; ++i) builder.Append(Row(i));
+      builder.Finish();
+    }
+    EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+    TOpenTable t(dir);
+    for (int n = 1; n <= 400; n += 37) EXPECT_EQ(t.index.Nth(1, n).record, 401 - n);  // Count = record number
+  }
+}
+
 TEST(Builder, CaseInsensitiveDuplicatesAreRefused) {
   TScratchDir dir;
   TTableDefinition def = WordTable();
