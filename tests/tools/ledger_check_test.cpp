@@ -10,6 +10,7 @@
 
 #include "engine/files/byte_order.h"
 #include "tests/engine/table_files_util.h"
+#include "tests/tools/run_tool.h"
 #include "tools/ledger/commands.h"
 
 namespace ledger::tool {
@@ -18,23 +19,13 @@ namespace {
 using ledger::testing::ReadBytes;
 using ledger::testing::TScratchDir;
 using ledger::testing::WriteBytes;
+using ledger::testing::RunTool;
+using ledger::testing::TRun;
 
 constexpr int kPage = 4096;
 constexpr int kBlock = 64;  // small blocks, so every picture spans a chain
 constexpr int kWords = 600;  // several leaves under a root branch
 
-struct TRun {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-TRun RunTool(const std::vector<std::string>& args, const std::string& input = "") {
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  int code = RunLedger(args, in, out, err);
-  return {code, out.str(), err.str()};
-}
 
 class LedgerCheck : public ::testing::Test {
  protected:

@@ -10,6 +10,7 @@
 
 #include "tests/engine/table_files_util.h"
 #include "tools/ledger/base64.h"
+#include "tests/tools/run_tool.h"
 #include "tools/ledger/commands.h"
 #include "tools/ledger/record_json.h"
 #include "tools/ledger/schema.h"
@@ -19,19 +20,9 @@ namespace {
 
 using nlohmann::json;
 using ledger::testing::TScratchDir;
+using ledger::testing::RunTool;
+using ledger::testing::TRun;
 
-struct TRun {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-TRun RunTool(const std::vector<std::string>& args, const std::string& input = "") {
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  int code = RunLedger(args, in, out, err);
-  return {code, out.str(), err.str()};
-}
 
 std::string InputErrorOf(const std::function<void()>& action) {
   try {
