@@ -27,12 +27,13 @@ class TRecordsBitmap {
   int32_t Rank(int32_t r) const noexcept;
 
   // Moves r to the k-th set bit after (before) it; position moves by one per
-  // set bit passed. False when fewer than k exist: r and position then stand
-  // on the last set bit passed (unchanged when none).
+  // set bit passed, up going forward and down going backward. False when
+  // fewer than k exist: r and position then stand on the last set bit passed
+  // (unchanged when none). r may be 0 (before) or Size() + 1 (after).
   bool FindNext(int32_t& r, int32_t k, int32_t& position) const noexcept;
   bool FindPrior(int32_t& r, int32_t k, int32_t& position) const noexcept;
 
-  // Over the common size.
+  // Records beyond the other's size count as absent from it.
   void And(const TRecordsBitmap& other) noexcept;
   void Or(const TRecordsBitmap& other) noexcept;
   void Not() noexcept;
