@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
 #include "engine/files/blob_file.h"
+#include "engine/files/data_header.h"
 #include "engine/files/index_key.h"
 #include "engine/files/scramble.h"
 #include "engine/files/table_owner.h"
@@ -42,6 +44,9 @@ double NowAsDays() {
   return secs / 86400.0 + 25569.0;
 }
 
+// As the file classes count: past the largest value comes 1, never 0.
+int32_t NextCounter(int32_t counter) { return counter == INT32_MAX ? 1 : counter + 1; }
+
 struct TIndexBuild {
   int slot = 0;
   TIndexDesc desc;
@@ -56,6 +61,7 @@ struct TTableBuilder::TState {
   std::string directory;
   std::string table;
   TTableDefinition def;
+  TBuildTarget target;
   TStandaloneOwner owner;
   TDataFile data{&owner};
   TFileHandler blob;
@@ -81,8 +87,8 @@ struct TTableBuilder::TState {
   std::vector<uint8_t> deleted;  // per record slot
   std::vector<int32_t> deletionOrder;
 
-  TState(std::string dir, std::string name, TTableDefinition d)
-      : directory(std::move(dir)), table(std::move(name)), def(std::move(d)), owner(table, directory) {}
+  TState(std::string dir, std::string name, TTableDefinition d, TBuildTarget t)
+      : directory(std::move(dir)), table(std::move(name)), def(std::move(d)), target(t), owner(table, directory) {}
 
   std::string FinalName(const char* ext) const { return directory + "/" + table + ext; }
   std::string TempName(const char* ext) const { return FinalName(ext) + kBuildSuffix; }
@@ -101,6 +107,9 @@ struct TTableBuilder::TState {
   std::vector<const uint8_t*> SortedEntries(const TIndexBuild& index) const;
   void CloseAll();
   void RemoveTemporaries();
+  void RenameIntoPlace(const char* ext);
+  void RewriteInPlace();
+  void CopyOver(const char* ext, TFileHandler& target, int32_t counter, bool scrambleCounter);
 };
 
 TIndexDesc TTableBuilder::TState::Describe(const TIndexDefinition& d, bool primary) const {
@@ -160,8 +169,9 @@ void TTableBuilder::TState::DefineIndexes() {
   }
 }
 
-TTableBuilder::TTableBuilder(std::string directory, std::string table, TTableDefinition definition)
-    : state_(std::make_unique<TState>(std::move(directory), std::move(table), std::move(definition))) {
+TTableBuilder::TTableBuilder(std::string directory, std::string table, TTableDefinition definition,
+                             TBuildTarget target)
+    : state_(std::make_unique<TState>(std::move(directory), std::move(table), std::move(definition), target)) {
   TState& s = *state_;
   if (!(s.def.fillFactor > 0.0 && s.def.fillFactor <= 1.0))
     throw std::invalid_argument("fill factor must lie in (0, 1]");
@@ -490,27 +500,130 @@ void TTableBuilder::Finish() {
     s.ApplyDeletions();
     s.WriteIndexFile(sorted);
     s.CloseAll();
+    if (s.target == TBuildTarget::InPlace) {
+      s.RewriteInPlace();
+    } else {
+      for (const char* ext : {".DAT", ".IDX", ".BLB"}) s.RenameIntoPlace(ext);
+    }
   } catch (...) {
     s.CloseAll();
     s.RemoveTemporaries();
     s.finished = true;
     throw;
   }
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
-    if (std::string(ext) == ".BLB" && !s.hasBlobs) {
-      fs::remove(s.FinalName(ext), ec);  // a stale blob file of an older table
-      continue;
-    }
-    fs::rename(s.TempName(ext), s.FinalName(ext), ec);
-    if (ec) {
-      s.RemoveTemporaries();
-      s.finished = true;
-      s.Fail(LEDGER_WRITEERR);
-    }
-  }
+  if (s.target == TBuildTarget::InPlace) s.RemoveTemporaries();
   s.finished = true;
+}
+
+void TTableBuilder::TState::RenameIntoPlace(const char* ext) {
+  std::error_code ec;
+  if (std::string_view(ext) == ".BLB" && !hasBlobs) {
+    std::filesystem::remove(FinalName(ext), ec);  // a stale blob file of an older table
+    return;
+  }
+  std::filesystem::rename(TempName(ext), FinalName(ext), ec);
+  if (ec) Fail(LEDGER_WRITEERR);
+}
+
+// Readers hold a read byte inside the index and blob write ranges while they
+// read, so under these locks nobody reads: each reader sees the old table
+// or, after its change check, the new one. The counters must move on from
+// what the files hold; a restart at 1 could equal what a reader last saw.
+void TTableBuilder::TState::RewriteInPlace() {
+  struct TTarget {
+    const char* ext;
+    bool wanted;  // the new table has this file
+    TFileHandler file;
+    bool locked = false;
+    int32_t counter = 0;
+  };
+  TTarget targets[3] = {{".DAT", true, {}}, {".IDX", true, {}}, {".BLB", hasBlobs, {}}};
+  auto unlock = [](TTarget& t) {
+    bool ok = std::string_view(t.ext) == ".DAT" ? t.file.UnlockDataWriteByte() : t.file.UnlockWriteRange();
+    t.locked = false;
+    return ok;
+  };
+  try {
+    for (TTarget& t : targets) {
+      if (!TFileHandler::Exists(FinalName(t.ext), false)) continue;
+      t.file.SetFileName(FinalName(t.ext));
+      t.file.SetErrorContext(table, directory);
+      t.file.Open();
+      if (t.file.OpenedReadOnly()) {
+        errno = EACCES;
+        Fail(LEDGER_OSEACCES);
+      }
+      t.locked = std::string_view(t.ext) == ".DAT" ? t.file.LockDataWriteByte() : t.file.LockWriteRange();
+      if (!t.locked) Fail(LEDGER_LOCKTIMEOUT);
+    }
+    // Counters are read under the lock: another writer may have just moved them.
+    bool wasEncrypted = false;
+    if (targets[0].file.IsOpen()) {
+      uint8_t raw[kDataHeaderSize];
+      std::size_t n = targets[0].file.ReadAt(0, raw, sizeof raw, true);
+      if (n >= 4) targets[0].counter = GetI32(raw, 0);
+      if (n == sizeof raw) {
+        TDataHeader h;
+        DecodeDataHeader(raw, h);
+        wasEncrypted = h.encrypted == 1;
+      }
+    }
+    for (TTarget& t : targets) {
+      if (&t == &targets[0] || !t.file.IsOpen()) continue;
+      uint8_t raw[4];
+      if (t.file.ReadAt(0, raw, sizeof raw, true) != sizeof raw) continue;
+      // The key stream restarts at each header, so its first bytes unscramble alone.
+      if (wasEncrypted) Scramble(raw, sizeof raw, kRecordKey);
+      t.counter = GetI32(raw, 0);
+    }
+    for (TTarget& t : targets) {
+      if (!t.wanted) continue;
+      if (t.file.IsOpen())
+        CopyOver(t.ext, t.file, NextCounter(t.counter), encrypted && &t != &targets[0]);
+      else
+        RenameIntoPlace(t.ext);
+    }
+    bool released = true;
+    for (int i = 2; i >= 0; --i)
+      if (targets[i].locked && !unlock(targets[i])) released = false;
+    if (!released) Fail(LEDGER_LOCKTIMEOUT);
+  } catch (...) {
+    for (int i = 2; i >= 0; --i)
+      if (targets[i].locked) unlock(targets[i]);
+    throw;
+  }
+  if (!hasBlobs && targets[2].file.IsOpen()) {
+    targets[2].file.Close();
+    RenameIntoPlace(".BLB");  // removes the stale one
+  }
+}
+
+// The body first, the header with its new counter last, then the file is cut
+// to the new size.
+void TTableBuilder::TState::CopyOver(const char* ext, TFileHandler& target, int32_t counter,
+                                     bool scrambleCounter) {
+  TFileHandler source(TempName(ext));
+  source.SetErrorContext(table, directory);
+  source.Open();
+  const uint64_t size = source.Size();
+  std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min<uint64_t>(size, kWriteChunk)));
+  for (uint64_t at = chunk.size(); at < size;) {
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(chunk.size(), size - at));
+    source.ReadAt(at, chunk.data(), n);
+    target.WriteAt(at, chunk.data(), n);
+    at += n;
+  }
+  target.WriteAt(size, nullptr, 0);
+  if (chunk.empty()) return;
+  source.ReadAt(0, chunk.data(), chunk.size());
+  if (chunk.size() >= 4) {
+    uint8_t raw[4];
+    PutI32(raw, 0, counter);
+    if (scrambleCounter) Scramble(raw, sizeof raw, kRecordKey);
+    std::memcpy(chunk.data(), raw, sizeof raw);
+  }
+  target.WriteAt(0, chunk.data(), chunk.size());
+  source.Close();
 }
 
 void TTableBuilder::TState::CloseAll() {

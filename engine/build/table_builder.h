@@ -44,11 +44,24 @@ struct TBlobSource {
   std::function<std::size_t(uint8_t* buffer, std::size_t count)> read;
 };
 
+// How Finish puts the finished files under the table's names.
+enum class TBuildTarget {
+  // The new files are renamed over the old ones: a process that holds the
+  // old table open keeps reading the old files and never learns of the new.
+  NewFiles,
+  // The table's existing files are rewritten under its write lock: same
+  // files, each change counter one past the value it had, so every process
+  // that has the table open sees the change at its next lock. A file the
+  // table does not have yet is renamed into place.
+  InPlace,
+};
+
 class TTableBuilder {
  public:
   // Creates directory/table; raises ELedgerEngineError for a definition the
   // engine refuses and std::invalid_argument for one it cannot express.
-  TTableBuilder(std::string directory, std::string table, TTableDefinition definition);
+  TTableBuilder(std::string directory, std::string table, TTableDefinition definition,
+                TBuildTarget target = TBuildTarget::NewFiles);
   ~TTableBuilder();
   TTableBuilder(const TTableBuilder&) = delete;
   TTableBuilder& operator=(const TTableBuilder&) = delete;
@@ -63,7 +76,9 @@ class TTableBuilder {
   void MarkDeleted(int32_t recordNumber);
 
   // Sorts and loads the indexes and writes every header. Duplicate keys of a
-  // unique index raise LEDGER_KEYVIOL and leave no table.
+  // unique index raise LEDGER_KEYVIOL and leave no table (in place: the old
+  // one untouched). In place, a write lock not obtained raises
+  // LEDGER_LOCKTIMEOUT and leaves the old table as it was.
   void Finish();
 
   int32_t RecordCount() const noexcept;

@@ -1,18 +1,28 @@
 // Tables made by the builder, read back through the engine's own file classes.
 #include "engine/build/table_builder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/build/table_verifier.h"
 #include "engine/files/blob_buffer.h"
 #include "engine/files/blob_file.h"
+#include "engine/files/byte_order.h"
+#include "engine/files/file_list.h"
 #include "engine/files/index_file.h"
+#include "engine/files/scramble.h"
 #include "table_files_util.h"
 
 namespace ledger {
@@ -495,6 +505,240 @@ TEST(Builder, RefusesDefinitionsTheEngineCannotHold) {
     c.change(def);
     EXPECT_EQ(CodeOf([&] { TTableBuilder(dir.Path(), "Words", def); }), c.code) << c.what;
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << c.what;
+  }
+}
+
+
+// ---------------------------------------------------------------- in place
+
+// Version v of a table: its own number of records, every value and blob byte
+// telling the version, so a read of the other version cannot pass.
+struct TVersion {
+  int version;
+  int records;
+  bool encrypted;
+  bool blobs;
+};
+
+int BuildVersion(const TScratchDir& dir, const TVersion& v, TBuildTarget target) {
+  TTableDefinition def = WordTable();
+  def.data.encrypted = v.encrypted;
+  if (!v.blobs) def.data.fields.erase(def.data.fields.begin() + 3);
+  TTableBuilder builder(dir.Path(), "Words", def, target);
+  for (int i = 1; i <= v.records; ++i) {
+    std::vector<TFieldValue> row = Row(i + 1000 * v.version, std::vector<uint8_t>(300 + i, static_cast<uint8_t>(v.version)));
+    row[1] = int64_t{v.version};
+    if (!v.blobs) row.erase(row.begin() + 3);
+    builder.Append(row);
+  }
+  builder.Finish();
+  return v.records;
+}
+
+void ExpectVersion(const TScratchDir& dir, const TVersion& v) {
+  ASSERT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  TOpenTable t(dir);
+  ASSERT_EQ(t.data.RecordCount(), v.records);
+  EXPECT_EQ(t.index.ActiveRecordCount(), v.records);
+  EXPECT_EQ(t.data.BlobFieldCount(), v.blobs ? 1 : 0);
+  EXPECT_EQ(t.data.Encrypted(), v.encrypted);
+  TBlobFile blob;
+  if (v.blobs) {
+    blob.SetFileName(dir / "Words.BLB");
+    blob.SetBlockSize(t.data.Header().blockSize);
+    blob.SetEncrypted(v.encrypted);
+    blob.Open();
+  }
+  for (int32_t r = 1; r <= v.records; ++r) {
+    TRecord* rec = t.data.GetRecord(r);
+    EXPECT_EQ(std::get<std::string>(ReadValue(rec->Image(), t.data.Field(1))), WordOf(r + 1000 * v.version));
+    EXPECT_EQ(std::get<int64_t>(ReadValue(rec->Image(), t.data.Field(2))), v.version);
+    if (v.blobs) {
+      TBlobBuffer buffer(4, r, std::get<TBlobRef>(ReadValue(rec->Image(), t.data.Field(4))));
+      buffer.Load(blob);
+      EXPECT_EQ(buffer.Data(), std::vector<uint8_t>(300 + r, static_cast<uint8_t>(v.version))) << r;
+    }
+    t.data.ReleaseRecord(rec);
+  }
+}
+
+const char* const kExtensions[] = {".DAT", ".IDX", ".BLB"};
+
+// Counters as the files hold them; 0 for a file that is not there.
+std::array<int32_t, 3> Counters(const TScratchDir& dir, bool encrypted) {
+  std::array<int32_t, 3> counters{};
+  for (int i = 0; i < 3; ++i) {
+    std::vector<uint8_t> bytes = testing::ReadBytes(dir / (std::string("Words") + kExtensions[i]));
+    if (bytes.size() < 4) continue;
+    if (encrypted && i > 0) Scramble(bytes.data(), 4, kRecordKey);
+    counters[i] = GetI32(bytes.data(), 0);
+  }
+  return counters;
+}
+
+void SetCounters(const TScratchDir& dir, bool encrypted, int32_t value) {
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = dir / (std::string("Words") + kExtensions[i]);
+    std::vector<uint8_t> bytes = testing::ReadBytes(path);
+    if (bytes.size() < 4) continue;
+    PutI32(bytes.data(), 0, value);
+    if (encrypted && i > 0) Scramble(bytes.data(), 4, kRecordKey);
+    testing::WriteBytes(path, bytes);
+  }
+}
+
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+bool NoBuildLeftovers(const TScratchDir& dir) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    if (entry.path().extension() == ".building") return false;
+  return true;
+}
+
+// Each file keeps its inode and counts on from its own counter; a file the
+// old table lacks is renamed in, one the new table lacks goes away.
+TEST(BuilderInPlace, RewritesTheSameFilesAndCountsOn) {
+  const struct {
+    const char* label;
+    TVersion before;
+    TVersion after;
+    int32_t counter;  // put into every old header first
+  } cases[] = {
+      {"shrinks", {1, 40, false, true}, {2, 5, false, true}, 700},
+      {"grows", {1, 5, false, true}, {2, 60, false, true}, 700},
+      {"scrambled", {1, 20, true, true}, {2, 30, true, true}, 700},
+      {"scrambled to plain", {1, 20, true, true}, {2, 30, false, true}, 700},
+      {"plain to scrambled", {1, 20, false, true}, {2, 30, true, true}, 700},
+      {"past the largest counter", {1, 10, false, true}, {2, 10, false, true}, INT32_MAX},
+      {"blob file added", {1, 10, false, false}, {2, 10, false, true}, 700},
+      {"blob file dropped", {1, 10, false, true}, {2, 10, false, false}, 700},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TScratchDir dir;
+    BuildVersion(dir, c.before, TBuildTarget::NewFiles);
+    SetCounters(dir, c.before.encrypted, c.counter);
+    std::array<ino_t, 3> inodes{};
+    for (int i = 0; i < 3; ++i) inodes[i] = InodeOf(dir / (std::string("Words") + kExtensions[i]));
+
+    BuildVersion(dir, c.after, TBuildTarget::InPlace);
+    ExpectVersion(dir, c.after);
+    EXPECT_TRUE(NoBuildLeftovers(dir));
+    const int32_t next = c.counter == INT32_MAX ? 1 : c.counter + 1;
+    const std::array<int32_t, 3> counters = Counters(dir, c.after.encrypted);
+    EXPECT_EQ(counters[0], next);
+    EXPECT_EQ(counters[1], next);
+    if (c.after.blobs && c.before.blobs) {
+      EXPECT_EQ(counters[2], next);
+    }
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(InodeOf(dir / (std::string("Words") + kExtensions[i])), inodes[i]);
+    const ino_t blob = InodeOf(dir / "Words.BLB");
+    if (!c.after.blobs) {
+      EXPECT_EQ(blob, 0u) << "stale blob file left";
+    } else if (c.before.blobs) {
+      EXPECT_EQ(blob, inodes[2]);
+    }
+  }
+}
+
+TEST(BuilderInPlace, CreatesATableThatIsNotThere) {
+  TScratchDir dir;
+  BuildVersion(dir, {3, 12, false, true}, TBuildTarget::InPlace);
+  ExpectVersion(dir, {3, 12, false, true});
+  EXPECT_TRUE(NoBuildLeftovers(dir));
+}
+
+TEST(BuilderInPlace, RefusedRewriteLeavesTheOldTable) {
+  TScratchDir dir;
+  BuildVersion(dir, {1, 8, false, true}, TBuildTarget::NewFiles);
+  std::vector<std::vector<uint8_t>> before;
+  for (const char* ext : kExtensions) before.push_back(testing::ReadBytes(dir / (std::string("Words") + ext)));
+  {
+    TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::InPlace);
+    builder.Append(Row(1));
+    builder.Append(Row(1));
+    EXPECT_EQ(CodeOf([&] { builder.Finish(); }), LEDGER_KEYVIOL);
+  }
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(testing::ReadBytes(dir / (std::string("Words") + kExtensions[i])), before[i]) << kExtensions[i];
+  EXPECT_TRUE(NoBuildLeftovers(dir));
+}
+
+// Lock waits are counted instead of slept; after a chosen number of them the
+// other holder lets go (or never does).
+class TPatientSystem : public TPosixFileSystem {
+ public:
+  int sleeps = 0;
+  int releaseAfter = -1;
+  std::function<void()> release;
+  void SleepMs(unsigned) override {
+    if (++sleeps == releaseAfter) release();
+  }
+};
+
+bool OtherLock(int fd, short type, uint64_t offset, uint64_t length) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Another open of a file (its own open file description, as another process
+// has) holds one lock byte while the table is rewritten in place.
+TEST(BuilderInPlace, WaitsForEveryLockAndGivesUpWithoutHarm) {
+  const struct {
+    const char* label;
+    const char* ext;
+    uint64_t offset;
+    short type;
+    int releaseAfter;  // -1: never
+  } cases[] = {
+      {"reader on the index", ".IDX", ReadLockOffset(7), F_RDLCK, 4},
+      {"reader on the blobs", ".BLB", ReadLockOffset(65535), F_RDLCK, 2},
+      {"writer on the data", ".DAT", kDataWriteByte, F_WRLCK, 3},
+      {"reader that stays", ".IDX", ReadLockOffset(1), F_RDLCK, -1},
+      {"blob reader that stays", ".BLB", ReadLockOffset(300), F_RDLCK, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TScratchDir dir;
+    BuildVersion(dir, {1, 10, false, true}, TBuildTarget::NewFiles);
+    std::vector<std::vector<uint8_t>> before;
+    for (const char* ext : kExtensions) before.push_back(testing::ReadBytes(dir / (std::string("Words") + ext)));
+    const int other = ::open((dir / (std::string("Words") + c.ext)).c_str(), O_RDWR);
+    ASSERT_GE(other, 0);
+    ASSERT_TRUE(OtherLock(other, c.type, c.offset, 1));
+    auto system = std::make_shared<TPatientSystem>();
+    system->releaseAfter = c.releaseAfter;
+    system->release = [&] { OtherLock(other, F_UNLCK, c.offset, 1); };
+    TFileList::Instance().SetSystem(system);
+    TErrorCode code = CodeOf([&] { BuildVersion(dir, {2, 10, false, true}, TBuildTarget::InPlace); });
+    TFileList::Instance().SetSystem(nullptr);
+    if (c.releaseAfter > 0) {
+      EXPECT_EQ(code, 0);
+      EXPECT_EQ(system->sleeps, c.releaseAfter);
+      ExpectVersion(dir, {2, 10, false, true});
+    } else {
+      EXPECT_EQ(code, LEDGER_LOCKTIMEOUT);
+      EXPECT_EQ(system->sleeps, kLockAttempts - 1);
+      for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(testing::ReadBytes(dir / (std::string("Words") + kExtensions[i])), before[i]) << kExtensions[i];
+      OtherLock(other, F_UNLCK, c.offset, 1);
+    }
+    EXPECT_TRUE(NoBuildLeftovers(dir));
+    // Whatever the rewrite took is free again.
+    EXPECT_TRUE(OtherLock(other, F_WRLCK, kWriteRangeStart, kWriteRangeLength + 1));
+    ::close(other);
+    for (const char* ext : {".DAT", ".IDX"}) {
+      const int fd = ::open((dir / (std::string("Words") + ext)).c_str(), O_RDWR);
+      EXPECT_TRUE(OtherLock(fd, F_WRLCK, kWriteRangeStart, kWriteRangeLength + 1)) << ext;
+      ::close(fd);
+    }
   }
 }
 
