@@ -108,6 +108,7 @@ struct TTableBuilder::TState {
   void CloseAll();
   void RemoveTemporaries();
   void RenameIntoPlace(const char* ext);
+  void ContinueBlobIds();
   void RewriteInPlace();
   void CopyOver(const char* ext, TFileHandler& target, int32_t counter, bool scrambleCounter);
 };
@@ -189,6 +190,7 @@ TTableBuilder::TTableBuilder(std::string directory, std::string table, TTableDef
     s.blockSize = s.data.BlobBlockSize();
     if (s.blockSize <= kBlockHeaderSize) throw std::invalid_argument("blob block size too small");
     s.DefineIndexes();
+    if (s.target == TBuildTarget::InPlace) s.ContinueBlobIds();
     s.index.SetFileName(s.TempName(".IDX"));
     s.index.SetErrorContext(s.table, s.directory);
     s.index.Create();
@@ -523,6 +525,22 @@ void TTableBuilder::TState::RenameIntoPlace(const char* ext) {
   }
   std::filesystem::rename(TempName(ext), FinalName(ext), ec);
   if (ec) Fail(LEDGER_WRITEERR);
+}
+
+// A reader that read a record before the rewrite may open its blob after
+// it; the identifier in each block is what tells it the chain is no longer
+// that record's, so the new blobs must not reuse the old identifiers.
+void TTableBuilder::TState::ContinueBlobIds() {
+  if (!TFileHandler::Exists(FinalName(".DAT"), false)) return;
+  TFileHandler old(FinalName(".DAT"));
+  old.SetErrorContext(table, directory);
+  old.Open();
+  uint8_t raw[kDataHeaderSize];
+  if (old.ReadAt(0, raw, sizeof raw, true) == sizeof raw) {
+    TDataHeader h;
+    DecodeDataHeader(raw, h);
+    lastBlobId = std::max(h.lastBlobId, 0);
+  }
 }
 
 // Readers hold a read byte inside the index and blob write ranges while they

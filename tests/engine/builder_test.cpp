@@ -623,10 +623,15 @@ TEST(BuilderInPlace, RewritesTheSameFilesAndCountsOn) {
     SetCounters(dir, c.before.encrypted, c.counter);
     std::array<ino_t, 3> inodes{};
     for (int i = 0; i < 3; ++i) inodes[i] = InodeOf(dir / (std::string("Words") + kExtensions[i]));
+    const int32_t lastBlobId = TOpenTable(dir).data.Header().lastBlobId;
 
     BuildVersion(dir, c.after, TBuildTarget::InPlace);
     ExpectVersion(dir, c.after);
     EXPECT_TRUE(NoBuildLeftovers(dir));
+    // New blob identifiers follow the old ones: a stale reference cannot match.
+    if (c.after.blobs) {
+      EXPECT_EQ(TOpenTable(dir).data.Header().lastBlobId, lastBlobId + c.after.records);
+    }
     const int32_t next = c.counter == INT32_MAX ? 1 : c.counter + 1;
     const std::array<int32_t, 3> counters = Counters(dir, c.after.encrypted);
     EXPECT_EQ(counters[0], next);
