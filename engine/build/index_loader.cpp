@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/index_key.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -103,6 +105,36 @@ std::vector<TIndexLoader::TChild> TIndexLoader::LoadBranches(int slot, const TPa
     writer_.Write(page);
   }
   return parents;
+}
+
+int32_t LoadStatusIndex(TIndexLoader& loader, TIndexDesc& desc, std::span<const uint8_t> deleted,
+                        std::span<const int32_t> autoInc) {
+  const std::size_t records = deleted.size();
+  const int stride = kDeletedKeyLength + 4;
+  std::vector<uint8_t> keys(records * stride);
+  std::vector<const uint8_t*> entries;
+  entries.reserve(records);
+  std::size_t active = 0;
+  // Status 0 sorts first; within a status the auto-increment values usually
+  // follow the slots already, so the sort below is mostly skipped.
+  for (uint8_t status = 0; status < 2; ++status) {
+    const std::size_t first = entries.size();
+    for (std::size_t i = 0; i < records; ++i) {
+      if ((deleted[i] != 0) != (status == 1)) continue;
+      const auto r = static_cast<int32_t>(i + 1);
+      uint8_t* k = keys.data() + entries.size() * stride;
+      k[0] = status;
+      PutKeyInt32(k + 1, autoInc.empty() ? r : autoInc[i]);
+      PutI32(k, kDeletedKeyLength, r);
+      entries.push_back(k);
+    }
+    auto less = [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, kDeletedKeyLength) < 0; };
+    auto begin = entries.begin() + static_cast<std::ptrdiff_t>(first);
+    if (!std::is_sorted(begin, entries.end(), less)) std::stable_sort(begin, entries.end(), less);
+    if (status == 0) active = entries.size();
+  }
+  desc.rootPage = loader.Load(kSlotDeleted, TPageFormat::Of(kSlotDeleted, desc), entries);
+  return static_cast<int32_t>(active);
 }
 
 }  // namespace ledger

@@ -4,6 +4,7 @@
 // until a single root remains. Pages are numbered in the order they are
 // written, so the output is one sequential stream.
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "engine/files/file_handler.h"
@@ -14,7 +15,10 @@ namespace ledger {
 // Appends encoded index pages to a file in page-number order with large writes.
 class TPageWriter {
  public:
-  TPageWriter(TFileHandler& file, bool encrypted) : file_(file), encrypted_(encrypted) {}
+  // firstPage: where the pages go; past the pages a file already holds when
+  // one index of it is loaded anew.
+  TPageWriter(TFileHandler& file, bool encrypted, int32_t firstPage = 1)
+      : file_(file), encrypted_(encrypted), nextPage_(firstPage), firstBuffered_(firstPage) {}
   int32_t NextPage() const noexcept { return nextPage_; }
   // Encodes the page under the next page number, which it must already carry.
   void Write(TPage& page);
@@ -23,8 +27,8 @@ class TPageWriter {
  private:
   TFileHandler& file_;
   bool encrypted_;
-  int32_t nextPage_ = 1;
-  int32_t firstBuffered_ = 1;
+  int32_t nextPage_;
+  int32_t firstBuffered_;
   std::vector<uint8_t> buffer_;
 };
 
@@ -51,5 +55,12 @@ class TIndexLoader {
   TPageWriter& writer_;
   double fill_;
 };
+
+// Loads "Sys Deleted" (slot 31) into desc.rootPage: per record slot r a key
+// of its status (0 active, 1 deleted: deleted[r - 1] != 0) and the key form of
+// its auto-increment value (autoInc[r - 1]; r itself when autoInc is empty),
+// with r stored. Answers the number of active slots.
+int32_t LoadStatusIndex(TIndexLoader& loader, TIndexDesc& desc, std::span<const uint8_t> deleted,
+                        std::span<const int32_t> autoInc = {});
 
 }  // namespace ledger

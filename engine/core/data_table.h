@@ -16,6 +16,7 @@
 namespace ledger {
 
 class TDataDirectory;
+struct TSessionSettings;
 
 // The change counters of the three files as last seen.
 struct TChangeSnapshot {
@@ -110,6 +111,15 @@ class TDataTable : public TTableOwner {
   TCacheLimits CacheLimits() const override;
 
  private:
+  const TSessionSettings& Settings() const noexcept;
+  bool UsesLocks() const noexcept { return !exclusive_ && !noLocking_; }
+  void OpenIndexFile();
+  bool LockReadBytes();
+  bool UnlockReadBytes();
+  bool LockDataByteIfNeeded();
+  bool UnlockDataByteIfUnused();
+  void ReleaseAllLocks() noexcept;
+
   TDataDirectory& directory_;
   std::string name_;
   TDataFile data_;
@@ -131,6 +141,12 @@ class TDataTable : public TTableOwner {
   uint64_t indexReadByte_ = 0;
   uint64_t blobReadByte_ = 0;
   int operations_ = 0;
+  // Nested read locks (a strict cursor's, a lazy one, a record lock's) share
+  // one pair of lock bytes, released with the outermost.
+  int readDepth_ = 0;
+  // The write lock's range covers the read bytes, so they are let go while
+  // it is held and taken again after.
+  bool readBytesSuspended_ = false;
   bool lazyReadLock_ = false;
   bool changedLazily_ = false;
   std::vector<int32_t> lockedRecords_;
