@@ -408,8 +408,12 @@ TKeyPosition TIndexFile::Descend(int slot, TMode mode, const uint8_t* key, int n
         case TMode::NotBelow:
         case TMode::NotAbove: {
           // Last entry <= key, or on a leaf searched from below the first >= key.
+          // Going down for the first key not below, a branch takes the last
+          // entry strictly below: a prefix shared by several children starts
+          // in the earliest of them, not the last.
           int lo = 1, hi = count;
           bool lowerLeaf = mode == TMode::NotBelow && leaf;
+          const int limit = mode == TMode::NotBelow ? -1 : 0;
           if (lowerLeaf) {
             s = count;
             while (lo <= hi) {
@@ -425,7 +429,7 @@ TKeyPosition TIndexFile::Descend(int slot, TMode mode, const uint8_t* key, int n
             s = 1;
             while (lo <= hi) {
               int mid = lo + (hi - lo) / 2;
-              if (def.Compare(page->Key(mid), key, n) <= 0) {
+              if (def.Compare(page->Key(mid), key, n) <= limit) {
                 s = mid;
                 lo = mid + 1;
               } else {
