@@ -568,6 +568,10 @@ struct TDataCursor::TImpl {
       const int32_t r = physical ? c.physicalRecord_ : c.leaf_.record;
       // Asking for the slot after the last would append a record.
       if (r < 1 || r > Table().RecordSlots()) {
+        if (Table().ChangedDuringOperation()) {
+          Resync(Place());
+          continue;
+        }
         if (physical) Raise(LEDGER_FILECORRUPT);
         IndexCorrupt();
       }

@@ -649,6 +649,56 @@ TEST(Cursor, ARewriteByAnotherWriterIsSeenAtTheNextLock) {
   }
 }
 
+// A walk that meets another writer's rewrite halfway. Lazily, cached pages
+// and records may still serve the old table for a while; once a read from
+// disk finds the change the walk goes on in the new table from where it
+// stood. Either way keys come in order, none twice, and after the first new
+// key no new key is skipped.
+TEST(Cursor, AWalkAcrossARewriteGoesOnInTheNewTable) {
+  auto rows = [](int from, int step, char suffix) {
+    std::vector<TRow> out;
+    for (int i = from; i < 3000; i += step) {
+      char w[16];
+      std::snprintf(w, sizeof w, "k%05d%c", i, suffix);
+      out.push_back({w, i});
+    }
+    return out;
+  };
+  for (bool strict : {true, false}) {
+    SCOPED_TRACE(strict ? "strict" : "lazy");
+    TFixture f;
+    f.session.SetStrictChangeDetection(strict);
+    Build(f.dir, "Walk", rows(0, 1, 'a'));
+    auto c = f.Open("Walk");
+    std::vector<uint8_t> buf(static_cast<std::size_t>(c->RecordSize()));
+    std::vector<std::string> seen;
+    for (int i = 0; i < 700; ++i) {
+      ASSERT_EQ(c->Next(buf.data()), kStatusOk);
+      seen.push_back(WordOf(*c, buf));
+    }
+    const std::vector<TRow> fresh = rows(1, 3, 'b');
+    {
+      TTableBuilder again(f.dir.Path(), "Walk", WordTable(), TBuildTarget::InPlace);
+      for (const TRow& r : fresh)
+        again.Append(std::vector<TFieldValue>{r.word, r.count, std::monostate{}, std::monostate{}});
+      again.Finish();
+    }
+    int status;
+    while ((status = c->Next(buf.data())) == kStatusOk) seen.push_back(WordOf(*c, buf));
+    EXPECT_EQ(status, kStatusEnd);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    auto firstNew = std::find_if(seen.begin(), seen.end(), [](const std::string& w) { return w.back() == 'b'; });
+    ASSERT_NE(firstNew, seen.end());
+    if (strict) EXPECT_EQ(firstNew - seen.begin(), 700);
+    std::vector<std::string> wantTail;
+    for (const TRow& r : fresh)
+      if (r.word >= *firstNew) wantTail.push_back(r.word);
+    EXPECT_EQ(std::vector<std::string>(firstNew, seen.end()), wantTail);
+    EXPECT_EQ(c->RecordCount(), static_cast<int32_t>(fresh.size()));
+  }
+}
+
 // ---------------------------------------------------------------- corruption
 
 // A leaf in the middle of the chain turns out broken: the walk raises with
