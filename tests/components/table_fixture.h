@@ -1,0 +1,56 @@
+#pragma once
+// Tables for the component tests, made by the table builder in a scratch
+// folder that goes away with the test.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/build/table_builder.h"
+#include "tests/engine/table_files_util.h"
+
+namespace ledger::testing {
+
+inline TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
+  TFieldDesc f;
+  f.name = name;
+  f.type = type;
+  f.size = size;
+  f.subtype = subtype;
+  return f;
+}
+
+struct TWordRow {
+  std::string word;
+  bool usable = true;
+  std::vector<uint8_t> sound;
+};
+
+// Word (string 20, primary key), Contruction (Boolean), Sound (blob), RecID.
+inline void MakeWordTable(const std::string& dir, const std::string& name,
+                          const std::vector<TWordRow>& rows, bool withPrimary = true) {
+  TTableDefinition def;
+  def.data.fields = {Field("Word", ftString, 20), Field("Contruction", ftBoolean),
+                     Field("Sound", ftBlob, 0, fstBinary), Field("RecID", ftInteger, 0, fstAutoInc)};
+  if (withPrimary) {
+    TIndexDefinition primary;
+    primary.fields = {"Word"};
+    def.primary = primary;
+  }
+  TTableBuilder builder(dir, name, def);
+  for (const TWordRow& row : rows) {
+    TFieldValue sound;
+    if (!row.sound.empty()) sound = row.sound;
+    std::vector<TFieldValue> values = {row.word, row.usable, sound, std::monostate{}};
+    builder.Append(values);
+  }
+  builder.Finish();
+}
+
+inline std::vector<TWordRow> Words(std::initializer_list<const char*> words) {
+  std::vector<TWordRow> rows;
+  for (const char* w : words) rows.push_back({w, true, std::vector<uint8_t>(w, w + std::char_traits<char>::length(w))});
+  return rows;
+}
+
+}  // namespace ledger::testing
