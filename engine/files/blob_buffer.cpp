@@ -68,7 +68,10 @@ void TBlobBuffer::Load(TBlobFile& file) {
 bool TBlobBuffer::LoadOnce(TBlobFile& file) {
   const int32_t id = ref_.blobId;
   const uint32_t per = file.BlockDataSize();
-  if (ref_.firstBlock < 1 || ref_.firstBlock > file.BlockCount()) file.Raise(LEDGER_MEMOCORRUPT);
+  // Once another process has rewritten the file, a reference past its new
+  // end is most likely one read before the rewrite, not a damaged one.
+  if (ref_.firstBlock < 1 || ref_.firstBlock > file.BlockCount())
+    file.Raise(file.ChangedSinceOpen() ? LEDGER_KEYORRECDELETED : LEDGER_MEMOCORRUPT);
 
   TPin block(file, file.GetBlock(ref_.firstBlock));
   if (!block.get()) return false;

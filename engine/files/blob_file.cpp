@@ -56,6 +56,7 @@ void TBlobFile::Open() {
     if (blockSize_ <= kBlockHeaderSize) Fail(LEDGER_HEADERCORRUPT);
     ReadHeader(header_);
     headerModified_ = false;
+    changedSinceOpen_ = false;
     ResetStats();
     SizeCache();
   } catch (...) {
@@ -103,6 +104,7 @@ bool TBlobFile::HeaderChanged() {
   if (fresh.changeCounter == header_.changeCounter) return false;
   header_ = fresh;
   headerModified_ = false;
+  changedSinceOpen_ = true;
   return true;
 }
 

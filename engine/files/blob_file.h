@@ -73,6 +73,8 @@ class TBlobFile : public TFileHandler {
 
   const TBlobHeader& Header() const noexcept { return header_; }
   bool HeaderModified() const noexcept { return headerModified_; }
+  // Another writer's change was adopted since the file was opened.
+  bool ChangedSinceOpen() const noexcept { return changedSinceOpen_; }
   const TBlobFileStats& Stats() const noexcept { return stats_; }
   void ResetStats() noexcept { stats_ = {}; }
   std::size_t CacheCount() const noexcept { return sorted_.size(); }
@@ -105,6 +107,7 @@ class TBlobFile : public TFileHandler {
   bool encrypted_ = false;
   TBlobHeader header_;
   bool headerModified_ = false;
+  bool changedSinceOpen_ = false;
   std::vector<std::unique_ptr<TBlock>> sorted_;
   std::vector<std::unique_ptr<TBlock>> orphans_;
   TBlock* newest_ = nullptr;

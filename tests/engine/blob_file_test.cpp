@@ -349,6 +349,42 @@ TEST_F(BlobFileTest, ALoadThatMeetsAChangeStartsAgain) {
   EXPECT_EQ(CodeOf([&] { Load(file, ref); }), LEDGER_LOCKTIMEOUT);
 }
 
+// Another process rewrote the file shorter while the load waited for its
+// lock: the reference is stale, not damaged. (In a file that never changed,
+// the same reference is damage: see the chain checks above.)
+TEST_F(BlobFileTest, AReferencePastARewrittenFileIsStale) {
+  TBlobRef ref;
+  std::vector<uint8_t> shorter;
+  {
+    TBlobFile file;
+    Prepare(file);
+    file.Create();
+    Store(file, Pattern(10), {}, 20);
+    Save(file);
+    shorter = ReadBytes(Path());
+    Store(file, Pattern(10), {}, 21);
+    ref = Store(file, Pattern(10), {}, 22);
+    Save(file);
+    file.Close();
+  }
+  ASSERT_EQ(ref.firstBlock, 3);
+  PutI32(shorter.data(), 0, 99);  // a counter the reader has not seen
+  TFakeOwner owner;
+  owner.changesToReport = 1;
+  TBlobFile file(&owner);
+  owner.onCheck = [&] {
+    WriteBytes(Path(), shorter);
+    file.HeaderChanged();
+    file.DropCache();
+  };
+  Prepare(file);
+  file.Open();
+  EXPECT_EQ(CodeOf([&] { Load(file, ref); }), LEDGER_KEYORRECDELETED);
+  EXPECT_EQ(file.PinnedCount(), 0u);
+  // And so it stays for a record kept from before, once the change is known.
+  EXPECT_EQ(CodeOf([&] { Load(file, ref); }), LEDGER_KEYORRECDELETED);
+}
+
 TEST_F(BlobFileTest, HeaderCheckAndChangeDetection) {
   {
     TBlobFile file;
