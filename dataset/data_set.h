@@ -13,11 +13,11 @@
 
 #include "dataset/field.h"
 #include "dataset/field_defs.h"
+#include "dataset/stream.h"
 
 namespace dataset {
 
 class TDataSource;
-class TStream;
 
 enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsOldValue, dsBlockRead };
 
