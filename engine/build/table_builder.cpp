@@ -458,24 +458,8 @@ void TTableBuilder::TState::WriteIndexFile(std::vector<std::vector<const uint8_t
   header.secondaryCount = static_cast<uint8_t>(def.secondary.size());
   header.noPrimary = !def.primary;
 
-  // "Sys Deleted": a status byte and the auto-increment key form per record slot.
-  TIndexDesc& del = header.slots[kSlotDeleted];
-  const int stride = kDeletedKeyLength + 4;
-  std::vector<uint8_t> keys(static_cast<std::size_t>(records) * stride);
-  std::vector<const uint8_t*> entries;
-  entries.reserve(static_cast<std::size_t>(records));
-  int32_t active = 0;
-  for (int pass = 0; pass < 2; ++pass)  // status 0 sorts first; autoinc follows record order
-    for (int32_t r = 1; r <= records; ++r) {
-      if (deleted[r - 1] != pass) continue;
-      uint8_t* k = keys.data() + static_cast<std::size_t>(entries.size()) * stride;
-      k[0] = static_cast<uint8_t>(pass);
-      PutKeyInt32(k + 1, r);
-      PutI32(k, kDeletedKeyLength, r);
-      entries.push_back(k);
-      if (pass == 0) ++active;
-    }
-  del.rootPage = loader.Load(kSlotDeleted, TPageFormat::Of(kSlotDeleted, del), entries);
+  // "Sys Deleted": the auto-increment values follow the slots in a new table.
+  const int32_t active = LoadStatusIndex(loader, header.slots[kSlotDeleted], deleted);
   writer.Flush();
 
   header.activeRecords = active;
