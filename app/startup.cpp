@@ -46,9 +46,10 @@ void TStartup::Run(const std::function<void()>& createForms) {
   app_.Run();
 }
 
-void CreateProgramForms(toolkit::Application& app, const std::filesystem::path& assetDir) {
-  app.CreateForm<content::TDataModule1>();
-  app.CreateForm<game::TfWrdCnst>(assetDir);
+void CreateProgramForms(toolkit::Application& app, const std::filesystem::path& assetDir,
+                        const std::filesystem::path& programFile) {
+  content::TDataModule1& dataModule = app.CreateForm<content::TDataModule1>();
+  app.CreateForm<game::TfWrdCnst>(assetDir, dataModule, programFile);
 }
 
 }  // namespace app

@@ -53,7 +53,9 @@ class TStartup {
   std::unique_ptr<TfSplash> splash_;
 };
 
-// The program's own forms: DataModule1, then fWrdCnst.
-void CreateProgramForms(toolkit::Application& app, const std::filesystem::path& assetDir);
+// The program's own forms: DataModule1, then fWrdCnst, which opens the content
+// tables beside programFile (empty: the running program).
+void CreateProgramForms(toolkit::Application& app, const std::filesystem::path& assetDir,
+                        const std::filesystem::path& programFile = {});
 
 }  // namespace app

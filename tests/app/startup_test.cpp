@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "tests/app/content_tables.h"
 #include "toolkit/form.h"
 
 namespace {
@@ -47,6 +48,7 @@ TEST(Startup, SplashCoversCreationForSixSecondsAndExitEndsTheLoop) {
     std::uint32_t creationMs;
     std::uint32_t expectedElapsed;  // when the message loop starts
   };
+  const tamblo::testing::TContentDir content;
   for (Case c : {Case{100, 5999}, Case{5998, 5999}, Case{7000, 7000}}) {
     SCOPED_TRACE(c.creationMs);
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
@@ -66,7 +68,7 @@ TEST(Startup, SplashCoversCreationForSixSecondsAndExitEndsTheLoop) {
       splashHasName = splash && HasColour(splash->Screen(), clMaroon);
       EXPECT_EQ(application.Title, "Tamblo");
       clock.now += c.creationMs;
-      app::CreateProgramForms(application, TAMBLO_ASSET_DIR);
+      app::CreateProgramForms(application, TAMBLO_ASSET_DIR, content.ProgramFile());
       application.Post([&] {
         elapsedAtLoop = clock.now - start;
         splashGoneAtLoop = startup.Splash() == nullptr;
