@@ -72,7 +72,7 @@ void TDataTable::OpenFiles(bool exclusive, bool inMemory) {
   inMemory_ = inMemory;
   readOnly_ = noLocking_ = rebuildNeeded_ = written_ = false;
   readLocked_ = writeLocked_ = transactionLocked_ = dataWriteByteHeld_ = false;
-  readDepth_ = operations_ = 0;
+  operations_ = 0;
   readBytesSuspended_ = lazyReadLock_ = changedLazily_ = false;
   lockedRecords_.clear();
   deferredUnlocks_.clear();
@@ -155,7 +155,6 @@ void TDataTable::ReleaseAllLocks() noexcept {
   dataWriteByteHeld_ = false;
   if (readLocked_ && !readBytesSuspended_) UnlockReadBytes();
   readLocked_ = readBytesSuspended_ = lazyReadLock_ = false;
-  readDepth_ = 0;
 }
 
 // ---------------------------------------------------------------- locks
@@ -178,28 +177,22 @@ bool TDataTable::UnlockReadBytes() {
   return ok;
 }
 
+// Held once: whoever finds it held leaves taking and releasing to its holder.
 bool TDataTable::ReadLock() {
-  if (writeLocked_ || transactionLocked_ || !UsesLocks()) return false;
-  if (readLocked_) {
-    ++readDepth_;
-    return false;
-  }
+  if (readLocked_ || writeLocked_ || transactionLocked_ || !UsesLocks()) return false;
   if (!LockReadBytes()) RaiseTableError(LEDGER_LOCKTIMEOUT, name_, DirectoryName());
   readLocked_ = true;
-  readDepth_ = 1;
   try {
     return CheckChanged();
   } catch (...) {
     UnlockReadBytes();
     readLocked_ = false;
-    readDepth_ = 0;
     throw;
   }
 }
 
 void TDataTable::ReleaseReadLock() {
   if (!readLocked_) return;
-  if (--readDepth_ > 0) return;
   readLocked_ = false;
   if (readBytesSuspended_) {
     readBytesSuspended_ = false;
@@ -236,10 +229,7 @@ bool TDataTable::WriteLock() {
     UnlockDataByteIfUnused();
     if (readBytesSuspended_) {
       readBytesSuspended_ = false;
-      if (readLocked_ && !LockReadBytes()) {
-        readLocked_ = false;
-        readDepth_ = 0;
-      }
+      if (readLocked_ && !LockReadBytes()) readLocked_ = false;
     }
   };
   if (!LockDataByteIfNeeded() || !(indexLocked = index_.LockWriteRange()) ||
@@ -270,7 +260,6 @@ void TDataTable::ReleaseWriteLock() {
     // Nobody could write while the range was held, so the caches are still good.
     if (readLocked_ && !LockReadBytes()) {
       readLocked_ = false;
-      readDepth_ = 0;
       ok = false;
     }
   }
@@ -318,7 +307,9 @@ void TDataTable::LockRecord(int32_t r) {
     // system would grant the byte again; another cursor's lock must refuse.
     RaiseTableError(LEDGER_RECLOCKFAILED, name_, DirectoryName());
   }
-  const bool readFirst = !StrictChangeDetection();
+  // The read lock's change check makes the caller's next read of the record
+  // current; a lock somebody else holds stays theirs to release.
+  const bool readFirst = !StrictChangeDetection() && !readLocked_ && !writeLocked_ && !transactionLocked_;
   if (readFirst) ReadLock();
   const TSessionSettings& s = Settings();
   const bool locked = data_.LockRecordByte(r, s.lockRetryCount, s.lockWaitTime);

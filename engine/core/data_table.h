@@ -141,9 +141,6 @@ class TDataTable : public TTableOwner {
   uint64_t indexReadByte_ = 0;
   uint64_t blobReadByte_ = 0;
   int operations_ = 0;
-  // Nested read locks (a strict cursor's, a lazy one, a record lock's) share
-  // one pair of lock bytes, released with the outermost.
-  int readDepth_ = 0;
   // The write lock's range covers the read bytes, so they are let go while
   // it is held and taken again after.
   bool readBytesSuspended_ = false;
