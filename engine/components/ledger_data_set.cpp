@@ -207,6 +207,9 @@ void TLedgerDataSet::InternalLast() { cursor_->SetToEnd(); }
 
 TGetResult TLedgerDataSet::GetRecord(uint8_t* buffer, TGetMode mode, bool doCheck) {
   if (!cursor_) return TGetResult::grError;
+  // The blob handle in a buffer's image is its streams' only way back to
+  // their blob; overwritten, the blob could never be let go.
+  if (!streams_.empty()) DetachStreamsOn(buffer);
   int code;
   try {
     switch (mode) {
@@ -390,6 +393,15 @@ void TLedgerDataSet::AddStream(TLedgerBlobStream& stream) { streams_.push_back(&
 
 void TLedgerDataSet::RemoveStream(TLedgerBlobStream& stream) noexcept {
   streams_.erase(std::remove(streams_.begin(), streams_.end(), &stream), streams_.end());
+}
+
+void TLedgerDataSet::DetachStreamsOn(const uint8_t* buffer) noexcept {
+  const std::vector<TLedgerBlobStream*> streams = streams_;
+  for (TLedgerBlobStream* stream : streams) {
+    if (stream->image_ != buffer) continue;
+    RemoveStream(*stream);
+    stream->Detach();
+  }
 }
 
 void TLedgerDataSet::DetachStreams() noexcept {

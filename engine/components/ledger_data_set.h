@@ -98,8 +98,10 @@ class TLedgerDataSet : public dataset::TDataSet {
   friend class TLedgerBlobStream;
   void AddStream(TLedgerBlobStream& stream);
   void RemoveStream(TLedgerBlobStream& stream) noexcept;
-  // Streams whose record image is about to go stop reading it.
+  // Streams whose record image is about to go stop reading it: all of
+  // them, or those reading a buffer the cursor is about to fill.
   void DetachStreams() noexcept;
+  void DetachStreamsOn(const uint8_t* buffer) noexcept;
   std::span<uint8_t> ImageSpan(uint8_t* image) const noexcept {
     return {image, static_cast<std::size_t>(recordSize_)};
   }

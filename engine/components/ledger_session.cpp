@@ -45,6 +45,8 @@ std::recursive_mutex& TLedgerSessionList::SessionMutex() {
 }
 
 TLedgerSessionList::TLedgerSessionList() {
+  // Made first so it outlives the list: stopping the sessions at exit takes it.
+  SessionMutex();
   default_.reset(new TLedgerSession(TLedgerSession::TDefaultTag{}, *this));
 }
 

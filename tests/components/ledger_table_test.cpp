@@ -271,6 +271,23 @@ TEST_F(LedgerTableTest, BlobStreamReadsInPiecesUpToTheEnd) {
             "Table is not in edit or insert mode.");
 }
 
+TEST_F(LedgerTableTest, StreamsKeptWhileTheTableMovesStillGiveTheirBlobsBack) {
+  std::vector<testing::TWordRow> rows;
+  for (int i = 0; i < 200; ++i) rows.push_back({"w" + std::to_string(1000 + i), true, {1, 2, 3}});
+  testing::MakeWordTable(dir_.Path(), "Many", rows);
+  auto t = Open("Many");
+  for (int i = 0; i < 199; ++i) {
+    auto stream = t->CreateBlobStream(t->FieldByName("Sound"), dataset::TBlobStreamMode::bmRead);
+    t->Next();
+    t->Next();
+    t->Prior();
+  }
+  EXPECT_EQ(t->Handle()->OpenBlobCount(), 0u);
+  char buffer[4];
+  auto stream = t->CreateBlobStream(t->FieldByName("Sound"), dataset::TBlobStreamMode::bmRead);
+  EXPECT_EQ(stream->Read(buffer, 4), 3);
+}
+
 TEST_F(LedgerTableTest, AStreamOutlivingItsTableReadsNothing) {
   testing::MakeWordTable(dir_.Path(), "SVowel", {{"cat", true, {1, 2, 3}}});
   auto t = Open("SVowel");
