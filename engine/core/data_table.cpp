@@ -227,10 +227,7 @@ bool TDataTable::WriteLock() {
     if (blobLocked) blob_.UnlockWriteRange();
     if (indexLocked) index_.UnlockWriteRange();
     UnlockDataByteIfUnused();
-    if (readBytesSuspended_) {
-      readBytesSuspended_ = false;
-      if (readLocked_ && !LockReadBytes()) readLocked_ = false;
-    }
+    if (readBytesSuspended_) RetakeReadBytes();
   };
   if (!LockDataByteIfNeeded() || !(indexLocked = index_.LockWriteRange()) ||
       (blobOpen_ && !(blobLocked = blob_.LockWriteRange()))) {
@@ -255,15 +252,21 @@ void TDataTable::ReleaseWriteLock() {
   ok = index_.UnlockWriteRange() && ok;
   writeLocked_ = false;
   ok = UnlockDataByteIfUnused() && ok;
-  if (readBytesSuspended_) {
-    readBytesSuspended_ = false;
-    // Nobody could write while the range was held, so the caches are still good.
-    if (readLocked_ && !LockReadBytes()) {
-      readLocked_ = false;
-      ok = false;
-    }
-  }
+  if (readBytesSuspended_ && !RetakeReadBytes()) ok = false;
   if (!ok) RaiseTableError(LEDGER_LOCKTIMEOUT, name_, DirectoryName());
+}
+
+// Between the range and the read bytes another writer may have slipped in:
+// the caches are checked again, and an operation under way is told.
+bool TDataTable::RetakeReadBytes() {
+  readBytesSuspended_ = false;
+  if (!readLocked_) return true;
+  if (!LockReadBytes()) {
+    readLocked_ = false;
+    return false;
+  }
+  if (CheckChanged() && operations_ > 0) changedLazily_ = true;
+  return true;
 }
 
 bool TDataTable::TransactionLock() {

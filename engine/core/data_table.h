@@ -116,6 +116,7 @@ class TDataTable : public TTableOwner {
   void OpenIndexFile();
   bool LockReadBytes();
   bool UnlockReadBytes();
+  bool RetakeReadBytes();
   bool LockDataByteIfNeeded();
   bool UnlockDataByteIfUnused();
   void ReleaseAllLocks() noexcept;

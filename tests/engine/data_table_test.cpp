@@ -426,6 +426,7 @@ TEST_F(DataTableTest, AMissingIndexFileIsMadeAnewAndTheStatusIndexRebuilt) {
       EXPECT_TRUE(fs::exists(File("Words.IDX")));
       EXPECT_TRUE(table.RebuildNeeded());
       EXPECT_TRUE(table.Index().NoPrimary());
+      EXPECT_EQ(table.Blob(), nullptr);
       EXPECT_EQ(table.RecordCount(), 0);
       table.RebuildDeletedIndex();
       EXPECT_FALSE(table.RebuildNeeded());
@@ -559,6 +560,18 @@ TEST_F(DataTableTest, ACacheMissTakesTheReadLockUntilTheOperationEnds) {
   EXPECT_FALSE(table.HoldsReadLock());
   EXPECT_TRUE(writer.Lock(kWriteRangeStart, kWriteRangeLength));
   writer.Unlock(kWriteRangeStart, kWriteRangeLength);
+  table.ClearChangedDuringOperation();
+
+  // A write lock taken inside a read lock hands the read bytes back after;
+  // a writer slipping in between is noticed.
+  table.ReadLock();
+  table.BeginOperation();
+  table.WriteLock();
+  TOtherProcess(File("Words.IDX")).BumpCounter();
+  table.ReleaseWriteLock();
+  EXPECT_TRUE(table.ChangedDuringOperation());
+  table.EndOperation();
+  table.ReleaseReadLock();
   table.ClearChangedDuringOperation();
 
   // With strict change detection the cursor locks around each operation itself.
