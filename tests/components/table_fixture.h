@@ -28,7 +28,8 @@ struct TWordRow {
 
 // Word (string 20, primary key), Contruction (Boolean), Sound (blob), RecID.
 inline void MakeWordTable(const std::string& dir, const std::string& name,
-                          const std::vector<TWordRow>& rows, bool withPrimary = true) {
+                          const std::vector<TWordRow>& rows, bool withPrimary = true,
+                          TBuildTarget target = TBuildTarget::NewFiles) {
   TTableDefinition def;
   def.data.fields = {Field("Word", ftString, 20), Field("Contruction", ftBoolean),
                      Field("Sound", ftBlob, 0, fstBinary), Field("RecID", ftInteger, 0, fstAutoInc)};
@@ -37,7 +38,7 @@ inline void MakeWordTable(const std::string& dir, const std::string& name,
     primary.fields = {"Word"};
     def.primary = primary;
   }
-  TTableBuilder builder(dir, name, def);
+  TTableBuilder builder(dir, name, def, target);
   for (const TWordRow& row : rows) {
     TFieldValue sound;
     if (!row.sound.empty()) sound = row.sound;
