@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine/errors/ledger_error.h"
+#include "engine/files/byte_order.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -90,6 +91,12 @@ void TIndexFile::CheckStructure(const std::vector<TFieldDesc>& fields, uint32_t 
 }
 
 bool TIndexFile::HeaderChanged() {
+  // Nearly every check finds nothing: the counter alone tells, and the
+  // descriptors are decoded only for a header that did change.
+  uint8_t counter[4];
+  ReadAt(0, counter, sizeof counter);
+  if (encrypted_) Scramble(counter, sizeof counter, kRecordKey);
+  if (GetI32(counter, 0) == header_.changeCounter) return false;
   TIndexHeader fresh;
   ReadHeader(fresh);
   if (fresh.changeCounter == header_.changeCounter) return false;
