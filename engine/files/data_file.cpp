@@ -357,9 +357,21 @@ std::size_t TDataFile::PinnedCount() const noexcept {
 // ---------------------------------------------------------------- cache lists
 
 std::size_t TDataFile::LowerBound(int32_t r) const {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), r,
-                             [](const std::unique_ptr<TRecord>& a, int32_t n) { return a->number_ < n; });
-  return static_cast<std::size_t>(it - sorted_.begin());
+  const std::size_t n = sorted_.size();
+  auto fits = [&](std::size_t i) {
+    return i <= n && (i == 0 || sorted_[i - 1]->number_ < r) && (i == n || sorted_[i]->number_ >= r);
+  };
+  // Scans ask for the neighbour of the last answer, so try there first.
+  if (fits(hint_)) return hint_;
+  if (fits(hint_ + 1)) return ++hint_;
+  if (hint_ > 0 && fits(hint_ - 1)) return --hint_;
+  std::size_t lo = 0, hi = n;
+  while (lo < hi) {
+    std::size_t mid = lo + (hi - lo) / 2;
+    if (sorted_[mid]->number_ < r) lo = mid + 1;
+    else hi = mid;
+  }
+  return hint_ = lo;
 }
 
 TRecord* TDataFile::FindCached(int32_t r) {
@@ -378,6 +390,20 @@ void TDataFile::InsertSorted(std::unique_ptr<TRecord> record) {
 }
 
 std::unique_ptr<TRecord> TDataFile::RemoveSorted(TRecord* record) {
+  // Eviction in a scan takes the oldest record, which sits at one end.
+  for (bool front : {true, false}) {
+    if (sorted_.empty()) break;
+    std::unique_ptr<TRecord>& end = front ? sorted_.front() : sorted_.back();
+    if (end.get() != record) continue;
+    std::unique_ptr<TRecord> owned = std::move(end);
+    if (front) {
+      sorted_.pop_front();
+      if (hint_ > 0) --hint_;
+    } else {
+      sorted_.pop_back();
+    }
+    return owned;
+  }
   std::size_t i = LowerBound(record->number_);
   if (i >= sorted_.size() || sorted_[i].get() != record) Fail(LEDGER_FILECORRUPT);
   std::unique_ptr<TRecord> owned = std::move(sorted_[i]);

@@ -3,6 +3,7 @@
 // with the record cache, read-ahead and record slot reuse.
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -145,7 +146,10 @@ class TDataFile : public TFileHandler {
   bool descriptorsModified_ = false;
   std::vector<TFieldDesc> fields_;
   // Cache: sorted by number, plus a recency list (newest_ first).
-  std::vector<std::unique_ptr<TRecord>> sorted_;
+  // A deque, because scans evict at one end and add at the other: a vector
+  // would move the whole list for every record read.
+  std::deque<std::unique_ptr<TRecord>> sorted_;
+  mutable std::size_t hint_ = 0;  // where the last lookup ended
   std::vector<std::unique_ptr<TRecord>> orphans_;
   TRecord* newest_ = nullptr;
   TRecord* oldest_ = nullptr;
