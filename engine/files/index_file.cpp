@@ -90,6 +90,23 @@ void TIndexFile::CheckStructure(const std::vector<TFieldDesc>& fields, uint32_t 
   }
 }
 
+namespace {
+
+// The indexes as defined, without where their trees stand now.
+bool SameIndexes(const TIndexHeader& a, const TIndexHeader& b) {
+  if (a.secondaryCount != b.secondaryCount || a.noPrimary != b.noPrimary) return false;
+  for (int i = 0; i < kIndexSlots; ++i) {
+    TIndexDesc x = a.slots[i], y = b.slots[i];
+    x.rootPage = y.rootPage = 0;
+    x.firstFreePage = y.firstFreePage = 0;
+    x.paramPage = y.paramPage = 0;
+    if (!(x == y)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool TIndexFile::HeaderChanged() {
   // Nearly every check finds nothing: the counter alone tells, and the
   // descriptors are decoded only for a header that did change.
@@ -100,6 +117,9 @@ bool TIndexFile::HeaderChanged() {
   TIndexHeader fresh;
   ReadHeader(fresh);
   if (fresh.changeCounter == header_.changeCounter) return false;
+  // Key definitions, leaf copies and bookmarks taken from the old header live
+  // on in this process; pages of other indexes cannot be read through them.
+  if (!SameIndexes(fresh, header_)) Raise(LEDGER_HEADERCORRUPT);
   DropPages();
   header_ = fresh;
   headerModified_ = false;

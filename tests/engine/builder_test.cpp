@@ -649,6 +649,54 @@ TEST(BuilderInPlace, RewritesTheSameFilesAndCountsOn) {
   }
 }
 
+// A process holding the old table open cannot read one of another shape
+// through what it knows of the old: it is told, and given nothing.
+TEST(BuilderInPlace, OpenReadersRefuseATableOfAnotherShape) {
+  const struct {
+    const char* label;
+    std::function<void(TTableDefinition&)> reshape;
+    TErrorCode data;   // answered by the data file's change check
+    TErrorCode index;  // by the index file's
+  } cases[] = {
+      {"same shape", [](TTableDefinition&) {}, 0, 0},
+      {"another key", [](TTableDefinition& d) { d.primary->fields = {"Count"}; }, 0, LEDGER_HEADERCORRUPT},
+      {"an index more",
+       [](TTableDefinition& d) {
+         TIndexDefinition byCount;
+         byCount.name = "ByCount";
+         byCount.fields = {"Count"};
+         byCount.unique = false;
+         d.secondary = {byCount};
+       },
+       0, LEDGER_HEADERCORRUPT},
+      {"a wider word", [](TTableDefinition& d) { d.data.fields[0].size = 30; }, LEDGER_HEADERCORRUPT,
+       LEDGER_HEADERCORRUPT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TScratchDir dir;
+    BuildVersion(dir, {1, 10, false, true}, TBuildTarget::NewFiles);
+    TOpenTable reader(dir);
+    TTableDefinition def = WordTable();
+    c.reshape(def);
+    {
+      TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::InPlace);
+      for (int i = 1; i <= 12; ++i) builder.Append(Row(i));
+      builder.Finish();
+    }
+    bool changed = false;
+    EXPECT_EQ(CodeOf([&] { changed = reader.data.HeaderChanged(); }), c.data);
+    if (c.data == 0) {
+      EXPECT_TRUE(changed);
+    }
+    EXPECT_EQ(CodeOf([&] { changed = reader.index.HeaderChanged(); }), c.index);
+    if (c.index == 0) {
+      EXPECT_TRUE(changed);
+      EXPECT_EQ(reader.index.TotalKeys(0), 12);
+    }
+  }
+}
+
 TEST(BuilderInPlace, CreatesATableThatIsNotThere) {
   TScratchDir dir;
   BuildVersion(dir, {3, 12, false, true}, TBuildTarget::InPlace);
