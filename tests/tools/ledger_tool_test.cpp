@@ -254,6 +254,16 @@ TEST(LedgerRecord, BlobFromFileIsStreamedIntoTheTable) {
   EXPECT_EQ(RunTool({"check", dir.Path(), "T"}).out, "ok\n");
 }
 
+TEST(LedgerBase64, EncodesWithPaddingWhatDecodingGivesBack) {
+  const std::vector<uint8_t> bytes = {0x00, 0xFF, 0x10, 0x80, 0x7F, 0xFE};
+  const char* expected[] = {"", "AA==", "AP8=", "AP8Q", "AP8QgA==", "AP8QgH8=", "AP8QgH/+"};
+  for (std::size_t n = 0; n <= bytes.size(); ++n) {
+    std::span<const uint8_t> part(bytes.data(), n);
+    EXPECT_EQ(EncodeBase64(part), expected[n]);
+    EXPECT_EQ(DecodeBase64(expected[n]), std::vector<uint8_t>(part.begin(), part.end()));
+  }
+}
+
 TEST(LedgerBase64, DecodesPaddedInputAndRefusesBrokenInput) {
   struct Case {
     const char* text;

@@ -1,5 +1,7 @@
 #include "tools/ledger/base64.h"
 
+#include <algorithm>
+
 namespace ledger::tool {
 
 std::optional<std::vector<uint8_t>> DecodeBase64(std::string_view text) {
@@ -39,6 +41,24 @@ std::optional<std::vector<uint8_t>> DecodeBase64(std::string_view text) {
   if (count == 3) {
     out.push_back(static_cast<uint8_t>(bits >> 10));
     out.push_back(static_cast<uint8_t>(bits >> 2));
+  }
+  return out;
+}
+
+std::string EncodeBase64(std::span<const uint8_t> bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    uint32_t bits = static_cast<uint32_t>(bytes[i]) << 16;
+    if (n > 1) bits |= static_cast<uint32_t>(bytes[i + 1]) << 8;
+    if (n > 2) bits |= bytes[i + 2];
+    out.push_back(kAlphabet[(bits >> 18) & 63]);
+    out.push_back(kAlphabet[(bits >> 12) & 63]);
+    out.push_back(n > 1 ? kAlphabet[(bits >> 6) & 63] : '=');
+    out.push_back(n > 2 ? kAlphabet[bits & 63] : '=');
   }
   return out;
 }

@@ -64,7 +64,9 @@ int64_t IntegerOf(const json& v, int64_t min, int64_t max, const std::string& wh
   return n;
 }
 
-TFieldValue ValueOf(const json& v, const TFieldDesc& f, const std::string& where) {
+}  // namespace
+
+TFieldValue ParseFieldValue(const json& v, const TFieldDesc& f, const std::string& where) {
   auto text = [&]() -> const std::string& {
     if (!v.is_string()) throw EInputError(where + "expected text");
     return v.get_ref<const std::string&>();
@@ -134,8 +136,6 @@ TFieldValue ValueOf(const json& v, const TFieldDesc& f, const std::string& where
   throw EInputError(where + "unsupported field type");
 }
 
-}  // namespace
-
 std::optional<std::string> Utf8ToLatin1(std::string_view s) {
   std::string out;
   out.reserve(s.size());
@@ -150,6 +150,21 @@ std::optional<std::string> Utf8ToLatin1(std::string_view s) {
       i += 2;
     } else {
       return std::nullopt;
+    }
+  }
+  return out;
+}
+
+std::string Latin1ToUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char ch : s) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
   }
   return out;
@@ -219,7 +234,7 @@ TJsonRecord ParseRecord(const json& line, const TTableSchema& schema) {
     // The table numbers its records itself; a given number would be dropped.
     if (f.IsAutoInc())
       throw EInputError("field \"" + f.name + "\": autoinc values are assigned by the table");
-    record.values[pos] = ValueOf(*it, f, "field \"" + f.name + "\": ");
+    record.values[pos] = ParseFieldValue(*it, f, "field \"" + f.name + "\": ");
   }
   return record;
 }

@@ -28,9 +28,15 @@ struct TJsonRecord {
 // Throws EInputError naming the field at fault.
 TJsonRecord ParseRecord(const nlohmann::json& line, const TTableSchema& schema);
 
+// One non-null value for a field of the given kind, checked as a record line's
+// are; where prefixes the EInputError message. Blob files are read whole here.
+TFieldValue ParseFieldValue(const nlohmann::json& value, const TFieldDesc& field,
+                            const std::string& where);
+
 // JSON text is UTF-8; table strings are ISO 8859-1. Nothing for characters
 // above U+00FF or malformed UTF-8.
 std::optional<std::string> Utf8ToLatin1(std::string_view utf8);
+std::string Latin1ToUtf8(std::string_view latin1);
 
 // ISO 8601 texts as the record holds them: day numbers, milliseconds of the
 // day, and milliseconds from 0001-01-01.

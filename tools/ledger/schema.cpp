@@ -104,6 +104,33 @@ int TTableSchema::FindField(const std::string& name) const {
   return -1;
 }
 
+TTypeNames TypeNamesOf(const TFieldDesc& field) {
+  TTypeNames names;
+  if (field.type == ftBlob) {
+    names.type = "blob";
+    for (const auto& [name, code] : kBlobSubtypes)
+      if (code == field.subtype) names.subtype = name;
+    if (names.subtype.empty()) names.subtype = field.subtype == fstDbaseOle ? "dbaseole" : std::to_string(field.subtype);
+    return names;
+  }
+  const TTypeName* plain = nullptr;
+  for (const TTypeName& t : kTypes) {
+    if (t.type != field.type) continue;
+    if (t.subtype == field.subtype) return {t.name, ""};
+    if (t.subtype == fstNone) plain = &t;
+  }
+  if (plain) {
+    names.type = plain->name;
+  } else if (field.type == ftVarBytes) {
+    names.type = "varbytes";
+  } else {
+    names.type = std::to_string(field.type);
+  }
+  if (field.subtype != fstNone)
+    names.subtype = field.subtype == fstFixedChar ? "fixedchar" : std::to_string(field.subtype);
+  return names;
+}
+
 TTableSchema ParseSchema(const json& j) {
   if (!j.is_object()) Fail("not a JSON object");
   TTableSchema schema;

@@ -35,6 +35,15 @@ struct TTableSchema {
   int FindField(const std::string& name) const;
 };
 
+// A field's type as a schema names it ("string", "autoinc", "blob", ...) and
+// any subtype the type name does not carry ("graphic"; empty for none).
+// Codes a schema has no name for are shown as numbers.
+struct TTypeNames {
+  std::string type;
+  std::string subtype;
+};
+TTypeNames TypeNamesOf(const TFieldDesc& field);
+
 TTableSchema ParseSchema(const nlohmann::json& json);
 TTableSchema ParseSchemaText(const std::string& text);
 
