@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/errors/ledger_error.h"
+#include "tools/ledger/read_verbs.h"
 #include "tools/ledger/record_json.h"
 #include "tools/ledger/schema.h"
 #include "tools/ledger/table_bridge.h"
@@ -42,9 +43,39 @@ const char* const kHelpText =
     "      2024-05-31T13:45:00); a missing field is null; \"_deleted\": true stores\n"
     "      the record and then deletes it. Progress goes to standard error.\n"
     "\n"
+    "  ledger info DIR TABLE\n"
+    "      Shows the table as JSON: description, locale, record count, fields\n"
+    "      (name, type, subtype, size, required), indexes (fields and flags),\n"
+    "      blob block size and whether it is encrypted.\n"
+    "\n"
+    "  ledger dump DIR TABLE [--index NAME]\n"
+    "      One JSON object per line per record, in the order of the primary index\n"
+    "      or of index NAME: \"recno\" (the record's position), then every field by\n"
+    "      name. Values take the forms create reads (bytes as {\"base64\": ...},\n"
+    "      decimals as text, dates and times as ISO 8601 text), so create can build\n"
+    "      the table again from a dump without \"recno\", autoinc and blob fields.\n"
+    "      A blob shows as {\"size\": N, \"crc32\": \"8 hex digits\"}; a float JSON\n"
+    "      cannot hold as \"NaN\", \"Infinity\" or \"-Infinity\"; a date or time no\n"
+    "      text stands for as its stored number. A field called \"recno\" moves\n"
+    "      the position to \"_recno\".\n"
+    "\n"
+    "  ledger get DIR TABLE N [--index NAME]\n"
+    "      The record at position N (from 1), as dump shows it.\n"
+    "\n"
+    "  ledger find DIR TABLE VALUE... [--index NAME]\n"
+    "      Looks up the key on the index, one VALUE per leading key field, each\n"
+    "      written as for create (true, 42, 1.5, 2024-05-31, text); prints the\n"
+    "      record as dump shows it, or \"not found\" on standard error.\n"
+    "      \"--\" ends the options, for values beginning with \"--\".\n"
+    "\n"
+    "  ledger blob DIR TABLE N FIELD [--index NAME]\n"
+    "      Writes the bytes of blob FIELD of the record at position N to standard\n"
+    "      output; nothing for a null blob.\n"
+    "\n"
     "  ledger --help\n"
     "\n"
-    "Exit status: 0 ok, 2 engine error, inconsistency or bad input, 64 usage.\n";
+    "Exit status: 0 ok, 1 no such record (get, find, blob), 2 engine error,\n"
+    "inconsistency or bad input, 64 usage.\n";
 
 namespace {
 
@@ -146,7 +177,10 @@ int RunLedger(const std::vector<std::string>& args, std::istream& in, std::ostre
         return Usage(err, "create takes DIR TABLE --schema FILE");
       return Create(positional[0], positional[1], schemaPath, in, err);
     }
+    if (IsReadVerb(verb)) return RunReadVerb(args, out, err);
     return Usage(err, "unknown verb \"" + verb + "\"");
+  } catch (const EUsageError& e) {
+    return Usage(err, e.what());
   } catch (const ELedgerEngineError& e) {
     err << e.what() << "\n";
   } catch (const EInputError& e) {

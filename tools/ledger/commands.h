@@ -1,5 +1,6 @@
 #pragma once
 // The verbs of the `ledger` command, runnable in-process.
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 namespace ledger::tool {
 
 inline constexpr int kExitOk = 0;
+inline constexpr int kExitNotFound = 1;  // get, find, blob: no such record
 inline constexpr int kExitFailed = 2;  // engine error, inconsistency or bad input
 inline constexpr int kExitUsage = 64;
 
