@@ -22,8 +22,14 @@ TDataDirectory::~TDataDirectory() {
 }
 
 TDataTable* TDataDirectory::FindTable(const std::string& name, bool inMemory) const {
-  for (const auto& table : tables_)
-    if (table->IsInMemory() == inMemory && SameTrimmedText(table->Name(), name)) return table.get();
+  // Tables on disk are the same table when they name the same data file,
+  // case included; in-memory tables have no file system to ask.
+  const std::string file = TDataTable::FileNameFor(path_, name, ".DAT");
+  for (const auto& table : tables_) {
+    if (table->IsInMemory() != inMemory) continue;
+    if (inMemory ? SameTrimmedText(table->Name(), name) : table->FileName(".DAT") == file)
+      return table.get();
+  }
   return nullptr;
 }
 

@@ -93,7 +93,8 @@ TDataDirectory& TDataSession::OpenDirectory(const std::string& databaseName, con
   std::string path = WithTrailingSeparator(directory);
   if (path.empty() && !SameTrimmedText(databaseName, "Memory")) path = workingDirectory_;
   for (auto& d : directories_) {
-    if (SameTrimmedText(d->Path(), path)) {
+    // Directory names keep their case: /data/Words and /data/words differ.
+    if (d->Path() == path) {
       d->AddUser();
       return *d;
     }

@@ -35,13 +35,18 @@ bool TDataTable::ForceBufferFlush() const { return Settings().forceBufferFlush; 
 TCacheLimits TDataTable::CacheLimits() const { return Settings().cache; }
 
 std::string TDataTable::FileName(const char* extension) const {
-  std::string name = TrimBlanks(name_);
+  return FileNameFor(directory_.Path(), name_, extension);
+}
+
+std::string TDataTable::FileNameFor(const std::string& directoryPath, const std::string& tableName,
+                                    const char* extension) {
+  std::string name = TrimBlanks(tableName);
   const std::size_t dot = name.rfind('.');
   const std::size_t slash = name.rfind('/');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
       SameTrimmedText(name.substr(dot), ".DAT"))
     name.erase(dot);
-  return directory_.Path() + name + extension;
+  return directoryPath + name + extension;
 }
 
 TChangeSnapshot TDataTable::Changes() const noexcept {

@@ -38,6 +38,8 @@ class TDataTable : public TTableOwner {
   // Directory path + name + extension, where ".DAT" (any case) in the name
   // is replaced and any other extension kept.
   std::string FileName(const char* extension) const;
+  static std::string FileNameFor(const std::string& directoryPath, const std::string& tableName,
+                                 const char* extension);
 
   // Opens the three files (a missing index file is made anew and the
   // rebuild-needed flag set) and derives read-only and no-locking from

@@ -42,8 +42,11 @@ TFileList& TFileList::Instance() {
   return *list;
 }
 
-std::string TFileList::Key(const std::string& name) {
+std::string TFileList::Key(const std::string& name, bool inMemory) {
   std::string key = Trim(name);
+  // Names of files on disk keep their case: the file system tells Words.DAT
+  // from words.DAT, and sharing one object between them would read the wrong file.
+  if (!inMemory) return key;
   std::transform(key.begin(), key.end(), key.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return key;
@@ -60,9 +63,9 @@ void TFileList::SetSystem(std::shared_ptr<TFileSystem> system) {
 }
 
 TAbstractFile* TFileList::FindLocked(const std::string& name, bool inMemory) {
-  const std::string key = Key(name);
+  const std::string key = Key(name, inMemory);
   for (const auto& file : files_)
-    if (file->IsMemory() == inMemory && Key(file->Name()) == key) return file.get();
+    if (file->IsMemory() == inMemory && Key(file->Name(), inMemory) == key) return file.get();
   return nullptr;
 }
 

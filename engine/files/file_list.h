@@ -37,7 +37,7 @@ class TFileList {
   // Closes and frees everything still listed.
   void Clear();
 
-  static std::string Key(const std::string& name);
+  static std::string Key(const std::string& name, bool inMemory);
 
  private:
   TFileList();

@@ -203,10 +203,14 @@ TEST(DataSessionTest, GlobalSessionExistsOnlyBetweenCreateAndFree) {
 TEST(DataSessionTest, DirectoriesAreSharedByPathAndFreedWithTheirLastUser) {
   TDataSession session;
   TDataDirectory& a = session.OpenDirectory("", " /data/Words ");
-  TDataDirectory& b = session.OpenDirectory("Words", "/DATA/words/");
+  TDataDirectory& b = session.OpenDirectory("Words", "/data/Words/");
   EXPECT_EQ(&a, &b);
   EXPECT_EQ(a.Path(), "/data/Words/");
   EXPECT_EQ(a.UserCount(), 2);
+  // Another folder on a file system that tells case apart.
+  TDataDirectory& other = session.OpenDirectory("", "/data/words");
+  EXPECT_NE(&other, &a);
+  session.ReleaseDirectory(other);
 
   TDataDirectory& work = session.OpenDirectory("", "  ");
   EXPECT_EQ(work.Path(), session.WorkingDirectory());
@@ -245,7 +249,7 @@ TEST_F(DataTableTest, CursorsOfOneProcessShareOneTableAndOneHandle) {
   TDataDirectory& d = Directory();
   TDataTable& first = d.OpenTable("Words", false, false);
   const int handle = first.Data().HandleNumber();
-  TDataTable& second = d.OpenTable(" words ", false, false);
+  TDataTable& second = d.OpenTable(" Words ", false, false);
 
   EXPECT_EQ(&first, &second);
   EXPECT_EQ(first.CursorCount(), 2);
@@ -282,11 +286,11 @@ TEST_F(DataTableTest, ExclusiveUseConflictsWithAnyOtherCursor) {
     TDataSession otherSession;
     TDataDirectory& other = c.otherSession ? otherSession.OpenDirectory("", dir_.Path()) : d;
     try {
-      other.OpenTable("WORDS", false, c.secondExclusive);
+      other.OpenTable(" Words.dat", false, c.secondExclusive);
       ADD_FAILURE() << "opened";
     } catch (const ELedgerEngineError& e) {
       EXPECT_EQ(e.ErrorCode(), LEDGER_OSEACCES);
-      EXPECT_EQ(e.TableName(), "WORDS");
+      EXPECT_EQ(e.TableName(), " Words.dat");
       EXPECT_EQ(e.DatabaseName(), dir_.Path() + "/");
     }
     EXPECT_EQ(first.CursorCount(), 1);
@@ -320,6 +324,14 @@ TEST_F(DataTableTest, FileNamesReplaceADatExtensionAndKeepAnyOther) {
   EXPECT_EQ(bare.Data().File(), dotted.Data().File());
   EXPECT_EQ(bare.Index().File(), dotted.Index().File());
   EXPECT_EQ(dotted.RecordCount(), 4);
+
+  // words.DAT is another file beside Words.DAT, not a second name for it.
+  MakeWords(dir_.Path(), "words", 7);
+  TDataTable& lower = d.OpenTable("words", false, false);
+  EXPECT_NE(&lower, &bare);
+  EXPECT_NE(lower.Data().File(), bare.Data().File());
+  EXPECT_EQ(lower.RecordCount(), 7);
+  EXPECT_EQ(bare.RecordCount(), 4);
 }
 
 TEST_F(DataTableTest, AMissingDataFileIsReportedWithTableAndDirectory) {

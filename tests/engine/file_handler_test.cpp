@@ -67,10 +67,10 @@ class FileHandlerTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(FileHandlerTest, OneSharedObjectPerTrimmedCaseInsensitiveName) {
+TEST_F(FileHandlerTest, OneSharedObjectPerTrimmedName) {
   WriteFile("Conson.DAT", "");
   TFileHandler first(Path("Conson.DAT"));
-  TFileHandler second("  " + Path("conson.dat") + " ");
+  TFileHandler second("  " + Path("Conson.DAT") + " ");
   first.Open();
   second.Open();
   ASSERT_EQ(first.File(), second.File());
@@ -85,6 +85,9 @@ TEST_F(FileHandlerTest, OneSharedObjectPerTrimmedCaseInsensitiveName) {
   // A memory file of the same name is another file, and was never created.
   TFileHandler inMemory(Path("Conson.DAT"), true);
   EXPECT_EQ(CodeOf([&] { inMemory.Open(); }), LEDGER_OSENOENT);
+  // The file system tells case apart, so another case is another file.
+  TFileHandler lower(Path("conson.dat"));
+  EXPECT_EQ(CodeOf([&] { lower.Open(); }), LEDGER_OSENOENT);
 
   first.Close();
   EXPECT_EQ(second.File()->OpenCount(), 1);
@@ -129,7 +132,7 @@ TEST_F(FileHandlerTest, NameOperationsRefusedWhileOpen) {
   EXPECT_EQ(CodeOf([&] { other.Create(); }), LEDGER_OSEACCES);
   EXPECT_EQ(CodeOf([&] { other.Delete(); }), LEDGER_OSEACCES);
   EXPECT_EQ(CodeOf([&] { other.Rename(Path("New.DAT")); }), LEDGER_OSEACCES);
-  EXPECT_EQ(CodeOf([&] { third.Rename(Path("svowel.dat")); }), LEDGER_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { third.Rename(" " + Path("SVowel.DAT")); }), LEDGER_OSEACCES);
   EXPECT_EQ(ReadFile("SVowel.DAT"), "x");
 
   open.Close();
@@ -166,7 +169,8 @@ TEST_F(FileHandlerTest, ExistsForFilesOnDiskAndOpenNames) {
   TFileHandler handler(Path("T.DAT"));
   EXPECT_FALSE(handler.Exists());
   handler.Create();
-  EXPECT_TRUE(TFileHandler::Exists(" " + Path("t.dat"), false));
+  EXPECT_TRUE(TFileHandler::Exists(" " + Path("T.DAT"), false));
+  EXPECT_FALSE(TFileHandler::Exists(Path("t.dat"), false));
   handler.Close();
   EXPECT_TRUE(handler.Exists());
 }
