@@ -250,10 +250,18 @@ struct TDataCursor::TImpl {
     c.leaf_.record = leaf.Ref(s);
   }
 
+  // Checked before the copy replaces ours, so that a failure leaves the
+  // cursor's leaf and slot matching each other.
+  void MoveTo(int32_t page, int slot) {
+    LoadLeaf(spare, page);
+    if (slot < 1 || slot > spare.Count()) IndexCorrupt();
+    std::swap(leaf, spare);
+    SetSlot(slot);
+  }
+
   void Adopt(const TKeyPosition& kp) {
     // Copied again even when it is the same page: the cached one may be newer.
-    LoadLeaf(leaf, kp.leafPage);
-    SetSlot(kp.slot);
+    MoveTo(kp.leafPage, kp.slot);
     c.position_ = static_cast<int32_t>(std::clamp<int64_t>(kp.position, 0, std::numeric_limits<int32_t>::max()));
   }
 
@@ -309,8 +317,8 @@ struct TDataCursor::TImpl {
       if (Visible(c.leaf_.record)) return true;
       if (++steps > limit) IndexCorrupt();
     }
-    if (leaf.Number() != page) LoadLeaf(leaf, page);
-    SetSlot(slot);
+    if (leaf.Number() != page) MoveTo(page, slot);
+    else SetSlot(slot);
     c.position_ = position;
     return false;
   }

@@ -197,8 +197,11 @@ TEST_P(CursorProperty, RandomWalksAgreeWithASortedArray) {
   };
   auto expectDelivered = [&](int status, int want) {
     ASSERT_EQ(status, want);
-    if (want == kStatusOk) ASSERT_EQ(recordAt(buf), m.order[static_cast<std::size_t>(m.p)]);
-    else ASSERT_TRUE(std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0; }));
+    if (want == kStatusOk) {
+      ASSERT_EQ(recordAt(buf), m.order[static_cast<std::size_t>(m.p)]);
+    } else {
+      ASSERT_TRUE(std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0; }));
+    }
   };
   auto keyOf = [&](TOrderKind k, const std::string& key, int64_t num) {
     std::vector<uint8_t> image(buf.size(), 0);
