@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -443,6 +444,23 @@ TEST(Cursor, FailedOpenLeavesTheCursorClosedAndTheTableReleased) {
   EXPECT_EQ(CodeOf([&] { c.Open(); }), LEDGER_OLDVERSION);
   EXPECT_FALSE(c.IsOpen());
   EXPECT_TRUE(f.directory.Tables().empty());
+}
+
+// Without its index file the table gets a fresh one; the record-status
+// index is rebuilt from the records, which then show in physical order with
+// the deleted ones left out.
+TEST(Cursor, AMissingIndexFileIsMadeAnewAndTheLiveRecordsShow) {
+  TFixture f;
+  Build(f.dir, "Lost", {{"d"}, {"a"}, {"c"}, {"b"}}, {2});
+  std::filesystem::remove(f.dir / "Lost.IDX");
+  auto c = f.Open("Lost");
+  EXPECT_FALSE(c->Table()->RebuildNeeded());
+  EXPECT_TRUE(c->PhysicalOrder());
+  EXPECT_EQ(c->RecordCount(), 3);
+  std::vector<uint8_t> buf(static_cast<std::size_t>(c->RecordSize()));
+  std::vector<std::string> words;
+  while (c->Next(buf.data()) == kStatusOk) words.push_back(WordOf(*c, buf));
+  EXPECT_EQ(words, (std::vector<std::string>{"d", "c", "b"}));
 }
 
 TEST(Cursor, TableNameLosesItsDirectoryAndDatExtension) {
