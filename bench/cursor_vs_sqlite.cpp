@@ -280,21 +280,13 @@ void BM_BlobRead_SQLite(benchmark::State& state) {
 
 // ---------------------------------------------------------------- Ledger
 
-ledger::TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  ledger::TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 void BuildLedger() {
   const TWorkload& w = Work();
   {
     ledger::TTableDefinition def;
-    def.data.fields = {Field("Word", ledger::ftString, kKeyLength), Field("Number", ledger::ftInteger),
-                       Field("Flag", ledger::ftBoolean)};
+    def.data.fields = {ledger::FieldDef("Word", ledger::ftString, kKeyLength), ledger::FieldDef("Number", ledger::ftInteger),
+                       ledger::FieldDef("Flag", ledger::ftBoolean)};
     ledger::TIndexDefinition primary;
     primary.fields = {"Word"};
     def.primary = primary;
@@ -310,7 +302,7 @@ void BuildLedger() {
   }
   // Blocks of 4096 bytes, about the size of SQLite's pages.
   ledger::TTableDefinition def;
-  def.data.fields = {Field("ID", ledger::ftInteger), Field("Data", ledger::ftBlob, 0, ledger::fstBinary)};
+  def.data.fields = {ledger::FieldDef("ID", ledger::ftInteger), ledger::FieldDef("Data", ledger::ftBlob, 0, ledger::fstBinary)};
   def.data.blockSize = 4096;
   ledger::TIndexDefinition primary;
   primary.fields = {"ID"};

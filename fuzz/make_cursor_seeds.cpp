@@ -17,14 +17,6 @@ namespace {
 
 using namespace ledger;
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc d;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  d.subtype = subtype;
-  return d;
-}
 
 constexpr uint8_t Step(fuzzing::TCursorStep step, int arg) { return static_cast<uint8_t>(step | (arg << 3)); }
 
@@ -48,9 +40,9 @@ struct TSeed {
 // two fields; every seventh record deleted.
 std::vector<uint8_t> MakeInput(const TSeed& seed, const std::filesystem::path& dir) {
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 12),          Field("Count", ftInteger),
-                     Field("Used", ftBoolean),             Field("Picture", ftBlob, 0, fstGraphic),
-                     Field("Sound", ftBlob, 0, fstBinary), Field("ID", ftInteger, 0, fstAutoInc)};
+  def.data.fields = {FieldDef("Word", ftString, 12),          FieldDef("Count", ftInteger),
+                     FieldDef("Used", ftBoolean),             FieldDef("Picture", ftBlob, 0, fstGraphic),
+                     FieldDef("Sound", ftBlob, 0, fstBinary), FieldDef("ID", ftInteger, 0, fstAutoInc)};
   def.data.encrypted = seed.encrypted;
   def.data.password = seed.encrypted ? fuzzing::kCursorPassword : "";
   def.data.blockSize = seed.blockSize;

@@ -6,20 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/build/table_builder.h"
 #include "fuzz/tables_harness.h"
 
 namespace {
 
 using namespace ledger;
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc d;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  d.subtype = subtype;
-  return d;
-}
 
 std::vector<uint8_t> ReadMemoryFile(const std::string& name) {
   TFileHandler file(name, true);
@@ -34,10 +27,10 @@ std::vector<uint8_t> ReadMemoryFile(const std::string& name) {
 void MakeTable(bool encrypted, uint16_t blockSize, int records, std::vector<uint8_t>& dat,
                std::vector<uint8_t>& blb) {
   TDataFileDefinition def;
-  def.fields = {Field("ID", ftInteger, 0, fstAutoInc), Field("Word", ftString, 12),
-                Field("Used", ftBoolean),             Field("Graphic", ftBlob, 0, fstGraphic),
-                Field("Sound", ftBlob, 0, fstBinary),   Field("Added", ftDate),
-                Field("Price", ftBCD)};
+  def.fields = {FieldDef("ID", ftInteger, 0, fstAutoInc), FieldDef("Word", ftString, 12),
+                FieldDef("Used", ftBoolean),             FieldDef("Graphic", ftBlob, 0, fstGraphic),
+                FieldDef("Sound", ftBlob, 0, fstBinary),   FieldDef("Added", ftDate),
+                FieldDef("Price", ftBCD)};
   def.fields[6].scale = 2;
   def.encrypted = encrypted;
   def.password = encrypted ? "pw" : "";

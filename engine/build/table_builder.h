@@ -38,6 +38,17 @@ struct TTableDefinition {
 // Contents of a blob field read piece by piece, so a blob never has to be
 // held in memory whole. read fills up to count bytes and answers how many it
 // gave; it must give exactly size bytes in all.
+// A field of a table definition by name, type, declared size and subtype;
+// numbers, offsets and physical sizes are the builder's to compute.
+inline TFieldDesc FieldDef(std::string name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
+  TFieldDesc field;
+  field.name = std::move(name);
+  field.type = type;
+  field.size = size;
+  field.subtype = subtype;
+  return field;
+}
+
 struct TBlobSource {
   int field = 0;  // position of the blob field, 1-based
   uint64_t size = 0;

@@ -34,14 +34,6 @@ class TContentDir {
   std::filesystem::path ProgramFile() const { return path_ / "tamblo"; }
 
  private:
-  static ledger::TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-    ledger::TFieldDesc f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    f.subtype = subtype;
-    return f;
-  }
   static std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
   // Each word's picture and sound hold "<table>:<word>", so a test can tell
@@ -49,9 +41,9 @@ class TContentDir {
   void MakeWordTable(const std::string& name) {
     using namespace ledger;
     TTableDefinition def;
-    def.data.fields = {Field("Word", ftString, 20),    Field("Blank", ftString, 20),
-                       Field("Letter", ftString, 1),   Field("Contruction", ftBoolean),
-                       Field("Graphic", ftBlob, 0, fstGraphic), Field("Sound", ftBlob, 0, fstBinary)};
+    def.data.fields = {FieldDef("Word", ftString, 20),    FieldDef("Blank", ftString, 20),
+                       FieldDef("Letter", ftString, 1),   FieldDef("Contruction", ftBoolean),
+                       FieldDef("Graphic", ftBlob, 0, fstGraphic), FieldDef("Sound", ftBlob, 0, fstBinary)};
     def.primary = TIndexDefinition{.fields = {"Word"}};
     TTableBuilder builder(path_.string(), name, def);
     for (const char* word : {"cat", "hat", "sled"}) {
@@ -66,7 +58,7 @@ class TContentDir {
   void MakeEffects() {
     using namespace ledger;
     TTableDefinition def;
-    def.data.fields = {Field("Name", ftString, 10), Field("SoundFile", ftBlob, 0, fstBinary)};
+    def.data.fields = {FieldDef("Name", ftString, 10), FieldDef("SoundFile", ftBlob, 0, fstBinary)};
     def.primary = TIndexDefinition{.fields = {"Name"}};
     TTableBuilder builder(path_.string(), "SndFx", def);
     for (const char* cue : {"clack", "click", "constr", "craneh", "cranev", "konk"}) {

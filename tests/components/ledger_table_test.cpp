@@ -364,17 +364,16 @@ TEST_F(LedgerTableTest, FailedOpensLeaveTheTableClosedAndTheDatabaseFree) {
 
 TEST_F(LedgerTableTest, FieldDefinitionsFollowTheEngineTypes) {
   TTableDefinition def;
-  using testing::Field;
-  def.data.fields = {Field("S", ftString, 12),      Field("Fixed", ftString, 3, fstFixedChar),
-                     Field("D", ftDate),             Field("Memo", ftBlob, 0, fstMemo),
-                     Field("Pic", ftBlob, 0, fstGraphic), Field("Bin", ftBlob, 0, fstBinary),
-                     Field("B", ftBoolean),          Field("Small", ftSmallInt),
-                     Field("I", ftInteger),          Field("Id", ftInteger, 0, fstAutoInc),
-                     Field("F", ftFloat),            Field("Money", ftFloat, 0, fstMoney),
-                     Field("Dec", ftBCD, 0),         Field("Raw", ftBytes, 6),
-                     Field("T", ftTime),             Field("Stamp", ftTimeStamp),
-                     Field("W", ftWord),             Field("LW", ftLongWord),
-                     Field("VB", ftVarBytes, 9),     Field("L", ftLargeInt)};
+  def.data.fields = {FieldDef("S", ftString, 12),      FieldDef("Fixed", ftString, 3, fstFixedChar),
+                     FieldDef("D", ftDate),             FieldDef("Memo", ftBlob, 0, fstMemo),
+                     FieldDef("Pic", ftBlob, 0, fstGraphic), FieldDef("Bin", ftBlob, 0, fstBinary),
+                     FieldDef("B", ftBoolean),          FieldDef("Small", ftSmallInt),
+                     FieldDef("I", ftInteger),          FieldDef("Id", ftInteger, 0, fstAutoInc),
+                     FieldDef("F", ftFloat),            FieldDef("Money", ftFloat, 0, fstMoney),
+                     FieldDef("Dec", ftBCD, 0),         FieldDef("Raw", ftBytes, 6),
+                     FieldDef("T", ftTime),             FieldDef("Stamp", ftTimeStamp),
+                     FieldDef("W", ftWord),             FieldDef("LW", ftLongWord),
+                     FieldDef("VB", ftVarBytes, 9),     FieldDef("L", ftLargeInt)};
   def.data.fields[12].scale = 4;
   TTableBuilder builder(dir_.Path(), "Kinds", def);
   builder.Finish();
@@ -409,8 +408,7 @@ TEST_F(LedgerTableTest, FieldDefinitionsFollowTheEngineTypes) {
 
 TEST_F(LedgerTableTest, AnotherIndexOrdersTheRecordsAndNumbersThemAnew) {
   TTableDefinition def;
-  using testing::Field;
-  def.data.fields = {Field("Word", ftString, 20), Field("Rank", ftInteger)};
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Rank", ftInteger)};
   def.primary = TIndexDefinition{.fields = {"Word"}};
   def.secondary.push_back(TIndexDefinition{.name = "ByRank", .fields = {"Rank"}, .unique = false});
   {

@@ -11,14 +11,6 @@
 
 namespace ledger::testing {
 
-inline TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 struct TWordRow {
   std::string word;
@@ -31,8 +23,8 @@ inline void MakeWordTable(const std::string& dir, const std::string& name,
                           const std::vector<TWordRow>& rows, bool withPrimary = true,
                           TBuildTarget target = TBuildTarget::NewFiles) {
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 20), Field("Contruction", ftBoolean),
-                     Field("Sound", ftBlob, 0, fstBinary), Field("RecID", ftInteger, 0, fstAutoInc)};
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Contruction", ftBoolean),
+                     FieldDef("Sound", ftBlob, 0, fstBinary), FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   if (withPrimary) {
     TIndexDefinition primary;
     primary.fields = {"Word"};

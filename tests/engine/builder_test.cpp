@@ -31,20 +31,12 @@ namespace {
 using testing::CodeOf;
 using testing::TScratchDir;
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 // Word (string 20), Count (integer), Flag (Boolean), Picture (blob), RecID (autoinc).
 TTableDefinition WordTable() {
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 20), Field("Count", ftInteger), Field("Flag", ftBoolean),
-                     Field("Picture", ftBlob, 0, fstGraphic), Field("RecID", ftInteger, 0, fstAutoInc)};
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Count", ftInteger), FieldDef("Flag", ftBoolean),
+                     FieldDef("Picture", ftBlob, 0, fstGraphic), FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   TIndexDefinition primary;
   primary.fields = {"Word"};
   def.primary = primary;

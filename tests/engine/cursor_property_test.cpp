@@ -24,14 +24,6 @@ namespace {
 
 using testing::TScratchDir;
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 struct TRecordModel {
   int32_t number = 0;  // record number = auto-increment value
@@ -120,8 +112,8 @@ TEST_P(CursorProperty, RandomWalksAgreeWithASortedArray) {
   TTableModel model;
   model.hasPrimary = tc.primary;
   TTableDefinition def;
-  def.data.fields = {Field("Key", ftString, static_cast<uint8_t>(tc.keySize)), Field("Num", ftInteger),
-                     Field("RecID", ftInteger, 0, fstAutoInc)};
+  def.data.fields = {FieldDef("Key", ftString, static_cast<uint8_t>(tc.keySize)), FieldDef("Num", ftInteger),
+                     FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   if (tc.primary) {
     TIndexDefinition p;
     p.fields = {"Key"};

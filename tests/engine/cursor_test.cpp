@@ -26,14 +26,6 @@ namespace {
 using testing::CodeOf;
 using testing::TScratchDir;
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 enum class TOrder { Primary, NoPrimary, NoIndex };
 
@@ -41,8 +33,8 @@ enum class TOrder { Primary, NoPrimary, NoIndex };
 // primary index on Word, a non-unique "ByCount" on Count.
 TTableDefinition WordTable(bool primary = true) {
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 20), Field("Count", ftInteger), Field("Picture", ftBlob, 0, fstGraphic),
-                     Field("RecID", ftInteger, 0, fstAutoInc)};
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Count", ftInteger), FieldDef("Picture", ftBlob, 0, fstGraphic),
+                     FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   if (primary) {
     TIndexDefinition p;
     p.fields = {"Word"};

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/build/table_builder.h"
 #include "engine/files/byte_order.h"
 #include "engine/files/file_list.h"
 #include "engine/files/scramble.h"
@@ -21,14 +22,6 @@ using testing::TFakeOwner;
 using testing::TScratchDir;
 using testing::WriteBytes;
 
-TFieldDesc Def(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc d;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  d.subtype = subtype;
-  return d;
-}
 
 // One field of every stored type, with the value each test record gets.
 struct TSample {
@@ -39,30 +32,30 @@ struct TSample {
 std::vector<TSample> EveryType() {
   TBcd price;
   BcdFromText("12.50", price);
-  TFieldDesc upper = Def("Code", ftString, 6);
+  TFieldDesc upper = FieldDef("Code", ftString, 6);
   upper.charCase = ccUpper;
   upper.defaultText = "ABC";
-  TFieldDesc amount = Def("Amount", ftBCD);
+  TFieldDesc amount = FieldDef("Amount", ftBCD);
   amount.scale = 2;
   return {
-      {Def("ID", ftInteger, 0, fstAutoInc), std::monostate{}},
-      {Def("Word", ftString, 20), std::string("crane")},
+      {FieldDef("ID", ftInteger, 0, fstAutoInc), std::monostate{}},
+      {FieldDef("Word", ftString, 20), std::string("crane")},
       {upper, std::string("blend")},
-      {Def("Born", ftDate), int64_t{EncodeDate(2001, 9, 11)}},
-      {Def("Graphic", ftBlob, 0, fstGraphic), TBlobRef{3, 9}},
-      {Def("Done", ftBoolean), true},
-      {Def("Small", ftSmallInt), int64_t{-12}},
-      {Def("Count", ftInteger), int64_t{123456}},
-      {Def("Ratio", ftFloat), 0.125},
-      {Def("Cost", ftFloat, 0, fstMoney), 19.99},
+      {FieldDef("Born", ftDate), int64_t{EncodeDate(2001, 9, 11)}},
+      {FieldDef("Graphic", ftBlob, 0, fstGraphic), TBlobRef{3, 9}},
+      {FieldDef("Done", ftBoolean), true},
+      {FieldDef("Small", ftSmallInt), int64_t{-12}},
+      {FieldDef("Count", ftInteger), int64_t{123456}},
+      {FieldDef("Ratio", ftFloat), 0.125},
+      {FieldDef("Cost", ftFloat, 0, fstMoney), 19.99},
       {amount, price},
-      {Def("Raw", ftBytes, 4), std::vector<uint8_t>{1, 2, 3, 4}},
-      {Def("At", ftTime), int64_t{3723004}},
-      {Def("Stamp", ftTimeStamp), 63000000000000.0},
-      {Def("Unsigned", ftWord), int64_t{65000}},
-      {Def("Big", ftLongWord), int64_t{4000000000LL}},
-      {Def("Var", ftVarBytes, 3), std::vector<uint8_t>{7, 0, 7}},
-      {Def("Huge", ftLargeInt), int64_t{1LL << 40}},
+      {FieldDef("Raw", ftBytes, 4), std::vector<uint8_t>{1, 2, 3, 4}},
+      {FieldDef("At", ftTime), int64_t{3723004}},
+      {FieldDef("Stamp", ftTimeStamp), 63000000000000.0},
+      {FieldDef("Unsigned", ftWord), int64_t{65000}},
+      {FieldDef("Big", ftLongWord), int64_t{4000000000LL}},
+      {FieldDef("Var", ftVarBytes, 3), std::vector<uint8_t>{7, 0, 7}},
+      {FieldDef("Huge", ftLargeInt), int64_t{1LL << 40}},
   };
 }
 
@@ -75,7 +68,7 @@ TDataFileDefinition Definition(const std::vector<TSample>& samples) {
 
 TDataFileDefinition Narrow() {  // 100-byte records
   TDataFileDefinition def;
-  def.fields = {Def("Name", ftString, 89)};
+  def.fields = {FieldDef("Name", ftString, 89)};
   return def;
 }
 
@@ -213,7 +206,7 @@ TEST_F(DataFileTest, EveryBrokenRuleOfTheStructureCheckIsReported) {
       {"descriptors cut short", [](auto& b) { b.resize(D2 + 100); }, LEDGER_READERR, 0},
   };
   TDataFileDefinition def;
-  def.fields = {Def("ID", ftInteger, 0, fstAutoInc), Def("Word", ftString, 10)};
+  def.fields = {FieldDef("ID", ftInteger, 0, fstAutoInc), FieldDef("Word", ftString, 10)};
   {
     TDataFile file;
     file.SetFileName(Path("Good.DAT"));
@@ -577,12 +570,12 @@ TEST_F(DataFileTest, EncryptedRecordsAreScrambledOnePerRecord) {
 
 TEST_F(DataFileTest, CreateRefusesTooManyBlobsAndOversizedRecords) {
   TDataFileDefinition blobs;
-  for (int i = 0; i < 129; ++i) blobs.fields.push_back(Def(("B" + std::to_string(i)).c_str(), ftBlob));
+  for (int i = 0; i < 129; ++i) blobs.fields.push_back(FieldDef(("B" + std::to_string(i)).c_str(), ftBlob));
   TDataFile file;
   file.SetFileName(Path());
   EXPECT_EQ(CodeOf([&] { file.Create(blobs); }), LEDGER_BLOBLIMIT);
   TDataFileDefinition wide;
-  for (int i = 0; i < 262; ++i) wide.fields.push_back(Def(("S" + std::to_string(i)).c_str(), ftString, 250));
+  for (int i = 0; i < 262; ++i) wide.fields.push_back(FieldDef(("S" + std::to_string(i)).c_str(), ftString, 250));
   EXPECT_EQ(CodeOf([&] { file.Create(wide); }), LEDGER_RECTOOBIG);
   EXPECT_FALSE(file.IsOpen());
 }

@@ -32,21 +32,13 @@ namespace fs = std::filesystem;
 using testing::CodeOf;
 using testing::TScratchDir;
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 // Word (string 20, primary key), Count (integer), Picture (blob), RecID (autoinc).
 TTableDefinition WordTable(bool withBlob = true) {
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 20), Field("Count", ftInteger)};
-  if (withBlob) def.data.fields.push_back(Field("Picture", ftBlob, 0, fstGraphic));
-  def.data.fields.push_back(Field("RecID", ftInteger, 0, fstAutoInc));
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Count", ftInteger)};
+  if (withBlob) def.data.fields.push_back(FieldDef("Picture", ftBlob, 0, fstGraphic));
+  def.data.fields.push_back(FieldDef("RecID", ftInteger, 0, fstAutoInc));
   TIndexDefinition primary;
   primary.fields = {"Word"};
   def.primary = primary;

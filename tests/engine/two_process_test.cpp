@@ -51,19 +51,11 @@ uint32_t BlobSizeOf(int version, int i) { return 200 + static_cast<uint32_t>((ve
 
 uint8_t BlobByte(int version, int i, uint32_t at) { return static_cast<uint8_t>(version * 37 + i * 11 + at); }
 
-TFieldDesc Field(const char* name, uint8_t type, uint8_t size = 0, uint8_t subtype = 0) {
-  TFieldDesc f;
-  f.name = name;
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 void BuildVersion(const std::string& dir, int version, TBuildTarget target) {
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 20), Field("Version", ftInteger), Field("Label", ftString, 24),
-                     Field("Data", ftBlob, 0, fstBinary)};
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Version", ftInteger), FieldDef("Label", ftString, 24),
+                     FieldDef("Data", ftBlob, 0, fstBinary)};
   TIndexDefinition primary;
   primary.fields = {"Word"};
   def.primary = primary;

@@ -44,14 +44,6 @@ std::vector<ordered_json> Records(const std::string& dump) {
   return records;
 }
 
-TFieldDesc Field(std::string name, uint8_t type, uint8_t size = 0, uint8_t subtype = fstNone) {
-  TFieldDesc f;
-  f.name = std::move(name);
-  f.type = type;
-  f.size = size;
-  f.subtype = subtype;
-  return f;
-}
 
 TIndexDefinition Index(std::string name, std::vector<std::string> fields, bool unique = false) {
   TIndexDefinition index;
@@ -196,7 +188,7 @@ TEST(LedgerDump, RoundTripsThroughCreate) {
 TEST(LedgerDump, ValuesJsonCannotHoldAndAFieldCalledRecno) {
   TScratchDir dir;
   TTableDefinition def;
-  def.data.fields = {Field("recno", ftInteger), Field("f", ftFloat), Field("ts", ftTimeStamp)};
+  def.data.fields = {FieldDef("recno", ftInteger), FieldDef("f", ftFloat), FieldDef("ts", ftTimeStamp)};
   const double ms = kDay * 86400000.0;
   Build(dir, "T", def,
         {{int64_t{7}, std::numeric_limits<double>::quiet_NaN(), ms + 0.5},
@@ -215,7 +207,7 @@ TEST(LedgerDump, ValuesJsonCannotHoldAndAFieldCalledRecno) {
 TEST(LedgerRead, DumpFollowsTheChosenIndexAndGetAgreesWithIt) {
   TScratchDir dir;
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 10), Field("Len", ftSmallInt)};
+  def.data.fields = {FieldDef("Word", ftString, 10), FieldDef("Len", ftSmallInt)};
   def.primary = Index("", {"Word"}, true);
   TIndexDefinition byLen = Index("ByLen", {"Len"});
   byLen.descending = true;
@@ -300,9 +292,9 @@ TEST(LedgerRead, PositionsNoRecordHasExitOne) {
 TEST(LedgerFind, ConvertsEachValueByItsKeyFieldsType) {
   TScratchDir dir;
   TTableDefinition def;
-  def.data.fields = {Field("n", ftInteger),  Field("d", ftDate),    Field("s", ftString, 10),
-                     Field("f", ftFloat),    Field("ts", ftTimeStamp), Field("l", ftBoolean),
-                     Field("c", ftBCD)};
+  def.data.fields = {FieldDef("n", ftInteger),  FieldDef("d", ftDate),    FieldDef("s", ftString, 10),
+                     FieldDef("f", ftFloat),    FieldDef("ts", ftTimeStamp), FieldDef("l", ftBoolean),
+                     FieldDef("c", ftBCD)};
   def.data.fields[6].scale = 2;
   def.primary = Index("", {"n", "d", "s"}, true);
   def.secondary = {Index("ByF", {"f"}), Index("ByTs", {"ts"}), Index("ByFlag", {"l"}), Index("ByC", {"c"})};
@@ -375,7 +367,7 @@ TEST(LedgerBlob, WritesTheBytesDumpSummarises) {
   std::vector<uint8_t> big(150000);  // more than one read of the stream
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 131 + i / 256);
   TTableDefinition def;
-  def.data.fields = {Field("n", ftInteger), Field("Pic", ftBlob, 0, fstGraphic), Field("Note", ftBlob, 0, fstMemo)};
+  def.data.fields = {FieldDef("n", ftInteger), FieldDef("Pic", ftBlob, 0, fstGraphic), FieldDef("Note", ftBlob, 0, fstMemo)};
   def.primary = Index("", {"n"}, true);
   Build(dir, "T", def,
         {{int64_t{1}, big, std::string("memo")},
@@ -429,8 +421,8 @@ TEST(LedgerBlob, WritesTheBytesDumpSummarises) {
 TEST(LedgerInfo, DescribesFieldsIndexesAndSettings) {
   TScratchDir dir;
   TTableDefinition def;
-  def.data.fields = {Field("Word", ftString, 20), Field("Id", ftInteger, 0, fstAutoInc),
-                     Field("Price", ftBCD), Field("Pic", ftBlob, 0, fstGraphic), Field("Cost", ftFloat, 0, fstMoney)};
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Id", ftInteger, 0, fstAutoInc),
+                     FieldDef("Price", ftBCD), FieldDef("Pic", ftBlob, 0, fstGraphic), FieldDef("Cost", ftFloat, 0, fstMoney)};
   def.data.fields[0].required = true;
   def.data.fields[2].scale = 2;
   def.data.description = "W\xf6rter";
