@@ -21,12 +21,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "engine/build/table_builder.h"
 #include "engine/core/data_cursor.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 
 namespace {
+
+using bench::Check;
+using bench::TRecordingReporter;
+using bench::TSqlite;
 
 constexpr int kRecords = 1'000'000;
 constexpr int kKeyLength = 20;
@@ -101,23 +106,6 @@ void FillBlob(int i, std::vector<uint8_t>& bytes) {
 }
 
 // ---------------------------------------------------------------- SQLite
-
-void Check(int rc, sqlite3* db, const char* what) {
-  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
-    throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
-}
-
-struct TSqlite {
-  sqlite3* db = nullptr;
-  explicit TSqlite(const std::string& path) { Check(sqlite3_open(path.c_str(), &db), db, "open"); }
-  ~TSqlite() { sqlite3_close(db); }
-  void Exec(const char* sql) { Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql); }
-  sqlite3_stmt* Prepare(const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    Check(sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr), db, sql);
-    return s;
-  }
-};
 
 std::string SqlitePath() { return (Work().dir / "bench.sqlite").string(); }
 
@@ -470,24 +458,10 @@ void BM_BlobRead_Ledger(benchmark::State& state) {
 
 // ---------------------------------------------------------------- ratios
 
-// Keeps the seconds per iteration of every run while the console shows them.
-class TRecordingReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> seconds;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
-        seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
+// Runs are named with their real-time suffix.
 void PrintRatio(const TRecordingReporter& r, const char* name, const std::string& ledger,
                 const std::string& sqlite) {
-  auto a = r.seconds.find(ledger + "/real_time");
-  auto b = r.seconds.find(sqlite + "/real_time");
-  if (a == r.seconds.end() || b == r.seconds.end() || b->second <= 0) return;
-  std::printf("ratio %s %.6g\n", name, a->second / b->second);
+  bench::PrintRatio(r, name, ledger + "/real_time", sqlite + "/real_time");
 }
 
 void PrintRate(const TRecordingReporter& r, const char* name, const std::string& run) {

@@ -1,0 +1,56 @@
+#pragma once
+// What every benchmark against SQLite shares: a thin connection wrapper and a
+// reporter that keeps each run's time, so ratios can be printed after the table.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline void Check(int rc, sqlite3* db, const char* what) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+    throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+struct TSqlite {
+  sqlite3* db = nullptr;
+  explicit TSqlite(const std::string& path) { Check(sqlite3_open(path.c_str(), &db), db, "open"); }
+  ~TSqlite() { sqlite3_close(db); }
+  TSqlite(const TSqlite&) = delete;
+  TSqlite& operator=(const TSqlite&) = delete;
+  void Exec(const char* sql) { Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql); }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    Check(sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr), db, sql);
+    return s;
+  }
+};
+
+// Keeps the seconds per iteration of every run while the console shows them;
+// a run that failed keeps none, so no ratio is printed for it.
+class TRecordingReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> seconds;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
+        seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+// "ratio NAME VALUE" with VALUE = Ledger time / SQLite time.
+inline void PrintRatio(const TRecordingReporter& r, const char* name, const std::string& ledgerRun,
+                       const std::string& sqliteRun) {
+  auto a = r.seconds.find(ledgerRun);
+  auto b = r.seconds.find(sqliteRun);
+  if (a == r.seconds.end() || b == r.seconds.end() || b->second <= 0) return;
+  std::printf("ratio %s %.6g\n", name, a->second / b->second);
+}
+
+}  // namespace bench
