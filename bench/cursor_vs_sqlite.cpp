@@ -459,7 +459,7 @@ void BM_BlobRead_Ledger(benchmark::State& state) {
 // ---------------------------------------------------------------- ratios
 
 // Runs are named with their real-time suffix.
-void PrintRatio(const TRecordingReporter& r, const char* name, const std::string& ledger,
+void PrintRealTimeRatio(const TRecordingReporter& r, const char* name, const std::string& ledger,
                 const std::string& sqlite) {
   bench::PrintRatio(r, name, ledger + "/real_time", sqlite + "/real_time");
 }
@@ -501,14 +501,14 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   // The console reporter ends on a colour reset; the ratio lines start clean.
   std::printf("\n");
-  PrintRatio(reporter, "open_first", "BM_OpenFirst_Ledger", "BM_OpenFirst_SQLite");
-  PrintRatio(reporter, "count", "BM_Count_Ledger", "BM_Count_SQLite");
-  PrintRatio(reporter, "position", "BM_Position_Ledger", "BM_Position_SQLite");
-  PrintRatio(reporter, "find_key", "BM_FindKey_Ledger", "BM_FindKey_SQLite");
-  PrintRatio(reporter, "scan_key_order", "BM_ScanKeyOrder_Ledger", "BM_ScanKeyOrder_SQLite");
-  PrintRatio(reporter, "scan_key_order_vs_rowid_table", "BM_ScanKeyOrder_Ledger", "BM_ScanKeyOrderRowidTable_SQLite");
-  PrintRatio(reporter, "scan_physical", "BM_ScanPhysical_Ledger", "BM_ScanPhysical_SQLite");
-  PrintRatio(reporter, "blob_read", "BM_BlobRead_Ledger", "BM_BlobRead_SQLite");
+  PrintRealTimeRatio(reporter, "open_first", "BM_OpenFirst_Ledger", "BM_OpenFirst_SQLite");
+  PrintRealTimeRatio(reporter, "count", "BM_Count_Ledger", "BM_Count_SQLite");
+  PrintRealTimeRatio(reporter, "position", "BM_Position_Ledger", "BM_Position_SQLite");
+  PrintRealTimeRatio(reporter, "find_key", "BM_FindKey_Ledger", "BM_FindKey_SQLite");
+  PrintRealTimeRatio(reporter, "scan_key_order", "BM_ScanKeyOrder_Ledger", "BM_ScanKeyOrder_SQLite");
+  PrintRealTimeRatio(reporter, "scan_key_order_vs_rowid_table", "BM_ScanKeyOrder_Ledger", "BM_ScanKeyOrderRowidTable_SQLite");
+  PrintRealTimeRatio(reporter, "scan_physical", "BM_ScanPhysical_Ledger", "BM_ScanPhysical_SQLite");
+  PrintRealTimeRatio(reporter, "blob_read", "BM_BlobRead_Ledger", "BM_BlobRead_SQLite");
   PrintRate(reporter, "ledger_blob_read", "BM_BlobRead_Ledger");
   PrintRate(reporter, "sqlite_blob_read", "BM_BlobRead_SQLite");
   benchmark::Shutdown();
