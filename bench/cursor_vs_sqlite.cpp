@@ -460,7 +460,7 @@ void BM_BlobRead_Ledger(benchmark::State& state) {
 
 // Runs are named with their real-time suffix.
 void PrintRealTimeRatio(const TRecordingReporter& r, const char* name, const std::string& ledger,
-                const std::string& sqlite) {
+                        const std::string& sqlite) {
   bench::PrintRatio(r, name, ledger + "/real_time", sqlite + "/real_time");
 }
 
