@@ -1,7 +1,6 @@
 #include "engine/core/data_cursor.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <limits>
 #include <cstring>
 #include <stdexcept>
@@ -39,6 +38,26 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 enum class TMove { Jump, Forward, Backward };
 
+// Field values are short: the inline block copy a compiler picks for a size
+// it knows to be below 256 takes longer to start than such a copy takes.
+void CopyValue(uint8_t* to, const uint8_t* from, std::size_t n) {
+  if (n >= 32) {
+    for (std::size_t k = 0; k + 32 < n; k += 32) std::memcpy(to + k, from + k, 32);
+    std::memcpy(to + n - 32, from + n - 32, 32);
+  } else if (n >= 16) {
+    std::memcpy(to, from, 16);
+    std::memcpy(to + n - 16, from + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else {
+    for (std::size_t k = 0; k < n; ++k) to[k] = from[k];
+  }
+}
+
 }  // namespace
 
 // Where the cursor stands, kept across a reposition.
@@ -53,6 +72,9 @@ struct TDataCursor::TImpl {
 
   TDataCursor& c;
   std::vector<TFieldDesc> fields;
+  // Per field: whether it lies inside an image of the record size, so that
+  // reading it from one needs no further check.
+  std::vector<bool> fitsRecord;
   std::vector<std::string> origins;
   uint32_t lcid = 0;
 
@@ -81,12 +103,8 @@ struct TDataCursor::TImpl {
   TPage leaf;
   TPage spare;
 
-  // Entries of the leaf whose record numbers continue the current one, for
-  // the read-ahead hint; worked out once per run rather than per step.
-  int32_t runPage = 0;
-  int runFrom = 0;
-  int runTo = 0;
-  bool runForward = true;
+  // Records of the rest of the leaf, read together with a missed one.
+  std::vector<int32_t> following;
 
   // Operations.
   int depth = 0;
@@ -143,7 +161,6 @@ struct TDataCursor::TImpl {
       }
     }
     c.bitmapMode_ = physical || filtersActive;
-    runPage = 0;
   }
 
   void RecomputeRange() {
@@ -544,25 +561,13 @@ struct TDataCursor::TImpl {
 
   // ------------------------------------------------------------ records
 
-  // Entries after (before) the current slot that continue its record number.
-  int32_t Continuing(bool forward, int32_t limit) {
-    const int s = c.leaf_.slot;
-    if (runPage == leaf.Number() && runForward == forward && s >= std::min(runFrom, runTo) &&
-        s <= std::max(runFrom, runTo))
-      return std::min(limit, forward ? runTo - s : s - runTo);
+  // The visible records of the leaf after (before) the current slot, which
+  // the next steps will ask for: at most limit.
+  void CollectFollowing(bool forward, std::size_t limit) {
+    following.clear();
     const int step = forward ? 1 : -1;
-    int t = s;
-    int32_t expect = leaf.Ref(s);
-    while (t + step >= 1 && t + step <= leaf.Count() && std::abs(t - s) < limit) {
-      expect += step;
-      if (leaf.Ref(t + step) != expect) break;
-      t += step;
-    }
-    runPage = leaf.Number();
-    runForward = forward;
-    runFrom = s;
-    runTo = t;
-    return std::abs(t - s);
+    for (int s = c.leaf_.slot + step; s >= 1 && s <= leaf.Count() && following.size() < limit; s += step)
+      if (const int32_t r = leaf.Ref(s); Visible(r)) following.push_back(r);
   }
 
   void ReadCurrent(TMove move) {
@@ -583,18 +588,16 @@ struct TDataCursor::TImpl {
         if (physical) Raise(LEDGER_FILECORRUPT);
         IndexCorrupt();
       }
-      TReadDirection direction = move == TMove::Backward ? TReadDirection::Backward : TReadDirection::Forward;
-      bool ahead = false;
-      int32_t count = -1;
-      if (move != TMove::Jump) {
-        if (physical) {
-          ahead = true;
-        } else if (int32_t n = Continuing(move == TMove::Forward, data.ReadAheadCount() - 1); n > 0) {
-          ahead = true;
-          count = n + 1;
-        }
+      TRecord* record = nullptr;
+      if (physical || move == TMove::Jump) {
+        TReadDirection direction = move == TMove::Backward ? TReadDirection::Backward : TReadDirection::Forward;
+        record = data.GetRecord(r, direction, move != TMove::Jump);
+      } else if (record = data.CachedRecord(r); !record) {
+        // A miss takes the read lock anyway: the records the rest of the
+        // leaf names come with it, so the steps through it need no lock.
+        CollectFollowing(move == TMove::Forward, data.CacheLimit());
+        record = data.GetRecord(r, following);
       }
-      TRecord* record = data.GetRecord(r, direction, ahead, count);
       if (record) {
         std::size_t n = std::min(record->Size(), c.current_.size());
         std::memcpy(c.current_.data(), record->Data(), n);
@@ -767,6 +770,9 @@ void TDataCursor::Open() {
 
     m.lcid = table.Data().LocaleId();
     m.fields = table.Data().Fields();
+    m.fitsRecord.clear();
+    for (const TFieldDesc& f : m.fields)
+      m.fitsRecord.push_back(FieldFits(f, static_cast<std::size_t>(table.Data().RecordSize())));
     m.origins.clear();
     for (const TFieldDesc& f : m.fields) {
       std::string origin = tableName_ + "." + f.name;
@@ -805,11 +811,11 @@ void TDataCursor::Close() {
   m.GiveBitmaps();
   m.visibleCount = 0;
   m.fields.clear();
+  m.fitsRecord.clear();
   m.origins.clear();
   m.rangeActive = false;
   m.rangeFirst = 1;
   m.rangeLast = 0;
-  m.runPage = 0;
   m.depth = 0;
   m.lockTaken = false;
   current_.clear();
@@ -1073,15 +1079,24 @@ void CheckImage(const TDataCursor& cursor, const TFieldDesc& d, std::size_t size
 }  // namespace
 
 bool TDataCursor::GetField(int number, std::span<const uint8_t> image, uint8_t* value) const {
-  const TFieldDesc& d = Field(number);
-  CheckImage(*this, d, image.size());
-  if (d.IsAutoInc()) {
+  const TImpl& m = *impl_;
+  // Called for every field of every record a scan delivers: a whole image
+  // needs only the check made at open.
+  const std::size_t i = static_cast<std::size_t>(number) - 1;
+  const TFieldDesc* d = nullptr;
+  if (i < m.fitsRecord.size() && m.fitsRecord[i] && image.size() >= current_.size()) {
+    d = &m.fields[i];
+  } else {
+    d = &Field(number);
+    CheckImage(*this, *d, image.size());
+  }
+  if (d->IsAutoInc()) {
     if (value) std::memcpy(value, image.data() + kAutoIncOffset, 4);
     return true;
   }
   // Copied even when null: a blob's open handle lives there whatever its size.
-  if (value) std::memcpy(value, image.data() + d.offset + 1, d.physicalSize);
-  return image[d.offset] != 0;
+  if (value) CopyValue(value, image.data() + d->offset + 1, d->physicalSize);
+  return image[d->offset] != 0;
 }
 
 TFieldValue TDataCursor::FieldValue(int number, std::span<const uint8_t> image) const {

@@ -350,7 +350,7 @@ void TDataFile::SetField(TRecord& record, int position, const TFieldValue& value
 
 std::size_t TDataFile::PinnedCount() const noexcept {
   std::size_t n = orphans_.size();
-  for (const auto& record : sorted_) n += record->Pinned() ? 1 : 0;
+  for (const TSlot& slot : sorted_) n += slot.record->Pinned() ? 1 : 0;
   return n;
 }
 
@@ -359,7 +359,7 @@ std::size_t TDataFile::PinnedCount() const noexcept {
 std::size_t TDataFile::LowerBound(int32_t r) const {
   const std::size_t n = sorted_.size();
   auto fits = [&](std::size_t i) {
-    return i <= n && (i == 0 || sorted_[i - 1]->number_ < r) && (i == n || sorted_[i]->number_ >= r);
+    return i <= n && (i == 0 || sorted_[i - 1].number < r) && (i == n || sorted_[i].number >= r);
   };
   // Scans ask for the neighbour of the last answer, so try there first.
   if (fits(hint_)) return hint_;
@@ -368,34 +368,36 @@ std::size_t TDataFile::LowerBound(int32_t r) const {
   std::size_t lo = 0, hi = n;
   while (lo < hi) {
     std::size_t mid = lo + (hi - lo) / 2;
-    if (sorted_[mid]->number_ < r) lo = mid + 1;
+    if (sorted_[mid].number < r) lo = mid + 1;
     else hi = mid;
   }
   return hint_ = lo;
 }
 
 TRecord* TDataFile::FindCached(int32_t r) {
+  if (afterHit_ && afterHit_->number_ == r) return afterHit_;
   int checked = 0;
   for (TRecord* p = newest_; p && checked < 4; p = p->older_, ++checked)
     if (p->number_ == r) return p;
   std::size_t i = LowerBound(r);
-  if (i < sorted_.size() && sorted_[i]->number_ == r) return sorted_[i].get();
+  if (i < sorted_.size() && sorted_[i].number == r) return sorted_[i].record.get();
   return nullptr;
 }
 
 void TDataFile::InsertSorted(std::unique_ptr<TRecord> record) {
   std::size_t i = LowerBound(record->number_);
-  if (i < sorted_.size() && sorted_[i]->number_ == record->number_) Fail(LEDGER_FILECORRUPT);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), std::move(record));
+  if (i < sorted_.size() && sorted_[i].number == record->number_) Fail(LEDGER_FILECORRUPT);
+  const int32_t number = record->number_;
+  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), TSlot{number, std::move(record)});
 }
 
 std::unique_ptr<TRecord> TDataFile::RemoveSorted(TRecord* record) {
   // Eviction in a scan takes the oldest record, which sits at one end.
   for (bool front : {true, false}) {
     if (sorted_.empty()) break;
-    std::unique_ptr<TRecord>& end = front ? sorted_.front() : sorted_.back();
-    if (end.get() != record) continue;
-    std::unique_ptr<TRecord> owned = std::move(end);
+    TSlot& end = front ? sorted_.front() : sorted_.back();
+    if (end.record.get() != record) continue;
+    std::unique_ptr<TRecord> owned = std::move(end.record);
     if (front) {
       sorted_.pop_front();
       if (hint_ > 0) --hint_;
@@ -405,8 +407,8 @@ std::unique_ptr<TRecord> TDataFile::RemoveSorted(TRecord* record) {
     return owned;
   }
   std::size_t i = LowerBound(record->number_);
-  if (i >= sorted_.size() || sorted_[i].get() != record) Fail(LEDGER_FILECORRUPT);
-  std::unique_ptr<TRecord> owned = std::move(sorted_[i]);
+  if (i >= sorted_.size() || sorted_[i].record.get() != record) Fail(LEDGER_FILECORRUPT);
+  std::unique_ptr<TRecord> owned = std::move(sorted_[i].record);
   sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(i));
   return owned;
 }
@@ -420,6 +422,7 @@ void TDataFile::LinkFront(TRecord* record) {
 }
 
 void TDataFile::Unlink(TRecord* record) {
+  if (record == afterHit_) afterHit_ = nullptr;
   if (record->newer_) record->newer_->older_ = record->older_;
   else if (newest_ == record) newest_ = record->older_;
   if (record->older_) record->older_->newer_ = record->newer_;
@@ -465,14 +468,15 @@ void TDataFile::Refresh(TRecord* record, const uint8_t* bytes) {
 }
 
 void TDataFile::DetachAll() {
-  for (auto& record : sorted_) record->older_ = record->newer_ = nullptr;
+  for (TSlot& slot : sorted_) slot.record->older_ = slot.record->newer_ = nullptr;
   sorted_.clear();
   orphans_.clear();
-  newest_ = oldest_ = nullptr;
+  newest_ = oldest_ = afterHit_ = nullptr;
 }
 
 void TDataFile::DropCache() {
-  for (auto& record : sorted_) {
+  for (TSlot& slot : sorted_) {
+    std::unique_ptr<TRecord>& record = slot.record;
     record->older_ = record->newer_ = nullptr;
     if (record->Pinned()) {
       record->orphan_ = true;
@@ -482,7 +486,7 @@ void TDataFile::DropCache() {
     }
   }
   sorted_.clear();
-  newest_ = oldest_ = nullptr;
+  newest_ = oldest_ = afterHit_ = nullptr;
   capacity_ = limit_;
 }
 
@@ -500,6 +504,22 @@ void TDataFile::TrimCache() {
 }
 
 // ---------------------------------------------------------------- records
+
+TRecord* TDataFile::Hit(TRecord* record) {
+  TRecord* behind = record->older_;
+  Unlink(record);
+  LinkFront(record);
+  afterHit_ = behind;
+  ++record->pinCount_;
+  ++stats_.cacheHits;
+  return record;
+}
+
+TRecord* TDataFile::CachedRecord(int32_t r) {
+  if (r <= 0 || r >= header_.nextRecord) return nullptr;
+  TRecord* record = FindCached(r);
+  return record ? Hit(record) : nullptr;
+}
 
 TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhead, int32_t readAheadCount) {
   if (r <= 0 || r > header_.nextRecord) Fail(LEDGER_FILECORRUPT);
@@ -523,20 +543,28 @@ TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhea
     return record;
   }
 
-  if (TRecord* hit = FindCached(r)) {
-    Unlink(hit);
-    LinkFront(hit);
-    ++hit->pinCount_;
-    ++stats_.cacheHits;
-    return hit;
-  }
+  if (TRecord* hit = FindCached(r)) return Hit(hit);
 
   if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
   if (r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
 
-  const int32_t last = header_.nextRecord - 1;
   int64_t n = 1;
   if (readAhead) n = readAheadCount >= 1 ? std::min<int64_t>(readAheadCount, readAhead_) : readAhead_;
+  return ReadWindow(r, direction, n);
+}
+
+TRecord* TDataFile::GetRecord(int32_t r, std::span<const int32_t> following) {
+  if (r <= 0 || r >= header_.nextRecord || following.empty()) return GetRecord(r);
+  if (TRecord* hit = FindCached(r)) return Hit(hit);
+  if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
+  if (r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
+  return ReadScattered(r, following);
+}
+
+// n consecutive records from r on in the direction given, with one read.
+TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
+  const int recordSize = header_.recordSize;
+  const int32_t last = header_.nextRecord - 1;
   // A window larger than the cache would evict its own records.
   n = std::max<int64_t>(1, std::min<int64_t>(n, static_cast<int64_t>(limit_)));
   int32_t first = r, lastInWindow = r;
@@ -564,6 +592,7 @@ TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhea
     }
     record = TakeEntry(number, first, lastInWindow);
     Refresh(record, bytes);
+    taken_.push_back(record);
     return record;
   };
 
@@ -572,10 +601,159 @@ TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhea
   TRecord* result = place(r);
   if (!result || result->number_ != r) Fail(LEDGER_FILECORRUPT);
   ++result->pinCount_;
+  taken_.clear();
   for (int32_t number = first; number <= lastInWindow; ++number)
     if (number != r) place(number);
+  // Placed in ascending order, which keeps the insertions at one end of the
+  // sorted list; a forward window is linked again so that the recency list
+  // holds it in the order a scan asks for it.
+  if (direction == TReadDirection::Forward) {
+    for (auto it = taken_.rbegin(); it != taken_.rend(); ++it) {
+      Unlink(*it);
+      LinkFront(*it);
+    }
+  }
   Unlink(result);
   LinkFront(result);
+  return result;
+}
+
+// r and the records that follow it, as far as the cache has entries to spare
+// for them without pushing out each other. The entries are taken and put in
+// place all at once: one by one, every insertion and eviction would shift the
+// sorted list.
+TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following) {
+  const std::size_t recordSize = header_.recordSize;
+  const int32_t last = header_.nextRecord - 1;
+
+  // Which followers the cache holds, found in one walk along the sorted list
+  // rather than a search for each.
+  const std::size_t considered = std::min(following.size(), limit_);
+  candidates_.clear();
+  for (std::size_t i = 0; i < considered; ++i) candidates_.push_back({following[i], nullptr});
+  std::vector<TCandidate*> byNumber;
+  byNumber.reserve(considered);
+  for (TCandidate& c : candidates_) byNumber.push_back(&c);
+  std::sort(byNumber.begin(), byNumber.end(), [](const TCandidate* a, const TCandidate* b) { return a->number < b->number; });
+  auto slot = sorted_.begin();
+  for (TCandidate* c : byNumber) {
+    while (slot != sorted_.end() && slot->number < c->number) ++slot;
+    if (slot != sorted_.end() && slot->number == c->number) c->cached = slot->record.get();
+  }
+
+  // r first, then the followers in the caller's order; followers already
+  // cached become the most recent, so that this batch does not push them out.
+  travel_.assign(1, r);
+  std::size_t kept = 0;
+  for (const TCandidate& c : candidates_) {
+    if (travel_.size() + kept >= limit_) break;
+    if (c.number < 1 || c.number > last || c.number == r) continue;
+    if (c.cached) {
+      Unlink(c.cached);
+      LinkFront(c.cached);
+      ++kept;
+      continue;
+    }
+    travel_.push_back(c.number);
+  }
+
+  // Entries: free places first, then clean unpinned records from the oldest on.
+  const std::size_t free = capacity_ > sorted_.size() ? capacity_ - sorted_.size() : 0;
+  std::vector<TRecord*> evict;
+  for (TRecord* p = oldest_; p && free + evict.size() < travel_.size(); p = p->newer_)
+    if (!p->modified_ && !p->Pinned()) evict.push_back(p);
+  const std::size_t victims = evict.size();
+  // Nothing to spare: the single record goes the way that can flush or grow.
+  if (free + victims == 0) return ReadWindow(r, TReadDirection::Forward, 1);
+  if (travel_.size() > free + victims) travel_.resize(free + victims);
+  wanted_ = travel_;
+  std::sort(wanted_.begin(), wanted_.end());
+  wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+  const std::size_t k = wanted_.size();
+
+  // Victims leave the sorted list in one pass.
+  std::vector<std::unique_ptr<TRecord>> fresh;
+  fresh.reserve(k);
+  if (k > free) {
+    evict.resize(k - free);
+    for (TRecord* p : evict) {
+      Unlink(p);
+      p->number_ = 0;  // no cached record has number 0
+    }
+    std::size_t w = 0;
+    for (std::size_t i = 0; i < sorted_.size(); ++i) {
+      if (sorted_[i].record->number_ == 0) {
+        fresh.push_back(std::move(sorted_[i].record));
+      } else {
+        if (w != i) sorted_[w] = std::move(sorted_[i]);
+        ++w;
+      }
+    }
+    sorted_.resize(w);
+    hint_ = 0;
+    for (auto& record : fresh) record->Reset(this, recordSize);
+  }
+  while (fresh.size() < k) fresh.push_back(stack_.Take(this, recordSize));
+  for (std::size_t i = 0; i < k; ++i) fresh[i]->number_ = wanted_[i];
+
+  // One read for the wanted records within one read-ahead window of each other.
+  std::vector<bool> read(k, false);
+  try {
+    const int32_t window = std::max(readAhead_, 1);
+    for (std::size_t i = 0; i < k;) {
+      std::size_t j = i + 1;
+      while (j < k && wanted_[j] - wanted_[i] < window) ++j;
+      const std::size_t span = static_cast<std::size_t>(wanted_[j - 1] - wanted_[i] + 1);
+      io_.resize(span * recordSize);
+      const uint64_t offset = DataStart() + uint64_t(wanted_[i] - 1) * recordSize;
+      const std::size_t got = ReadAt(offset, io_.data(), io_.size(), owner_->ShortReadsAllowed());
+      const std::size_t whole = got / recordSize;
+      ++stats_.reads;
+      stats_.recordsRead += static_cast<int64_t>(whole);
+      for (std::size_t m = i; m < j; ++m) {
+        const std::size_t index = static_cast<std::size_t>(wanted_[m] - wanted_[i]);
+        if (index >= whole) continue;
+        Refresh(fresh[m].get(), io_.data() + index * recordSize);
+        read[m] = true;
+      }
+      i = j;
+    }
+  } catch (...) {
+    for (auto& record : fresh) stack_.Give(std::move(record));
+    throw;
+  }
+
+  // Recency in the caller's order, r the most recent.
+  TRecord* result = nullptr;
+  for (auto it = travel_.rbegin(); it != travel_.rend(); ++it) {
+    const std::size_t i = static_cast<std::size_t>(std::lower_bound(wanted_.begin(), wanted_.end(), *it) - wanted_.begin());
+    TRecord* record = fresh[i].get();
+    if (!read[i] || record->newer_ || newest_ == record) continue;  // unread, or linked already
+    LinkFront(record);
+    if (*it == r) result = record;
+  }
+
+  // Merge what was read into the sorted list from the back; a short read
+  // leaves the rest unread, and their entries go back to the pool.
+  std::size_t placed = 0;
+  for (std::size_t i = 0; i < k; ++i) {
+    if (read[i]) fresh[placed++] = std::move(fresh[i]);
+    else stack_.Give(std::move(fresh[i]));
+  }
+  std::size_t a = sorted_.size(), b = placed;
+  sorted_.resize(a + b);
+  for (std::size_t out = a + b; b > 0;) {
+    if (a > 0 && sorted_[a - 1].number > fresh[b - 1]->number_) {
+      sorted_[--out] = std::move(sorted_[--a]);
+    } else {
+      --b;
+      sorted_[--out] = TSlot{fresh[b]->number_, std::move(fresh[b])};
+    }
+  }
+  hint_ = 0;
+
+  if (!result) Fail(LEDGER_FILECORRUPT);
+  ++result->pinCount_;
   return result;
 }
 
@@ -631,10 +809,11 @@ void TDataFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
   const std::size_t recordSize = header_.recordSize;
   const std::size_t perWrite = std::max<std::size_t>(1, 65536 / recordSize);
   std::vector<TRecord*> dirty;
-  for (auto& record : sorted_) {
+  for (TSlot& slot : sorted_) {
+    TRecord* record = slot.record.get();
     if (!record->modified_ || record->Pinned()) continue;
     if (record->number_ >= windowFirst && record->number_ <= windowLast) continue;
-    dirty.push_back(record.get());
+    dirty.push_back(record);
   }
   std::vector<uint8_t> buffer;
   std::size_t i = 0;

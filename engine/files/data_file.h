@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +70,14 @@ class TDataFile : public TFileHandler {
   // repositions and asks again). readAheadCount < 0: the file's own window.
   TRecord* GetRecord(int32_t r, TReadDirection direction = TReadDirection::Forward,
                      bool readAhead = false, int32_t readAheadCount = -1);
+  // For a caller that knows which records it asks for next (the rest of an
+  // index leaf): a miss also reads those of them the cache lacks, under the
+  // same read lock, records within one read-ahead window of each other in one
+  // read. As many as the cache holds; r comes back pinned, or null when the
+  // table changed.
+  TRecord* GetRecord(int32_t r, std::span<const int32_t> following);
+  // Record r pinned when the cache holds it; null, reading nothing, when not.
+  TRecord* CachedRecord(int32_t r);
   void ReleaseRecord(TRecord* record);
   // A pinned, blank, modified record with its number and a new auto-increment value.
   TRecord* NewRecordSlot();
@@ -135,6 +144,9 @@ class TDataFile : public TFileHandler {
   void LinkFront(TRecord* record);
   void Unlink(TRecord* record);
   TRecord* TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast);
+  TRecord* Hit(TRecord* record);
+  TRecord* ReadWindow(int32_t r, TReadDirection direction, int64_t n);
+  TRecord* ReadScattered(int32_t r, std::span<const int32_t> following);
   void Refresh(TRecord* record, const uint8_t* bytes);
   void FlushExcept(int32_t windowFirst, int32_t windowLast);
   void DetachAll();
@@ -147,17 +159,35 @@ class TDataFile : public TFileHandler {
   std::vector<TFieldDesc> fields_;
   // Cache: sorted by number, plus a recency list (newest_ first).
   // A deque, because scans evict at one end and add at the other: a vector
-  // would move the whole list for every record read.
-  std::deque<std::unique_ptr<TRecord>> sorted_;
+  // would move the whole list for every record read. Each entry keeps its
+  // record's number beside it, so that a search touches no record.
+  struct TSlot {
+    int32_t number = 0;
+    std::unique_ptr<TRecord> record;
+  };
+  std::deque<TSlot> sorted_;
   mutable std::size_t hint_ = 0;  // where the last lookup ended
   std::vector<std::unique_ptr<TRecord>> orphans_;
   TRecord* newest_ = nullptr;
   TRecord* oldest_ = nullptr;
+  // What stood behind the last hit in the recency list: a batch is linked in
+  // the order it will be asked for, so this is most often the next request.
+  TRecord* afterHit_ = nullptr;
   std::size_t capacity_ = 0;
   std::size_t limit_ = 0;
   int32_t readAhead_ = 1;
   TRecordStack stack_;
   std::vector<uint8_t> io_;
+  // Scattered reads: the followers offered, the records wanted in the
+  // caller's order and sorted.
+  struct TCandidate {
+    int32_t number;
+    TRecord* cached;
+  };
+  std::vector<TCandidate> candidates_;
+  std::vector<TRecord*> taken_;  // entries a window read added
+  std::vector<int32_t> travel_;
+  std::vector<int32_t> wanted_;
   TDataFileStats stats_;
 };
 

@@ -711,6 +711,62 @@ TEST(Cursor, AWalkAcrossARewriteGoesOnInTheNewTable) {
   }
 }
 
+// Records stored in another order than their keys: a record the cache
+// misses on a walk brings along those the rest of its leaf names, so the walk
+// goes to disk (and takes the read lock) about once per leaf, or once per
+// cacheful when the cache holds fewer records than a leaf. Without that every
+// step would miss.
+TEST(Cursor, AKeyOrderWalkReadsTheRecordsOfALeafTogether) {
+  constexpr int kRows = 2000;
+  std::vector<TRow> rows;
+  for (int i = 0; i < kRows; ++i) {
+    char w[16];
+    std::snprintf(w, sizeof w, "k%05d", (i * 7919) % kRows);
+    rows.push_back({w, i});
+  }
+  struct Case {
+    const char* name;
+    int32_t cacheBytes;  // 44-byte records
+    bool forward;
+  };
+  const Case cases[] = {
+      {"forward", 16384, true},
+      {"backward", 16384, false},
+      {"forward, ten records cached", 440, true},
+      {"backward, ten records cached", 440, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    TFixture f;
+    TCacheLimits limits;
+    limits.dataCacheBytes = k.cacheBytes;
+    f.session.SetCacheLimits(limits, kDefaultIndexCacheBytes);
+    Build(f.dir, "Walk", rows);
+    auto c = f.Open("Walk");
+    TDataFile& data = c->Table()->Data();
+    TIndexFile& index = c->Table()->Index();
+    int leaves = 0;
+    for (int32_t p = index.First(0).leafPage; p != 0; ++leaves) {
+      TPage* page = index.GetPage(0, p);
+      p = page->nextPage;
+      index.ReleasePage(page);
+    }
+
+    if (k.forward) c->SetToBeginning();
+    else c->SetToEnd();
+    data.ResetStats();
+    std::vector<uint8_t> buf(static_cast<std::size_t>(c->RecordSize()));
+    std::vector<std::string> seen;
+    while ((k.forward ? c->Next(buf.data()) : c->Prior(buf.data())) == kStatusOk) seen.push_back(WordOf(*c, buf));
+    if (!k.forward) std::reverse(seen.begin(), seen.end());
+    ASSERT_EQ(seen.size(), rows.size());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    const int64_t misses = kRows - data.Stats().cacheHits;
+    EXPECT_LE(misses, leaves + kRows / static_cast<int64_t>(data.CacheLimit()));
+  }
+}
+
 // ---------------------------------------------------------------- corruption
 
 // A leaf in the middle of the chain turns out broken: the walk raises with

@@ -292,6 +292,121 @@ TEST_F(DataFileTest, ReadAheadWindowsFollowTheDirectionAndTheCallersCount) {
   }
 }
 
+// A miss that names the records asked for next (the rest of an index leaf)
+// reads those the cache lacks under the same check, records within one
+// read-ahead window of each other in one read; later requests for them are
+// hits that check nothing.
+TEST_F(DataFileTest, AMissReadsTheFollowersTheCacheLacksUnderOneCheck) {
+  MakeNarrow(400);  // 100-byte records: a window of 81
+  auto evens = [](int32_t from, int32_t to) {
+    std::vector<int32_t> out;
+    for (int32_t r = from; r <= to; r += 2) out.push_back(r);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    int32_t cacheBytes;
+    std::vector<int32_t> before;  // read first, one at a time
+    int32_t record;
+    std::vector<int32_t> following;
+    int64_t reads;  // by the miss
+    int64_t recordsRead;
+    std::vector<int32_t> cached;  // afterwards
+    std::vector<int32_t> notCached;
+  };
+  const Case cases[] = {
+      {"neighbours share a read", 16384, {}, 100, {300, 5, 101, 102, 250}, 3, 1 + 3 + 51,
+       {5, 100, 101, 102, 250, 300}, {6, 103, 251}},
+      {"no more than the cache holds", 1000, {}, 1, evens(20, 60), 1, 36, {1, 20, 28, 36}, {38, 60}},
+      {"cached followers are not read again", 16384, {300}, 100, {300, 101}, 1, 2, {100, 101, 300}, {}},
+      {"numbers outside the file are passed over", 16384, {}, 100, {0, -1, 401, 100, 9999}, 1, 1, {100},
+       {399, 400}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TFakeOwner owner;
+    owner.limits.dataCacheBytes = c.cacheBytes;
+    TDataFile file(&owner);
+    file.SetFileName(Path());
+    file.Open();
+    for (int32_t r : c.before) file.ReleaseRecord(file.GetRecord(r));
+    file.ResetStats();
+    owner.checks = 0;
+
+    TRecord* record = file.GetRecord(c.record, c.following);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->Number(), c.record);
+    file.ReleaseRecord(record);
+    EXPECT_EQ(owner.checks, 1);
+    EXPECT_EQ(file.Stats().reads, c.reads);
+    EXPECT_EQ(file.Stats().recordsRead, c.recordsRead);
+    EXPECT_LE(file.CacheCount(), file.CacheLimit());
+    for (int32_t r : c.cached) {
+      SCOPED_TRACE(r);
+      TRecord* hit = file.CachedRecord(r);
+      ASSERT_NE(hit, nullptr);
+      EXPECT_EQ(file.GetField(*hit, 1), TFieldValue("word" + std::to_string(r)));
+      file.ReleaseRecord(hit);
+    }
+    for (int32_t r : c.notCached) EXPECT_EQ(file.CachedRecord(r), nullptr) << r;
+    EXPECT_EQ(owner.checks, 1);
+    EXPECT_EQ(file.Stats().reads, c.reads);
+    EXPECT_EQ(file.PinnedCount(), 0u);
+  }
+}
+
+// The batch takes its entries only from free places and clean unpinned
+// records; with none to spare the record alone is read the usual way, which
+// grows the cache. A change found by the check gives no record.
+TEST_F(DataFileTest, FollowersPushOutOnlyCleanUnpinnedRecords) {
+  MakeNarrow(400);
+  TFakeOwner owner;
+  owner.limits.dataCacheBytes = 1000;  // ten records
+  TDataFile file(&owner);
+  file.SetFileName(Path());
+  file.Open();
+  std::vector<TRecord*> held;
+  for (int32_t r = 1; r <= 3; ++r) held.push_back(file.GetRecord(r));
+  TRecord* changed = file.GetRecord(4);
+  file.SetField(*changed, 1, std::string("changed"));
+  file.ReleaseRecord(changed);
+  for (int32_t r = 5; r <= 10; ++r) file.ReleaseRecord(file.GetRecord(r));
+
+  std::vector<int32_t> following;
+  for (int32_t r = 201; r <= 250; ++r) following.push_back(r);
+  file.ReleaseRecord(file.GetRecord(200, following));
+  EXPECT_EQ(file.CacheCount(), 10u);
+  for (int32_t r = 1; r <= 4; ++r) {
+    TRecord* kept = file.CachedRecord(r);
+    ASSERT_NE(kept, nullptr) << r;
+    EXPECT_EQ(file.GetField(*kept, 1), TFieldValue(r == 4 ? std::string("changed") : "word" + std::to_string(r)));
+    file.ReleaseRecord(kept);
+  }
+  for (int32_t r = 200; r <= 205; ++r) {
+    TRecord* hit = file.CachedRecord(r);
+    ASSERT_NE(hit, nullptr) << r;
+    file.ReleaseRecord(hit);
+  }
+  EXPECT_EQ(file.CachedRecord(206), nullptr);
+
+  // Every entry pinned now: record 300 alone, in a grown cache.
+  held.push_back(file.GetRecord(4));
+  for (int32_t r = 200; r <= 205; ++r) held.push_back(file.GetRecord(r));
+  file.ResetStats();
+  TRecord* alone = file.GetRecord(300, following);
+  ASSERT_NE(alone, nullptr);
+  EXPECT_EQ(file.GetField(*alone, 1), TFieldValue(std::string("word300")));
+  EXPECT_EQ(file.Stats().recordsRead, 1);
+  EXPECT_EQ(file.CacheCapacity(), 74u);
+  file.ReleaseRecord(alone);
+  for (TRecord* r : held) file.ReleaseRecord(r);
+
+  owner.changesToReport = 1;
+  file.ResetStats();
+  EXPECT_EQ(file.GetRecord(350, following), nullptr);
+  EXPECT_EQ(file.Stats().reads, 0);
+}
+
 TEST_F(DataFileTest, CacheEvictsTheLeastRecentlyUsedCleanRecord) {
   MakeNarrow(30);
   TFakeOwner owner;
