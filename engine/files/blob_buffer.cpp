@@ -81,16 +81,21 @@ bool TBlobBuffer::LoadOnce(TBlobFile& file) {
   // chain could hold at all.
   if (total < 0 || static_cast<uint64_t>(total) > file.MaxBlobBytes()) file.Raise(LEDGER_ENDOFBLOB);
   const std::size_t size = static_cast<std::size_t>(total);
-  data_.assign(size, 0);
+  // Filled by appending: every byte comes from a block, so zeroing it first
+  // would be a pass over the whole blob for nothing.
+  data_.clear();
+  data_.reserve(size);
 
-  std::unordered_set<int32_t> seen{block->Number()};
+  std::unordered_set<int32_t> seen;
+  seen.reserve((size + per - 1) / per + 1);
+  seen.insert(block->Number());
   std::size_t read = 0;
   for (;;) {
     if (block->blobId != id) file.Raise(LEDGER_KEYORRECDELETED);
     if (block->PinCount() != 1) file.Raise(LEDGER_MEMOCORRUPT);
     std::size_t want = std::min<std::size_t>(per, size - read);
     std::size_t copied = std::min<std::size_t>(want, block->used);
-    if (copied > 0) std::memcpy(data_.data() + read, block->Data(), copied);
+    if (copied > 0) data_.insert(data_.end(), block->Data(), block->Data() + copied);
     read += copied;
     if (copied == 0 || copied < want) break;
     if (read == size || block->next == 0) break;

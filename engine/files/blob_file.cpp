@@ -37,6 +37,10 @@ void TBlobFile::SizeCache() {
 
 void TBlobFile::ReadHeader(TBlobHeader& header) {
   ReadAt(0, header.raw.data(), header.raw.size());
+  DecodeHeader(header);
+}
+
+void TBlobFile::DecodeHeader(TBlobHeader& header) {
   if (encrypted_) Scramble(header.raw.data(), header.raw.size(), kRecordKey);
   const uint8_t* b = header.raw.data();
   header.changeCounter = GetI32(b, 0);
@@ -99,9 +103,15 @@ void TBlobFile::CheckStructure() const {
 }
 
 bool TBlobFile::HeaderChanged() {
+  // Nearly every check finds nothing: the counter alone tells, and the rest
+  // is unscrambled and decoded only for a header that did change.
   TBlobHeader fresh;
-  ReadHeader(fresh);
-  if (fresh.changeCounter == header_.changeCounter) return false;
+  ReadAt(0, fresh.raw.data(), fresh.raw.size());
+  uint8_t counter[4];
+  std::memcpy(counter, fresh.raw.data(), sizeof counter);
+  if (encrypted_) Scramble(counter, sizeof counter, kRecordKey);
+  if (GetI32(counter, 0) == header_.changeCounter) return false;
+  DecodeHeader(fresh);
   header_ = fresh;
   headerModified_ = false;
   changedSinceOpen_ = true;
@@ -205,7 +215,7 @@ void TBlobFile::Unlink(TBlock* block) {
   block->older_ = block->newer_ = nullptr;
 }
 
-TBlock* TBlobFile::TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast) {
+TBlock* TBlobFile::TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast, bool blank) {
   auto findVictim = [this]() -> TBlock* {
     for (TBlock* p = oldest_; p; p = p->newer_)
       if (!p->modified_ && !p->Pinned()) return p;
@@ -223,7 +233,7 @@ TBlock* TBlobFile::TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast)
     if (victim) {
       block = RemoveSorted(victim);
       Unlink(victim);
-      block->Reset(this, BlockDataSize());
+      block->Reset(this, BlockDataSize(), blank);
     } else {
       capacity_ += 32;
       block = stack_.Take(this, BlockDataSize());
@@ -336,7 +346,8 @@ TBlock* TBlobFile::GetBlock(int32_t b, bool readAhead, int32_t blocksNeeded) {
       if (!block->modified_ && !block->Pinned()) Refresh(block, bytes);
       return block;
     }
-    block = TakeEntry(number, first, last);
+    // Refreshed whole from the read: no need to blank it first.
+    block = TakeEntry(number, first, last, false);
     Refresh(block, bytes);
     return block;
   };

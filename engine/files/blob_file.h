@@ -88,6 +88,7 @@ class TBlobFile : public TFileHandler {
  private:
   [[noreturn]] void Fail(int code) const { Raise(code); }
   void ReadHeader(TBlobHeader& header);
+  void DecodeHeader(TBlobHeader& header);  // from its raw bytes, as read
   void SizeCache();
   TBlock* FindCached(int32_t b);
   std::size_t LowerBound(int32_t b) const;
@@ -95,7 +96,7 @@ class TBlobFile : public TFileHandler {
   std::unique_ptr<TBlock> RemoveSorted(TBlock* block);
   void LinkFront(TBlock* block);
   void Unlink(TBlock* block);
-  TBlock* TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast);
+  TBlock* TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast, bool blank = true);
   void Refresh(TBlock* block, const uint8_t* bytes);
   void FlushExcept(int32_t windowFirst, int32_t windowLast);
   void DetachAll();

@@ -13,14 +13,15 @@ void TBlock::Clear() {
   std::fill(data_.begin(), data_.end(), 0);
 }
 
-void TBlock::Reset(TBlobFile* owner, std::size_t dataSize) {
+void TBlock::Reset(TBlobFile* owner, std::size_t dataSize, bool blank) {
   owner_ = owner;
   number_ = 0;
   modified_ = false;
   pinCount_ = 0;
   orphan_ = false;
   raw_.fill(0);
-  data_.assign(dataSize, 0);
+  if (blank) data_.assign(dataSize, 0);
+  else data_.resize(dataSize);
   prev = next = 0;
   used = 0;
   blobId = totalLength = 0;

@@ -42,7 +42,8 @@ class TBlock {
   friend class TBlobFile;
   friend class TBlockStack;
 
-  void Reset(TBlobFile* owner, std::size_t dataSize);
+  // blank false: the caller fills the whole block from the file right away.
+  void Reset(TBlobFile* owner, std::size_t dataSize, bool blank = true);
   void DecodeHeader(const uint8_t* bytes);
   void EncodeHeader(uint8_t* bytes);
 

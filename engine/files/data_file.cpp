@@ -242,9 +242,13 @@ void TDataFile::CheckStructure() {
 // ---------------------------------------------------------------- header
 
 bool TDataFile::HeaderChanged() {
+  // Nearly every check finds nothing: the counter alone tells, and the rest
+  // is decoded only for a header that did change.
+  uint8_t bytes[kDataHeaderSize];
+  ReadAt(0, bytes, sizeof bytes);
+  if (GetI32(bytes, 0) == header_.changeCounter) return false;
   TDataHeader fresh;
-  ReadHeaderBytes(fresh);
-  if (fresh.changeCounter == header_.changeCounter) return false;
+  DecodeDataHeader(bytes, fresh);
   // The descriptors and the record layout are fixed while the file is open;
   // a header that disagrees with them cannot be adopted.
   if (fresh.fieldCount != header_.fieldCount || fresh.recordSize != header_.recordSize)
@@ -445,6 +449,34 @@ TRecord* TDataFile::TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast
       FlushExcept(windowFirst, windowLast);
       victim = findVictim();
     }
+    const bool atAnEnd = victim && (sorted_.front().record.get() == victim || sorted_.back().record.get() == victim);
+    if (victim && !atAnEnd) {
+      // From the middle of the list (random reads): the new record takes the
+      // victim's object and place, and only the entries between the two
+      // places move, where removing and inserting would move more.
+      // r first: the search that found it missing left the hint there.
+      const std::size_t at = LowerBound(r);
+      if (at < sorted_.size() && sorted_[at].number == r) Fail(LEDGER_FILECORRUPT);
+      const std::size_t i = LowerBound(victim->number_);
+      if (i >= sorted_.size() || sorted_[i].record.get() != victim) Fail(LEDGER_FILECORRUPT);
+      Unlink(victim);
+      record = std::move(sorted_[i].record);
+      record->Reset(this, header_.recordSize);
+      record->number_ = r;
+      std::size_t to = at;
+      auto pos = [this](std::size_t k) { return sorted_.begin() + static_cast<std::ptrdiff_t>(k); };
+      if (at > i) {
+        std::move(pos(i + 1), pos(at), pos(i));
+        to = at - 1;
+      } else {
+        std::move_backward(pos(at), pos(i), pos(i + 1));
+      }
+      TRecord* p = record.get();
+      sorted_[to] = TSlot{r, std::move(record)};
+      hint_ = to;
+      LinkFront(p);
+      return p;
+    }
     if (victim) {
       record = RemoveSorted(victim);
       Unlink(victim);
@@ -585,7 +617,8 @@ TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
     std::size_t index = static_cast<std::size_t>(number - first);
     if (index >= whole) return nullptr;
     const uint8_t* bytes = io_.data() + index * static_cast<std::size_t>(recordSize);
-    TRecord* record = FindCached(number);
+    // The caller found r missing, and nothing since has added it.
+    TRecord* record = number == r ? nullptr : FindCached(number);
     if (record) {
       if (!record->modified_ && !record->Pinned()) Refresh(record, bytes);
       return record;

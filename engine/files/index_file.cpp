@@ -170,10 +170,22 @@ TPage* TIndexFile::Lookup(int slot, int32_t p) {
   TSlotCache& c = caches_[slot];
   for (TPage* r : c.recent)
     if (r && r->Number() == p) return r;
-  auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), p,
-                             [](const std::unique_ptr<TPage>& a, int32_t n) { return a->Number() < n; });
-  if (it != c.sorted.end() && (*it)->Number() == p) return it->get();
+  auto it = Find(c, p);
+  if (it != c.sorted.end() && it->number == p) return it->page.get();
   return nullptr;
+}
+
+std::vector<TIndexFile::TCached>::iterator TIndexFile::Find(TSlotCache& c, int32_t p) {
+  // A miss is followed by taking an entry for the same page: the place found
+  // for it is tried first.
+  const std::size_t n = c.sorted.size();
+  const std::size_t h = c.hint;
+  if (h <= n && (h == 0 || c.sorted[h - 1].number < p) && (h == n || c.sorted[h].number >= p))
+    return c.sorted.begin() + static_cast<std::ptrdiff_t>(h);
+  auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), p,
+                             [](const TCached& a, int32_t x) { return a.number < x; });
+  c.hint = static_cast<std::size_t>(it - c.sorted.begin());
+  return it;
 }
 
 void TIndexFile::LinkFront(TSlotCache& c, TPage* page) {
@@ -194,38 +206,64 @@ void TIndexFile::Unlink(TSlotCache& c, TPage* page) {
 
 // Takes the page out of the slot's cache and returns it to the pool.
 TPage* TIndexFile::RemoveFromCache(TSlotCache& c, TPage* page) {
-  auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), page->Number(),
-                             [](const std::unique_ptr<TPage>& a, int32_t n) { return a->Number() < n; });
-  if (it == c.sorted.end() || it->get() != page) Corrupt();
+  auto it = Find(c, page->Number());
+  if (it == c.sorted.end() || it->page.get() != page) Corrupt();
   Unlink(c, page);
   for (TPage*& r : c.recent)
     if (r == page) r = nullptr;
-  stack_.Give(std::move(*it));
+  stack_.Give(std::move(it->page));
   c.sorted.erase(it);
   return nullptr;
 }
 
 TPage* TIndexFile::TakeEntry(int slot, int32_t p) {
   TSlotCache& c = caches_[slot];
+  TPage* victim = nullptr;
   if (c.sorted.size() >= capacity_) {
     auto evictable = [&]() -> TPage* {
       for (TPage* q = c.oldest; q; q = q->newer)
         if (q->pinCount == 0 && !q->modified) return q;
       return nullptr;
     };
-    TPage* victim = evictable();
+    victim = evictable();
     if (!victim && !owner_->InTransaction()) {
       FlushPages();
       victim = evictable();
     }
-    if (victim) RemoveFromCache(c, victim);
   }
-  auto page = stack_.Take();
-  page->Reset(TPageFormat::Of(slot, header_.slots[slot]), slot, p);
-  TPage* raw = page.get();
-  auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), p,
-                             [](const std::unique_ptr<TPage>& a, int32_t n) { return a->Number() < n; });
-  c.sorted.insert(it, std::move(page));
+  const TPageFormat format = TPageFormat::Of(slot, header_.slots[slot]);
+  // Before the victim's search moves the hint away from p.
+  const auto at = static_cast<std::size_t>(Find(c, p) - c.sorted.begin());
+  TPage* raw = nullptr;
+  if (victim) {
+    // The new page takes the victim's object and place: only the entries
+    // between the two places move, where removing and inserting would move
+    // everything after each of them.
+    auto from = Find(c, victim->Number());
+    if (from == c.sorted.end() || from->page.get() != victim) Corrupt();
+    Unlink(c, victim);
+    for (TPage*& r : c.recent)
+      if (r == victim) r = nullptr;
+    std::unique_ptr<TPage> page = std::move(from->page);
+    const auto i = static_cast<std::size_t>(from - c.sorted.begin());
+    std::size_t to = at;
+    if (at > i) {
+      std::move(c.sorted.begin() + static_cast<std::ptrdiff_t>(i + 1), c.sorted.begin() + static_cast<std::ptrdiff_t>(at),
+                c.sorted.begin() + static_cast<std::ptrdiff_t>(i));
+      to = at - 1;
+    } else {
+      std::move_backward(c.sorted.begin() + static_cast<std::ptrdiff_t>(at), c.sorted.begin() + static_cast<std::ptrdiff_t>(i),
+                         c.sorted.begin() + static_cast<std::ptrdiff_t>(i + 1));
+    }
+    page->Reset(format, slot, p);
+    raw = page.get();
+    c.sorted[to] = TCached{p, std::move(page)};
+  } else {
+    auto page = stack_.Take();
+    page->Reset(format, slot, p);
+    raw = page.get();
+    c.sorted.insert(c.sorted.begin() + static_cast<std::ptrdiff_t>(at), TCached{p, std::move(page)});
+  }
   LinkFront(c, raw);
   return raw;
 }
@@ -329,8 +367,8 @@ void TIndexFile::WritePage(TPage& page, uint8_t* raw) {
 void TIndexFile::FlushPages() {
   std::vector<TPage*> dirty;
   for (auto& c : caches_)
-    for (auto& p : c.sorted)
-      if (p->modified && p->pinCount == 0) dirty.push_back(p.get());
+    for (TCached& p : c.sorted)
+      if (p.page->modified && p.page->pinCount == 0) dirty.push_back(p.page.get());
   std::sort(dirty.begin(), dirty.end(), [](TPage* a, TPage* b) { return a->Number() < b->Number(); });
   std::vector<uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
@@ -353,7 +391,7 @@ void TIndexFile::FlushPages() {
 
 void TIndexFile::DropPages() {
   for (auto& c : caches_) {
-    for (auto& p : c.sorted) stack_.Give(std::move(p));
+    for (TCached& p : c.sorted) stack_.Give(std::move(p.page));
     c.sorted.clear();
     c.recent = {};
     c.newest = c.oldest = nullptr;

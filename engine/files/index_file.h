@@ -115,8 +115,14 @@ class TIndexFile : public TFileHandler {
   TKeyPosition Finish(int slot, TPage* leaf, int s, int64_t position);
   TPage* GetLeaf(int slot, int32_t p);
 
+  // Each page's number is kept beside it, so that a search reads no page.
+  struct TCached {
+    int32_t number = 0;
+    std::unique_ptr<TPage> page;
+  };
   struct TSlotCache {
-    std::vector<std::unique_ptr<TPage>> sorted;  // by page number
+    std::vector<TCached> sorted;  // by page number
+    std::size_t hint = 0;         // where the last search ended
     std::array<TPage*, 2> recent{};
     TPage* newest = nullptr;
     TPage* oldest = nullptr;
@@ -124,6 +130,7 @@ class TIndexFile : public TFileHandler {
   static void LinkFront(TSlotCache& c, TPage* page);
   static void Unlink(TSlotCache& c, TPage* page);
   TPage* RemoveFromCache(TSlotCache& c, TPage* page);
+  static std::vector<TCached>::iterator Find(TSlotCache& c, int32_t p);
 
   TTableOwner* owner_;
   std::unique_ptr<TStandaloneOwner> standalone_;

@@ -446,5 +446,32 @@ TEST_F(BlobFileTest, HeaderCheckAndChangeDetection) {
   EXPECT_EQ(mine.BlockCount(), 0);
 }
 
+// The check compares the counter before it decodes anything; in an
+// encrypted file the counter is scrambled with the rest of the header.
+TEST_F(BlobFileTest, TheChangeCheckReadsTheCounterOfPlainAndEncryptedHeaders) {
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    {
+      TBlobFile file;
+      Prepare(file, 512, encrypted);
+      file.Create();
+      Store(file, Pattern(100));
+      Save(file);
+      file.Close();
+    }
+    TBlobFile mine, theirs;
+    Prepare(mine, 512, encrypted);
+    Prepare(theirs, 512, encrypted);
+    mine.Open();
+    theirs.Open();
+    EXPECT_FALSE(mine.HeaderChanged());
+    Store(theirs, Pattern(900));
+    Save(theirs);
+    EXPECT_TRUE(mine.HeaderChanged());
+    EXPECT_EQ(mine.BlockCount(), 3);
+    EXPECT_FALSE(mine.HeaderChanged());
+  }
+}
+
 }  // namespace
 }  // namespace ledger
