@@ -384,37 +384,45 @@ TRecord* TDataFile::FindCached(int32_t r) {
   for (TRecord* p = newest_; p && checked < 4; p = p->older_, ++checked)
     if (p->number_ == r) return p;
   std::size_t i = LowerBound(r);
-  if (i < sorted_.size() && sorted_[i].number == r) return sorted_[i].record.get();
+  if (i < sorted_.size() && sorted_[i].number == r) return sorted_[i].record;
   return nullptr;
 }
 
-void TDataFile::InsertSorted(std::unique_ptr<TRecord> record) {
-  std::size_t i = LowerBound(record->number_);
-  if (i < sorted_.size() && sorted_[i].number == record->number_) Fail(LEDGER_FILECORRUPT);
-  const int32_t number = record->number_;
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), TSlot{number, std::move(record)});
+TRecord* TDataFile::Own(std::unique_ptr<TRecord> record) {
+  owned_.push_back(std::move(record));
+  return owned_.back().get();
 }
 
-std::unique_ptr<TRecord> TDataFile::RemoveSorted(TRecord* record) {
+std::unique_ptr<TRecord> TDataFile::Disown(TRecord* record) {
+  auto it = std::find_if(owned_.rbegin(), owned_.rend(),
+                         [record](const std::unique_ptr<TRecord>& p) { return p.get() == record; });
+  if (it == owned_.rend()) Fail(LEDGER_FILECORRUPT);
+  std::unique_ptr<TRecord> out = std::move(*it);
+  std::swap(*it, owned_.back());
+  owned_.pop_back();
+  return out;
+}
+
+void TDataFile::InsertSorted(TRecord* record) {
+  std::size_t i = LowerBound(record->number_);
+  if (i < sorted_.size() && sorted_[i].number == record->number_) Fail(LEDGER_FILECORRUPT);
+  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), TSlot{record->number_, record});
+}
+
+void TDataFile::RemoveSorted(TRecord* record) {
   // Eviction in a scan takes the oldest record, which sits at one end.
-  for (bool front : {true, false}) {
-    if (sorted_.empty()) break;
-    TSlot& end = front ? sorted_.front() : sorted_.back();
-    if (end.record.get() != record) continue;
-    std::unique_ptr<TRecord> owned = std::move(end.record);
-    if (front) {
-      sorted_.pop_front();
-      if (hint_ > 0) --hint_;
-    } else {
-      sorted_.pop_back();
-    }
-    return owned;
+  if (!sorted_.empty() && sorted_.front().record == record) {
+    sorted_.pop_front();
+    if (hint_ > 0) --hint_;
+    return;
+  }
+  if (!sorted_.empty() && sorted_.back().record == record) {
+    sorted_.pop_back();
+    return;
   }
   std::size_t i = LowerBound(record->number_);
-  if (i >= sorted_.size() || sorted_[i].record.get() != record) Fail(LEDGER_FILECORRUPT);
-  std::unique_ptr<TRecord> owned = std::move(sorted_[i].record);
+  if (i >= sorted_.size() || sorted_[i].record != record) Fail(LEDGER_FILECORRUPT);
   sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(i));
-  return owned;
 }
 
 void TDataFile::LinkFront(TRecord* record) {
@@ -440,16 +448,16 @@ TRecord* TDataFile::TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast
       if (!p->modified_ && !p->Pinned()) return p;
     return nullptr;
   };
-  std::unique_ptr<TRecord> record;
+  TRecord* record = nullptr;
   if (sorted_.size() < capacity_) {
-    record = stack_.Take(this, header_.recordSize);
+    record = Own(stack_.Take(this, header_.recordSize));
   } else {
     TRecord* victim = findVictim();
     if (!victim && !owner_->InTransaction()) {
       FlushExcept(windowFirst, windowLast);
       victim = findVictim();
     }
-    const bool atAnEnd = victim && (sorted_.front().record.get() == victim || sorted_.back().record.get() == victim);
+    const bool atAnEnd = victim && (sorted_.front().record == victim || sorted_.back().record == victim);
     if (victim && !atAnEnd) {
       // From the middle of the list (random reads): the new record takes the
       // victim's object and place, and only the entries between the two
@@ -458,39 +466,37 @@ TRecord* TDataFile::TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast
       const std::size_t at = LowerBound(r);
       if (at < sorted_.size() && sorted_[at].number == r) Fail(LEDGER_FILECORRUPT);
       const std::size_t i = LowerBound(victim->number_);
-      if (i >= sorted_.size() || sorted_[i].record.get() != victim) Fail(LEDGER_FILECORRUPT);
+      if (i >= sorted_.size() || sorted_[i].record != victim) Fail(LEDGER_FILECORRUPT);
       Unlink(victim);
-      record = std::move(sorted_[i].record);
-      record->Reset(this, header_.recordSize);
-      record->number_ = r;
+      victim->Reset(this, header_.recordSize);
+      victim->number_ = r;
       std::size_t to = at;
       auto pos = [this](std::size_t k) { return sorted_.begin() + static_cast<std::ptrdiff_t>(k); };
       if (at > i) {
-        std::move(pos(i + 1), pos(at), pos(i));
+        std::copy(pos(i + 1), pos(at), pos(i));
         to = at - 1;
       } else {
-        std::move_backward(pos(at), pos(i), pos(i + 1));
+        std::copy_backward(pos(at), pos(i), pos(i + 1));
       }
-      TRecord* p = record.get();
-      sorted_[to] = TSlot{r, std::move(record)};
+      sorted_[to] = TSlot{r, victim};
       hint_ = to;
-      LinkFront(p);
-      return p;
+      LinkFront(victim);
+      return victim;
     }
     if (victim) {
-      record = RemoveSorted(victim);
+      RemoveSorted(victim);
       Unlink(victim);
-      record->Reset(this, header_.recordSize);
+      victim->Reset(this, header_.recordSize);
+      record = victim;
     } else {
       capacity_ += 64;
-      record = stack_.Take(this, header_.recordSize);
+      record = Own(stack_.Take(this, header_.recordSize));
     }
   }
   record->number_ = r;
-  TRecord* p = record.get();
-  InsertSorted(std::move(record));
-  LinkFront(p);
-  return p;
+  InsertSorted(record);
+  LinkFront(record);
+  return record;
 }
 
 void TDataFile::Refresh(TRecord* record, const uint8_t* bytes) {
@@ -500,15 +506,14 @@ void TDataFile::Refresh(TRecord* record, const uint8_t* bytes) {
 }
 
 void TDataFile::DetachAll() {
-  for (TSlot& slot : sorted_) slot.record->older_ = slot.record->newer_ = nullptr;
   sorted_.clear();
+  owned_.clear();
   orphans_.clear();
   newest_ = oldest_ = afterHit_ = nullptr;
 }
 
 void TDataFile::DropCache() {
-  for (TSlot& slot : sorted_) {
-    std::unique_ptr<TRecord>& record = slot.record;
+  for (std::unique_ptr<TRecord>& record : owned_) {
     record->older_ = record->newer_ = nullptr;
     if (record->Pinned()) {
       record->orphan_ = true;
@@ -517,6 +522,7 @@ void TDataFile::DropCache() {
       stack_.Give(std::move(record));
     }
   }
+  owned_.clear();
   sorted_.clear();
   newest_ = oldest_ = afterHit_ = nullptr;
   capacity_ = limit_;
@@ -528,7 +534,8 @@ void TDataFile::TrimCache() {
     TRecord* next = p->newer_;
     if (!p->modified_ && !p->Pinned()) {
       Unlink(p);
-      stack_.Give(RemoveSorted(p));
+      RemoveSorted(p);
+      stack_.Give(Disown(p));
     }
     p = next;
   }
@@ -671,7 +678,7 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   auto slot = sorted_.begin();
   for (TCandidate* c : byNumber) {
     while (slot != sorted_.end() && slot->number < c->number) ++slot;
-    if (slot != sorted_.end() && slot->number == c->number) c->cached = slot->record.get();
+    if (slot != sorted_.end() && slot->number == c->number) c->cached = slot->record;
   }
 
   // r first, then the followers in the caller's order; followers already
@@ -704,8 +711,9 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
   const std::size_t k = wanted_.size();
 
-  // Victims leave the sorted list in one pass.
-  std::vector<std::unique_ptr<TRecord>> fresh;
+  // Victims leave the sorted list in one pass; they and the new entries stay
+  // owned by the cache throughout.
+  std::vector<TRecord*> fresh;
   fresh.reserve(k);
   if (k > free) {
     evict.resize(k - free);
@@ -716,17 +724,17 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
     std::size_t w = 0;
     for (std::size_t i = 0; i < sorted_.size(); ++i) {
       if (sorted_[i].record->number_ == 0) {
-        fresh.push_back(std::move(sorted_[i].record));
+        fresh.push_back(sorted_[i].record);
       } else {
-        if (w != i) sorted_[w] = std::move(sorted_[i]);
+        if (w != i) sorted_[w] = sorted_[i];
         ++w;
       }
     }
     sorted_.resize(w);
     hint_ = 0;
-    for (auto& record : fresh) record->Reset(this, recordSize);
+    for (TRecord* record : fresh) record->Reset(this, recordSize);
   }
-  while (fresh.size() < k) fresh.push_back(stack_.Take(this, recordSize));
+  while (fresh.size() < k) fresh.push_back(Own(stack_.Take(this, recordSize)));
   for (std::size_t i = 0; i < k; ++i) fresh[i]->number_ = wanted_[i];
 
   // One read for the wanted records within one read-ahead window of each other.
@@ -746,13 +754,13 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
       for (std::size_t m = i; m < j; ++m) {
         const std::size_t index = static_cast<std::size_t>(wanted_[m] - wanted_[i]);
         if (index >= whole) continue;
-        Refresh(fresh[m].get(), io_.data() + index * recordSize);
+        Refresh(fresh[m], io_.data() + index * recordSize);
         read[m] = true;
       }
       i = j;
     }
   } catch (...) {
-    for (auto& record : fresh) stack_.Give(std::move(record));
+    for (TRecord* record : fresh) stack_.Give(Disown(record));
     throw;
   }
 
@@ -760,7 +768,7 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   TRecord* result = nullptr;
   for (auto it = travel_.rbegin(); it != travel_.rend(); ++it) {
     const std::size_t i = static_cast<std::size_t>(std::lower_bound(wanted_.begin(), wanted_.end(), *it) - wanted_.begin());
-    TRecord* record = fresh[i].get();
+    TRecord* record = fresh[i];
     if (!read[i] || record->newer_ || newest_ == record) continue;  // unread, or linked already
     LinkFront(record);
     if (*it == r) result = record;
@@ -770,17 +778,17 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   // leaves the rest unread, and their entries go back to the pool.
   std::size_t placed = 0;
   for (std::size_t i = 0; i < k; ++i) {
-    if (read[i]) fresh[placed++] = std::move(fresh[i]);
-    else stack_.Give(std::move(fresh[i]));
+    if (read[i]) fresh[placed++] = fresh[i];
+    else stack_.Give(Disown(fresh[i]));
   }
   std::size_t a = sorted_.size(), b = placed;
   sorted_.resize(a + b);
   for (std::size_t out = a + b; b > 0;) {
     if (a > 0 && sorted_[a - 1].number > fresh[b - 1]->number_) {
-      sorted_[--out] = std::move(sorted_[--a]);
+      sorted_[--out] = sorted_[--a];
     } else {
       --b;
-      sorted_[--out] = TSlot{fresh[b]->number_, std::move(fresh[b])};
+      sorted_[--out] = TSlot{fresh[b]->number_, fresh[b]};
     }
   }
   hint_ = 0;
@@ -843,7 +851,7 @@ void TDataFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
   const std::size_t perWrite = std::max<std::size_t>(1, 65536 / recordSize);
   std::vector<TRecord*> dirty;
   for (TSlot& slot : sorted_) {
-    TRecord* record = slot.record.get();
+    TRecord* record = slot.record;
     if (!record->modified_ || record->Pinned()) continue;
     if (record->number_ >= windowFirst && record->number_ <= windowLast) continue;
     dirty.push_back(record);

@@ -139,8 +139,10 @@ class TDataFile : public TFileHandler {
   // Cache.
   TRecord* FindCached(int32_t r);
   std::size_t LowerBound(int32_t r) const;
-  void InsertSorted(std::unique_ptr<TRecord> record);
-  std::unique_ptr<TRecord> RemoveSorted(TRecord* record);
+  TRecord* Own(std::unique_ptr<TRecord> record);
+  std::unique_ptr<TRecord> Disown(TRecord* record);
+  void InsertSorted(TRecord* record);
+  void RemoveSorted(TRecord* record);
   void LinkFront(TRecord* record);
   void Unlink(TRecord* record);
   TRecord* TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast);
@@ -160,12 +162,14 @@ class TDataFile : public TFileHandler {
   // Cache: sorted by number, plus a recency list (newest_ first).
   // A deque, because scans evict at one end and add at the other: a vector
   // would move the whole list for every record read. Each entry keeps its
-  // record's number beside it, so that a search touches no record.
+  // record's number beside it, so that a search touches no record, and only
+  // a pointer, so that entries move as plain bytes; owned_ owns the records.
   struct TSlot {
     int32_t number = 0;
-    std::unique_ptr<TRecord> record;
+    TRecord* record = nullptr;
   };
   std::deque<TSlot> sorted_;
+  std::vector<std::unique_ptr<TRecord>> owned_;  // every record sorted_ lists, in no order
   mutable std::size_t hint_ = 0;  // where the last lookup ended
   std::vector<std::unique_ptr<TRecord>> orphans_;
   TRecord* newest_ = nullptr;

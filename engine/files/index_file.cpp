@@ -171,7 +171,7 @@ TPage* TIndexFile::Lookup(int slot, int32_t p) {
   for (TPage* r : c.recent)
     if (r && r->Number() == p) return r;
   auto it = Find(c, p);
-  if (it != c.sorted.end() && it->number == p) return it->page.get();
+  if (it != c.sorted.end() && it->number == p) return it->page;
   return nullptr;
 }
 
@@ -207,12 +207,17 @@ void TIndexFile::Unlink(TSlotCache& c, TPage* page) {
 // Takes the page out of the slot's cache and returns it to the pool.
 TPage* TIndexFile::RemoveFromCache(TSlotCache& c, TPage* page) {
   auto it = Find(c, page->Number());
-  if (it == c.sorted.end() || it->page.get() != page) Corrupt();
+  if (it == c.sorted.end() || it->page != page) Corrupt();
+  auto owner = std::find_if(c.owned.begin(), c.owned.end(),
+                            [page](const std::unique_ptr<TPage>& q) { return q.get() == page; });
+  if (owner == c.owned.end()) Corrupt();
   Unlink(c, page);
   for (TPage*& r : c.recent)
     if (r == page) r = nullptr;
-  stack_.Give(std::move(it->page));
   c.sorted.erase(it);
+  stack_.Give(std::move(*owner));
+  std::swap(*owner, c.owned.back());
+  c.owned.pop_back();
   return nullptr;
 }
 
@@ -240,29 +245,27 @@ TPage* TIndexFile::TakeEntry(int slot, int32_t p) {
     // between the two places move, where removing and inserting would move
     // everything after each of them.
     auto from = Find(c, victim->Number());
-    if (from == c.sorted.end() || from->page.get() != victim) Corrupt();
+    if (from == c.sorted.end() || from->page != victim) Corrupt();
     Unlink(c, victim);
     for (TPage*& r : c.recent)
       if (r == victim) r = nullptr;
-    std::unique_ptr<TPage> page = std::move(from->page);
     const auto i = static_cast<std::size_t>(from - c.sorted.begin());
+    auto pos = [&c](std::size_t k) { return c.sorted.begin() + static_cast<std::ptrdiff_t>(k); };
     std::size_t to = at;
     if (at > i) {
-      std::move(c.sorted.begin() + static_cast<std::ptrdiff_t>(i + 1), c.sorted.begin() + static_cast<std::ptrdiff_t>(at),
-                c.sorted.begin() + static_cast<std::ptrdiff_t>(i));
+      std::copy(pos(i + 1), pos(at), pos(i));
       to = at - 1;
     } else {
-      std::move_backward(c.sorted.begin() + static_cast<std::ptrdiff_t>(at), c.sorted.begin() + static_cast<std::ptrdiff_t>(i),
-                         c.sorted.begin() + static_cast<std::ptrdiff_t>(i + 1));
+      std::copy_backward(pos(at), pos(i), pos(i + 1));
     }
-    page->Reset(format, slot, p);
-    raw = page.get();
-    c.sorted[to] = TCached{p, std::move(page)};
+    victim->Reset(format, slot, p);
+    raw = victim;
+    c.sorted[to] = TCached{p, victim};
   } else {
-    auto page = stack_.Take();
-    page->Reset(format, slot, p);
-    raw = page.get();
-    c.sorted.insert(c.sorted.begin() + static_cast<std::ptrdiff_t>(at), TCached{p, std::move(page)});
+    c.owned.push_back(stack_.Take());
+    raw = c.owned.back().get();
+    raw->Reset(format, slot, p);
+    c.sorted.insert(c.sorted.begin() + static_cast<std::ptrdiff_t>(at), TCached{p, raw});
   }
   LinkFront(c, raw);
   return raw;
@@ -368,7 +371,7 @@ void TIndexFile::FlushPages() {
   std::vector<TPage*> dirty;
   for (auto& c : caches_)
     for (TCached& p : c.sorted)
-      if (p.page->modified && p.page->pinCount == 0) dirty.push_back(p.page.get());
+      if (p.page->modified && p.page->pinCount == 0) dirty.push_back(p.page);
   std::sort(dirty.begin(), dirty.end(), [](TPage* a, TPage* b) { return a->Number() < b->Number(); });
   std::vector<uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
@@ -391,7 +394,8 @@ void TIndexFile::FlushPages() {
 
 void TIndexFile::DropPages() {
   for (auto& c : caches_) {
-    for (TCached& p : c.sorted) stack_.Give(std::move(p.page));
+    for (auto& page : c.owned) stack_.Give(std::move(page));
+    c.owned.clear();
     c.sorted.clear();
     c.recent = {};
     c.newest = c.oldest = nullptr;

@@ -115,13 +115,15 @@ class TIndexFile : public TFileHandler {
   TKeyPosition Finish(int slot, TPage* leaf, int s, int64_t position);
   TPage* GetLeaf(int slot, int32_t p);
 
-  // Each page's number is kept beside it, so that a search reads no page.
+  // Each page's number is kept beside it, so that a search reads no page,
+  // and only a pointer, so that entries move as plain bytes.
   struct TCached {
     int32_t number = 0;
-    std::unique_ptr<TPage> page;
+    TPage* page = nullptr;
   };
   struct TSlotCache {
     std::vector<TCached> sorted;  // by page number
+    std::vector<std::unique_ptr<TPage>> owned;  // the pages sorted lists, in no order
     std::size_t hint = 0;         // where the last search ended
     std::array<TPage*, 2> recent{};
     TPage* newest = nullptr;

@@ -199,20 +199,29 @@ bool TPage::Decode(const uint8_t* raw) {
   const uint8_t* in = raw + kPageHeaderSize;
   const bool compressed = IsLeaf() && format_.compression != lcNone;
   if (!compressed) {
-    int size = IsBranch() ? format_.BranchEntrySize() : k + 4;
+    const bool leaf = IsLeaf();
+    const bool counts = !leaf && !format_.noCounts;
+    const int size = leaf ? k + 4 : format_.BranchEntrySize();
     if (count > kPageDataSize / size) return false;
     Reserve(count);
-    for (int s = 1; s <= count; ++s) {
-      const uint8_t* i = in + (s - 1) * size;
-      count_ = s;
-      uint8_t* e = Entry(s);
+    // Totals in locals: stores through the byte pointer could alias the
+    // members, which would have them loaded and stored again per entry.
+    const std::size_t stride = static_cast<std::size_t>(Stride());
+    uint8_t* e = slots_.data();
+    int64_t total = 0;
+    int32_t least = minKeyCount_;
+    for (int s = 0; s < count; ++s, e += stride) {
+      const uint8_t* i = in + s * size;
       CopyEntry(e, i, static_cast<std::size_t>(k + 4));
-      int32_t keys = IsLeaf() ? 1 : (format_.noCounts ? 0 : GetI32(i, k + 4));
+      const int32_t keys = leaf ? 1 : (counts ? GetI32(i, k + 4) : 0);
       PutI32(e, k + 4, keys);
-      totalKeys_ += keys;
-      minKeyCount_ = std::min(minKeyCount_, keys);
+      total += keys;
+      least = std::min(least, keys);
       e[k + 8] = e[k + 9] = 0;
     }
+    count_ = count;
+    totalKeys_ = total;
+    minKeyCount_ = least;
     return true;
   }
   if (used > kPageDataSize) return false;
