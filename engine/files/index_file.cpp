@@ -328,7 +328,13 @@ TPage* TIndexFile::RootPage(int slot) {
 }
 
 void TIndexFile::ReleasePage(TPage* page) {
-  if (page && page->pinCount > 0) page->pinCount -= 1;
+  if (!page || page->pinCount == 0) return;
+  if (--page->pinCount > 0 || orphans_.empty()) return;
+  auto it = std::find_if(orphans_.begin(), orphans_.end(),
+                         [page](const std::unique_ptr<TPage>& q) { return q.get() == page; });
+  if (it == orphans_.end()) return;
+  stack_.Give(std::move(*it));
+  orphans_.erase(it);
 }
 
 TPage* TIndexFile::NewPage(int slot) {
@@ -394,7 +400,13 @@ void TIndexFile::FlushPages() {
 
 void TIndexFile::DropPages() {
   for (auto& c : caches_) {
-    for (auto& page : c.owned) stack_.Give(std::move(page));
+    // A page somebody still holds (a search that met the change on its way
+    // to the next page) stays theirs until released.
+    for (auto& page : c.owned) {
+      page->newer = page->older = nullptr;
+      if (page->pinCount > 0) orphans_.push_back(std::move(page));
+      else stack_.Give(std::move(page));
+    }
     c.owned.clear();
     c.sorted.clear();
     c.recent = {};

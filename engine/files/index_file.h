@@ -142,6 +142,7 @@ class TIndexFile : public TFileHandler {
   std::array<TSlotCache, kIndexSlots> caches_;
   std::array<std::optional<TKeyDef>, kIndexSlots> keyDefs_;
   TPageStack stack_;
+  std::vector<std::unique_ptr<TPage>> orphans_;  // dropped while pinned
   std::size_t capacity_ = 2;
   uint64_t clock_ = 0;
   uint64_t fileSize_ = 0;

@@ -270,6 +270,31 @@ TEST(IndexFile, ChangedTableRestartsTheDescent) {
   EXPECT_GE(owner.checks, 4);
 }
 
+// Another process's change drops every cached page, also one a search still
+// holds on its way to the next leaf: that one stays what it was until it is
+// released, instead of being handed out again for another page.
+TEST(IndexFile, APageHeldWhenTheCacheIsDroppedStaysUntilReleased) {
+  TScratchDir dir;
+  BuildTree(dir / "T.IDX", Evens(27), 3);
+  TIndexFile f;
+  OpenChecked(f, dir / "T.IDX");
+  const TKeyPosition first = f.First(0);
+  f.DropPages();
+  TPage* held = f.GetPage(0, first.leafPage);
+  ASSERT_NE(held, nullptr);
+  const int32_t next = held->nextPage;
+  f.DropPages();
+  TPage* other = f.GetPage(0, next);
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(other, held);
+  EXPECT_EQ(held->Number(), first.leafPage);
+  EXPECT_EQ(ValueOf(std::vector<uint8_t>(held->Key(1), held->Key(1) + 5)), 2);
+  f.ReleasePage(other);
+  const std::size_t pooled = f.PageStack().Size();
+  f.ReleasePage(held);
+  EXPECT_EQ(f.PageStack().Size(), pooled + 1);
+}
+
 TEST(IndexFile, FreedPagesAreReusedFirst) {
   TScratchDir dir;
   TIndexFile f;
