@@ -665,80 +665,111 @@ TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
 TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following) {
   const std::size_t recordSize = header_.recordSize;
   const int32_t last = header_.nextRecord - 1;
+  enum : uint8_t { kSkip, kMissing, kCached, kTaken };
 
-  // Which followers the cache holds, found in one walk along the sorted list
-  // rather than a search for each.
+  // The followers by number, each with its place in the caller's order; one
+  // walk along the sorted list then tells which the cache holds. A number
+  // named twice counts once.
   const std::size_t considered = std::min(following.size(), limit_);
-  candidates_.clear();
-  for (std::size_t i = 0; i < considered; ++i) candidates_.push_back({following[i], nullptr});
-  std::vector<TCandidate*> byNumber;
-  byNumber.reserve(considered);
-  for (TCandidate& c : candidates_) byNumber.push_back(&c);
-  std::sort(byNumber.begin(), byNumber.end(), [](const TCandidate* a, const TCandidate* b) { return a->number < b->number; });
+  state_.assign(considered, kSkip);
+  cachedAt_.assign(considered, nullptr);
+  byNumber_.clear();
+  for (std::size_t i = 0; i < considered; ++i)
+    if (following[i] >= 1 && following[i] <= last && following[i] != r)
+      byNumber_.push_back({following[i], static_cast<int32_t>(i)});
+  std::sort(byNumber_.begin(), byNumber_.end(),
+            [](const TCandidate& a, const TCandidate& b) { return a.number < b.number || (a.number == b.number && a.at < b.at); });
   auto slot = sorted_.begin();
-  for (TCandidate* c : byNumber) {
-    while (slot != sorted_.end() && slot->number < c->number) ++slot;
-    if (slot != sorted_.end() && slot->number == c->number) c->cached = slot->record;
+  for (std::size_t k = 0; k < byNumber_.size(); ++k) {
+    const TCandidate& c = byNumber_[k];
+    if (k > 0 && byNumber_[k - 1].number == c.number) continue;
+    while (slot != sorted_.end() && slot->number < c.number) ++slot;
+    const bool cached = slot != sorted_.end() && slot->number == c.number;
+    state_[static_cast<std::size_t>(c.at)] = cached ? kCached : kMissing;
+    if (cached) cachedAt_[static_cast<std::size_t>(c.at)] = slot->record;
   }
 
-  // r first, then the followers in the caller's order; followers already
-  // cached become the most recent, so that this batch does not push them out.
-  travel_.assign(1, r);
+  // In the caller's order, as far as the cache holds r and them: followers
+  // already cached become the most recent, so that this batch does not push
+  // them out; the missing ones are taken.
+  std::size_t taken = 1;  // r
   std::size_t kept = 0;
-  for (const TCandidate& c : candidates_) {
-    if (travel_.size() + kept >= limit_) break;
-    if (c.number < 1 || c.number > last || c.number == r) continue;
-    if (c.cached) {
-      Unlink(c.cached);
-      LinkFront(c.cached);
+  for (std::size_t i = 0; i < considered && taken + kept < limit_; ++i) {
+    if (state_[i] == kCached) {
+      Unlink(cachedAt_[i]);
+      LinkFront(cachedAt_[i]);
       ++kept;
-      continue;
+    } else if (state_[i] == kMissing) {
+      state_[i] = kTaken;
+      ++taken;
     }
-    travel_.push_back(c.number);
   }
 
   // Entries: free places first, then clean unpinned records from the oldest on.
   const std::size_t free = capacity_ > sorted_.size() ? capacity_ - sorted_.size() : 0;
-  std::vector<TRecord*> evict;
-  for (TRecord* p = oldest_; p && free + evict.size() < travel_.size(); p = p->newer_)
-    if (!p->modified_ && !p->Pinned()) evict.push_back(p);
-  const std::size_t victims = evict.size();
+  evict_.clear();
+  for (TRecord* p = oldest_; p && free + evict_.size() < taken; p = p->newer_)
+    if (!p->modified_ && !p->Pinned()) evict_.push_back(p);
+  const std::size_t available = free + evict_.size();
   // Nothing to spare: the single record goes the way that can flush or grow.
-  if (free + victims == 0) return ReadWindow(r, TReadDirection::Forward, 1);
-  if (travel_.size() > free + victims) travel_.resize(free + victims);
-  wanted_ = travel_;
-  std::sort(wanted_.begin(), wanted_.end());
-  wanted_.erase(std::unique(wanted_.begin(), wanted_.end()), wanted_.end());
+  if (available == 0) return ReadWindow(r, TReadDirection::Forward, 1);
+  if (taken > available) {
+    std::size_t room = available - 1;  // after r
+    for (std::size_t i = 0; i < considered; ++i) {
+      if (state_[i] != kTaken) continue;
+      if (room > 0) --room;
+      else state_[i] = kMissing;
+    }
+    taken = available;
+  }
+
+  // The records to read in ascending order, r among them, and where each
+  // follower's entry lands.
+  wanted_.clear();
+  wantedAt_.clear();
+  slotOf_.assign(considered, -1);
+  bool rPlaced = false;
+  for (const TCandidate& c : byNumber_) {
+    const auto at = static_cast<std::size_t>(c.at);
+    if (state_[at] != kTaken || slotOf_[at] >= 0) continue;
+    if (!rPlaced && r < c.number) {
+      wanted_.push_back(r);
+      wantedAt_.push_back(-1);
+      rPlaced = true;
+    }
+    slotOf_[at] = static_cast<int32_t>(wanted_.size());
+    wanted_.push_back(c.number);
+    wantedAt_.push_back(c.at);
+  }
+  if (!rPlaced) {
+    wanted_.push_back(r);
+    wantedAt_.push_back(-1);
+  }
   const std::size_t k = wanted_.size();
 
   // Victims leave the sorted list in one pass; they and the new entries stay
   // owned by the cache throughout.
-  std::vector<TRecord*> fresh;
-  fresh.reserve(k);
+  fresh_.clear();
   if (k > free) {
-    evict.resize(k - free);
-    for (TRecord* p : evict) {
+    evict_.resize(k - free);
+    for (TRecord* p : evict_) {
       Unlink(p);
       p->number_ = 0;  // no cached record has number 0
     }
-    std::size_t w = 0;
-    for (std::size_t i = 0; i < sorted_.size(); ++i) {
-      if (sorted_[i].record->number_ == 0) {
-        fresh.push_back(sorted_[i].record);
-      } else {
-        if (w != i) sorted_[w] = sorted_[i];
-        ++w;
-      }
+    auto kept = sorted_.begin();
+    for (auto it = sorted_.begin(); it != sorted_.end(); ++it) {
+      if (it->record->number_ == 0) fresh_.push_back(it->record);
+      else *kept++ = *it;
     }
-    sorted_.resize(w);
+    sorted_.erase(kept, sorted_.end());
     hint_ = 0;
-    for (TRecord* record : fresh) record->Reset(this, recordSize);
+    for (TRecord* record : fresh_) record->Reset(this, recordSize);
   }
-  while (fresh.size() < k) fresh.push_back(Own(stack_.Take(this, recordSize)));
-  for (std::size_t i = 0; i < k; ++i) fresh[i]->number_ = wanted_[i];
+  while (fresh_.size() < k) fresh_.push_back(Own(stack_.Take(this, recordSize)));
+  for (std::size_t i = 0; i < k; ++i) fresh_[i]->number_ = wanted_[i];
 
   // One read for the wanted records within one read-ahead window of each other.
-  std::vector<bool> read(k, false);
+  read_.assign(k, 0);
   try {
     const int32_t window = std::max(readAhead_, 1);
     for (std::size_t i = 0; i < k;) {
@@ -754,41 +785,41 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
       for (std::size_t m = i; m < j; ++m) {
         const std::size_t index = static_cast<std::size_t>(wanted_[m] - wanted_[i]);
         if (index >= whole) continue;
-        Refresh(fresh[m], io_.data() + index * recordSize);
-        read[m] = true;
+        Refresh(fresh_[m], io_.data() + index * recordSize);
+        read_[m] = 1;
       }
       i = j;
     }
   } catch (...) {
-    for (TRecord* record : fresh) stack_.Give(Disown(record));
+    for (TRecord* record : fresh_) stack_.Give(Disown(record));
     throw;
   }
 
   // Recency in the caller's order, r the most recent.
-  TRecord* result = nullptr;
-  for (auto it = travel_.rbegin(); it != travel_.rend(); ++it) {
-    const std::size_t i = static_cast<std::size_t>(std::lower_bound(wanted_.begin(), wanted_.end(), *it) - wanted_.begin());
-    TRecord* record = fresh[i];
-    if (!read[i] || record->newer_ || newest_ == record) continue;  // unread, or linked already
-    LinkFront(record);
-    if (*it == r) result = record;
+  for (std::size_t i = considered; i-- > 0;) {
+    const int32_t at = slotOf_[i];
+    if (at >= 0 && read_[static_cast<std::size_t>(at)]) LinkFront(fresh_[static_cast<std::size_t>(at)]);
   }
+  TRecord* result = nullptr;
+  for (std::size_t i = 0; i < k; ++i)
+    if (wantedAt_[i] < 0 && read_[i]) result = fresh_[i];
+  if (result) LinkFront(result);
 
   // Merge what was read into the sorted list from the back; a short read
   // leaves the rest unread, and their entries go back to the pool.
   std::size_t placed = 0;
   for (std::size_t i = 0; i < k; ++i) {
-    if (read[i]) fresh[placed++] = fresh[i];
-    else stack_.Give(Disown(fresh[i]));
+    if (read_[i]) fresh_[placed++] = fresh_[i];
+    else stack_.Give(Disown(fresh_[i]));
   }
   std::size_t a = sorted_.size(), b = placed;
   sorted_.resize(a + b);
   for (std::size_t out = a + b; b > 0;) {
-    if (a > 0 && sorted_[a - 1].number > fresh[b - 1]->number_) {
+    if (a > 0 && sorted_[a - 1].number > fresh_[b - 1]->number_) {
       sorted_[--out] = sorted_[--a];
     } else {
       --b;
-      sorted_[--out] = TSlot{fresh[b]->number_, fresh[b]};
+      sorted_[--out] = TSlot{fresh_[b]->number_, fresh_[b]};
     }
   }
   hint_ = 0;

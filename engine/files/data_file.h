@@ -182,16 +182,22 @@ class TDataFile : public TFileHandler {
   int32_t readAhead_ = 1;
   TRecordStack stack_;
   std::vector<uint8_t> io_;
-  // Scattered reads: the followers offered, the records wanted in the
-  // caller's order and sorted.
+  // Scattered reads: the followers by number with their place in the
+  // caller's order, what became of each, and the records wanted in order.
   struct TCandidate {
     int32_t number;
-    TRecord* cached;
+    int32_t at;
   };
-  std::vector<TCandidate> candidates_;
-  std::vector<TRecord*> taken_;  // entries a window read added
-  std::vector<int32_t> travel_;
+  std::vector<TCandidate> byNumber_;
+  std::vector<uint8_t> state_;
+  std::vector<TRecord*> cachedAt_;
+  std::vector<int32_t> slotOf_;    // per follower: its place in wanted_, or -1
   std::vector<int32_t> wanted_;
+  std::vector<int32_t> wantedAt_;  // per wanted record: the follower, or -1 for r
+  std::vector<TRecord*> evict_;
+  std::vector<TRecord*> fresh_;
+  std::vector<uint8_t> read_;
+  std::vector<TRecord*> taken_;  // entries a window read added
   TDataFileStats stats_;
 };
 
