@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -84,8 +85,10 @@ struct TCursorRun {
 };
 
 inline void ReadBlobs(TDataCursor& cursor, TCursorRun& run) {
-  std::vector<uint8_t> image(cursor.CurrentRecord().begin(), cursor.CurrentRecord().end());
-  if (image.empty()) return;
+  const std::span<const uint8_t> current = cursor.CurrentRecord();
+  if (current.empty()) return;
+  std::vector<uint8_t> image(current.size());
+  std::memcpy(image.data(), current.data(), current.size());
   for (int f = 1; f <= cursor.FieldCount(); ++f) {
     if (cursor.Field(f).type != ftBlob) continue;
     uint32_t size = 0;

@@ -53,7 +53,9 @@ TEST(CursorFuzzCorpus, SeedScriptsRunWithoutErrors) {
     const fuzzing::TCursorRun run = fuzzing::RunCursor(bytes.data(), bytes.size());
     EXPECT_TRUE(run.opened);
     EXPECT_EQ(run.errors, 0);
-    if (run.recordCount >= 0) EXPECT_EQ(run.recordCount, s.count);
+    if (run.recordCount >= 0) {
+      EXPECT_EQ(run.recordCount, s.count);
+    }
     EXPECT_EQ(run.records > 0, s.count > 0);
     EXPECT_EQ(run.blobs > 0, s.blobs);
   }
