@@ -1,6 +1,7 @@
 #include "engine/components/ledger_table.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "dataset/database_error.h"
 #include "engine/components/component_messages.h"
@@ -65,30 +66,21 @@ void TLedgerTable::SetMasterFields(const std::string& value) {
   masterFields_.clear();
 }
 
-void TLedgerTable::SetIndexName(const std::string& value) {
-  const std::string oldName = indexName_, oldFields = indexFieldNames_;
-  indexName_ = value;
-  indexFieldNames_.clear();
-  if (!Active()) return;
-  try {
-    SwitchIndex();
-  } catch (...) {
-    indexName_ = oldName;
-    indexFieldNames_ = oldFields;
-    throw;
-  }
-}
+void TLedgerTable::SetIndexName(const std::string& value) { ChooseIndex(value, {}); }
 
-void TLedgerTable::SetIndexFieldNames(const std::string& value) {
-  const std::string oldName = indexName_, oldFields = indexFieldNames_;
-  indexFieldNames_ = value;
-  indexName_.clear();
+void TLedgerTable::SetIndexFieldNames(const std::string& value) { ChooseIndex({}, value); }
+
+// The two choices exclude each other; an open table switches at once and
+// keeps its old choice when the switch fails.
+void TLedgerTable::ChooseIndex(std::string name, std::string fieldNames) {
+  std::string oldName = std::exchange(indexName_, std::move(name));
+  std::string oldFields = std::exchange(indexFieldNames_, std::move(fieldNames));
   if (!Active()) return;
   try {
     SwitchIndex();
   } catch (...) {
-    indexName_ = oldName;
-    indexFieldNames_ = oldFields;
+    indexName_ = std::move(oldName);
+    indexFieldNames_ = std::move(oldFields);
     throw;
   }
 }

@@ -62,6 +62,7 @@ class TLedgerTable : public TLedgerDBDataSet {
   void ResetKeyBuffer();
   // The index the choice names, as the cursor knows it.
   std::string ChosenIndexName(TDataCursor& cursor) const;
+  void ChooseIndex(std::string name, std::string fieldNames);
   void SwitchIndex();
   void UpdateIndexDefs();
 

@@ -14,16 +14,7 @@ namespace ledger {
 namespace {
 
 using dataset::EDatabaseError;
-
-template <class F>
-std::string DatabaseMessage(F&& action) {
-  try {
-    action();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return {};
-}
+using testing::DatabaseMessage;
 
 TEST(LedgerSession, DefaultSessionAndItsSettings) {
   TLedgerSession& s = Session();

@@ -16,6 +16,7 @@ namespace ledger {
 namespace {
 
 using dataset::EDatabaseError;
+using testing::DatabaseMessage;
 using testing::TScratchDir;
 
 // What a bound control and the scroll events see of one table.
@@ -59,17 +60,6 @@ TEST_F(LedgerTableTest, ReadsCountsAndMovesByRecordNumber) {
   EXPECT_EQ(t->EngineVersion(), "3.17");
 }
 
-
-// Throws and answers the message of the framework error, empty otherwise.
-template <class F>
-std::string DatabaseMessage(F&& action) {
-  try {
-    action();
-  } catch (const EDatabaseError& e) {
-    return e.what();
-  }
-  return {};
-}
 
 TEST(LedgerTableNames, DirectoryAndTableNamesAreNormalisedAndSplit) {
   struct Case {

@@ -6,11 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "dataset/database_error.h"
 #include "engine/build/table_builder.h"
 #include "tests/engine/table_files_util.h"
 
 namespace ledger::testing {
 
+// The message of the framework error the action raises; empty when none.
+template <class F>
+std::string DatabaseMessage(F&& action) {
+  try {
+    action();
+  } catch (const dataset::EDatabaseError& e) {
+    return e.what();
+  }
+  return {};
+}
 
 struct TWordRow {
   std::string word;
