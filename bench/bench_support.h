@@ -4,8 +4,14 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +35,46 @@ struct TSqlite {
     Check(sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr), db, sql);
     return s;
   }
+};
+
+// The records both engines get: random keys of lower-case letters in
+// insertion order (never a repeat, which a unique index would refuse), an
+// integer and a Boolean each, and a scratch folder for the files. Probes are
+// drawn from the same generator afterwards, so every run sees the same data.
+struct TWordRecords {
+  std::mt19937_64 random{20240531};
+  std::vector<std::string> keys;
+  std::vector<int32_t> numbers;
+  std::vector<bool> flags;
+  std::filesystem::path dir;
+
+  TWordRecords(int count, int keyLength, const std::string& folderPrefix) {
+    std::uniform_int_distribution<int> letter('a', 'z');
+    keys.resize(count);
+    for (auto& k : keys) {
+      k.resize(keyLength);
+      for (char& c : k) c = static_cast<char>(letter(random));
+    }
+    std::vector<std::string> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
+      throw std::runtime_error("duplicate key drawn");
+    numbers.resize(count);
+    flags.resize(count);
+    for (int i = 0; i < count; ++i) {
+      numbers[i] = static_cast<int32_t>(random());
+      flags[i] = (random() & 1) != 0;
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / (folderPrefix + ".XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
+    dir = pattern;
+  }
+  ~TWordRecords() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  TWordRecords(const TWordRecords&) = delete;
+  TWordRecords& operator=(const TWordRecords&) = delete;
 };
 
 // Keeps the seconds per iteration of every run while the console shows them;

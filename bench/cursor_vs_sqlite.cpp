@@ -46,33 +46,12 @@ constexpr int kIndexPageBytes = 4096;
 // The index file keeps indexCacheBytes / 8192 pages per index slot.
 constexpr int32_t kLedgerIndexCacheSetting = static_cast<int32_t>(kCacheBytes / kIndexPageBytes * 8192);
 
-struct TWorkload {
-  std::vector<std::string> keys;  // insertion order
-  std::vector<int32_t> numbers;
-  std::vector<bool> flags;
+struct TWorkload : bench::TWordRecords {
   std::vector<int> probeRecords;    // indexes into keys
   std::vector<int32_t> probeRanks;  // 1-based positions in key order
   std::vector<int32_t> probeBlobs;  // 1-based blob record numbers
-  std::filesystem::path dir;
 
-  TWorkload() {
-    std::mt19937_64 random(20240531);
-    std::uniform_int_distribution<int> letter('a', 'z');
-    keys.resize(kRecords);
-    for (auto& k : keys) {
-      k.resize(kKeyLength);
-      for (char& c : k) c = static_cast<char>(letter(random));
-    }
-    std::vector<std::string> sorted = keys;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
-      throw std::runtime_error("duplicate key drawn");
-    numbers.resize(kRecords);
-    flags.resize(kRecords);
-    for (int i = 0; i < kRecords; ++i) {
-      numbers[i] = static_cast<int32_t>(random());
-      flags[i] = (random() & 1) != 0;
-    }
+  TWorkload() : TWordRecords(kRecords, kKeyLength, "cursor_vs_sqlite") {
     std::uniform_int_distribution<int> record(0, kRecords - 1);
     std::uniform_int_distribution<int> blob(1, kBlobs);
     for (int i = 0; i < kProbes; ++i) {
@@ -80,13 +59,6 @@ struct TWorkload {
       probeRanks.push_back(record(random) + 1);
       probeBlobs.push_back(blob(random));
     }
-    std::string pattern = (std::filesystem::temp_directory_path() / "cursor_vs_sqlite.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
-    dir = pattern;
-  }
-  ~TWorkload() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 };
 

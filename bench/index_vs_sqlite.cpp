@@ -35,45 +35,16 @@ constexpr int kProbes = 1 << 16;  // random keys and positions, drawn once
 // index cache gets the same number of bytes.
 constexpr int64_t kCacheBytes = 2000 * 1024;
 
-struct TWorkload {
-  std::vector<std::string> keys;  // insertion order
-  std::vector<int32_t> numbers;
-  std::vector<bool> flags;
+struct TWorkload : bench::TWordRecords {
   std::vector<int> probeRecords;    // indexes into keys
   std::vector<int64_t> probeRanks;  // 1-based positions in key order
-  std::filesystem::path dir;
 
-  TWorkload() {
-    std::mt19937_64 random(20240531);
-    std::uniform_int_distribution<int> letter('a', 'z');
-    keys.resize(kRecords);
-    for (auto& k : keys) {
-      k.resize(kKeyLength);
-      for (char& c : k) c = static_cast<char>(letter(random));
-    }
-    // 26^20 makes a repeat unlikely, but the unique index must never see one.
-    std::vector<std::string> sorted = keys;
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end())
-      throw std::runtime_error("duplicate key drawn");
-    numbers.resize(kRecords);
-    flags.resize(kRecords);
-    for (int i = 0; i < kRecords; ++i) {
-      numbers[i] = static_cast<int32_t>(random());
-      flags[i] = (random() & 1) != 0;
-    }
+  TWorkload() : TWordRecords(kRecords, kKeyLength, "index_vs_sqlite") {
     std::uniform_int_distribution<int> record(0, kRecords - 1);
     for (int i = 0; i < kProbes; ++i) {
       probeRecords.push_back(record(random));
       probeRanks.push_back(record(random) + 1);
     }
-    std::string pattern = (std::filesystem::temp_directory_path() / "index_vs_sqlite.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
-    dir = pattern;
-  }
-  ~TWorkload() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 };
 
