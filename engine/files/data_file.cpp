@@ -249,20 +249,34 @@ bool TDataFile::HeaderChanged() {
   if (GetI32(bytes, 0) == header_.changeCounter) return false;
   TDataHeader fresh;
   DecodeDataHeader(bytes, fresh);
-  // The descriptors and the record layout are fixed while the file is open;
-  // a header that disagrees with them cannot be adopted.
-  if (fresh.fieldCount != header_.fieldCount || fresh.recordSize != header_.recordSize)
-    Fail(LEDGER_HEADERCORRUPT);
-  header_ = fresh;
-  headerModified_ = false;
+  AdoptHeader(fresh);
   return true;
 }
 
 void TDataFile::ReloadHeader() {
   TDataHeader fresh;
   ReadHeaderBytes(fresh);
-  if (fresh.fieldCount != header_.fieldCount || fresh.recordSize != header_.recordSize)
+  AdoptHeader(fresh);
+}
+
+// The descriptors, the record layout and the scrambling are fixed while the
+// file is open: a header another writer left that disagrees with them cannot
+// be adopted, or records would be decoded as fields they no longer are.
+void TDataFile::AdoptHeader(const TDataHeader& fresh) {
+  if (fresh.fieldCount != header_.fieldCount || fresh.recordSize != header_.recordSize ||
+      fresh.encrypted != header_.encrypted)
     Fail(LEDGER_HEADERCORRUPT);
+  std::vector<uint8_t> area(fields_.size() * kFieldDescSize);
+  if (!area.empty()) ReadAt(kDataHeaderSize, area.data(), area.size());
+  if (fresh.encrypted == 1) Scramble(area.data(), area.size(), kRecordKey);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    TFieldDesc now;
+    DecodeFieldDesc(area.data() + i * kFieldDescSize, now);
+    const TFieldDesc& was = fields_[i];
+    if (now.type != was.type || now.subtype != was.subtype || now.offset != was.offset ||
+        now.physicalSize != was.physicalSize || now.physicalScale != was.physicalScale)
+      Fail(LEDGER_HEADERCORRUPT);
+  }
   header_ = fresh;
   headerModified_ = false;
 }

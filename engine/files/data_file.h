@@ -132,6 +132,7 @@ class TDataFile : public TFileHandler {
 
   [[noreturn]] void Fail(int code) const { Raise(code); }
   void ReadHeaderBytes(TDataHeader& header);
+  void AdoptHeader(const TDataHeader& fresh);
   void LoadDescriptors();
   void WriteDescriptors();
   void SizeCache();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -536,6 +537,35 @@ TEST_F(DataTableTest, ChangeCheckDropsWhatAnotherProcessMadeStale) {
     EXPECT_EQ(table.Changes() != before, c.changed);
   }
   d.ReleaseTable(table);
+}
+
+TEST_F(DataTableTest, ALayoutChangedByAnotherWriterIsRefusedNotMisread) {
+  struct TCase {
+    const char* what;
+    std::function<void(TTableDefinition&)> change;
+  };
+  const TCase cases[] = {
+      {"a field of the same size but another type", [](TTableDefinition& def) { def.data.fields[1].type = ftDate; }},
+      {"scrambling switched on", [](TTableDefinition& def) { def.data.encrypted = true; }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    MakeWords(dir_.Path(), "Words", 5, {}, false);
+    TDataDirectory& d = Directory();
+    TDataTable& table = d.OpenTable("Words", false, false);
+    TTableDefinition def = WordTable(false);
+    c.change(def);
+    {
+      TTableBuilder rewrite(dir_.Path(), "Words", def, TBuildTarget::InPlace);
+      rewrite.Append(std::vector<TFieldValue>{std::string("w1"), int64_t{1}, std::monostate{}});
+      rewrite.Finish();
+    }
+    EXPECT_EQ(CodeOf([&] { table.ReadLock(); }), LEDGER_HEADERCORRUPT);
+    if (table.HoldsReadLock()) table.ReleaseReadLock();
+    d.ReleaseTable(table);
+    session_->ReleaseDirectory(d);
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) fs::remove(File(std::string("Words") + ext));
+  }
 }
 
 TEST_F(DataTableTest, ACacheMissTakesTheReadLockUntilTheOperationEnds) {
