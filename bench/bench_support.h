@@ -77,6 +77,19 @@ struct TWordRecords {
   TWordRecords& operator=(const TWordRecords&) = delete;
 };
 
+// Inserts every word record through insertSql, which takes (word, number, flag).
+inline void InsertWords(TSqlite& s, const TWordRecords& w, const char* insertSql) {
+  sqlite3_stmt* insert = s.Prepare(insertSql);
+  for (std::size_t i = 0; i < w.keys.size(); ++i) {
+    sqlite3_bind_text(insert, 1, w.keys[i].data(), static_cast<int>(w.keys[i].size()), SQLITE_STATIC);
+    sqlite3_bind_int(insert, 2, w.numbers[i]);
+    sqlite3_bind_int(insert, 3, w.flags[i] ? 1 : 0);
+    Check(sqlite3_step(insert), s.db, "insert");
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+}
+
 // Keeps the seconds per iteration of every run while the console shows them;
 // a run that failed keeps none, so no ratio is printed for it.
 class TRecordingReporter : public benchmark::ConsoleReporter {

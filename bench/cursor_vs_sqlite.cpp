@@ -91,26 +91,10 @@ void BuildSqlite() {
   s.Exec("CREATE TABLE heap(word TEXT, number INTEGER, flag INTEGER)");
   s.Exec("CREATE TABLE blobs(id INTEGER PRIMARY KEY, data BLOB)");
   s.Exec("BEGIN");
-  sqlite3_stmt* insert = s.Prepare("INSERT INTO words VALUES(?, ?, ?)");
-  for (int i = 0; i < kRecords; ++i) {
-    sqlite3_bind_text(insert, 1, w.keys[i].data(), kKeyLength, SQLITE_STATIC);
-    sqlite3_bind_int(insert, 2, w.numbers[i]);
-    sqlite3_bind_int(insert, 3, w.flags[i] ? 1 : 0);
-    Check(sqlite3_step(insert), s.db, "insert");
-    sqlite3_reset(insert);
-  }
-  sqlite3_finalize(insert);
-  insert = s.Prepare("INSERT INTO heap VALUES(?, ?, ?)");
-  for (int i = 0; i < kRecords; ++i) {
-    sqlite3_bind_text(insert, 1, w.keys[i].data(), kKeyLength, SQLITE_STATIC);
-    sqlite3_bind_int(insert, 2, w.numbers[i]);
-    sqlite3_bind_int(insert, 3, w.flags[i] ? 1 : 0);
-    Check(sqlite3_step(insert), s.db, "insert");
-    sqlite3_reset(insert);
-  }
-  sqlite3_finalize(insert);
+  bench::InsertWords(s, w, "INSERT INTO words VALUES(?, ?, ?)");
+  bench::InsertWords(s, w, "INSERT INTO heap VALUES(?, ?, ?)");
   s.Exec("CREATE INDEX heap_word ON heap(word)");
-  insert = s.Prepare("INSERT INTO blobs VALUES(?, ?)");
+  sqlite3_stmt* insert = s.Prepare("INSERT INTO blobs VALUES(?, ?)");
   std::vector<uint8_t> bytes;
   for (int i = 1; i <= kBlobs; ++i) {
     FillBlob(i, bytes);

@@ -66,15 +66,7 @@ void BuildSqlite() {
   s.Exec("PRAGMA synchronous=OFF");
   s.Exec("CREATE TABLE words(word TEXT PRIMARY KEY, number INTEGER, flag INTEGER) WITHOUT ROWID");
   s.Exec("BEGIN");
-  sqlite3_stmt* insert = s.Prepare("INSERT INTO words VALUES(?, ?, ?)");
-  for (int i = 0; i < kRecords; ++i) {
-    sqlite3_bind_text(insert, 1, w.keys[i].data(), kKeyLength, SQLITE_STATIC);
-    sqlite3_bind_int(insert, 2, w.numbers[i]);
-    sqlite3_bind_int(insert, 3, w.flags[i] ? 1 : 0);
-    Check(sqlite3_step(insert), s.db, "insert");
-    sqlite3_reset(insert);
-  }
-  sqlite3_finalize(insert);
+  bench::InsertWords(s, w, "INSERT INTO words VALUES(?, ?, ?)");
   s.Exec("COMMIT");
 }
 
