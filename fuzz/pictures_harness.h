@@ -1,0 +1,168 @@
+#pragma once
+// Runs every entry of the image libraries on arbitrary bytes: the probe, the
+// TIFF page query, each reader, and, with the same bytes taken as a DIB
+// block, run-length decoding, the depth increases and colour reduction.
+// Shared by the fuzz target and the test that replays its corpus.
+//
+// Input layout: one control byte, then the bytes. Control bits 0-1 pick the
+// readers' depth (24, 8, 4, 1), bit 2 dithering, bits 3-4 the TIFF page
+// (1-4), bit 5 writing back whatever a reader decoded, bits 6-7 the depth
+// ReduceDib is asked for (0, 1, 4, 8).
+//
+// The pixel limits are lowered here so that a legal but large picture does
+// not turn into a slow input; the checks that enforce them are the same.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "media/picturelib/core/dib.h"
+#include "media/picturelib/core/entries.h"
+#include "media/picturelib/core/errors.h"
+#include "media/picturelib/core/limits.h"
+
+namespace picturelib::fuzzing {
+
+inline constexpr int kReaderDepths[4] = {24, 8, 4, 1};
+inline constexpr int kReduceDepths[4] = {0, 1, 4, 8};
+
+inline uint8_t Control(int depthSlot, bool dither, int page, bool write, int reduceSlot) {
+  return static_cast<uint8_t>(depthSlot | (dither ? 4 : 0) | (page - 1) << 3 | (write ? 32 : 0) | reduceSlot << 6);
+}
+
+// What a run did, for the replay test's checks of the seeds.
+struct PicturesRun {
+  bool probed = false;
+  int decoded = 0;  // readers that answered a block
+  int blocks = 0;   // conversions of the raw block that answered one
+  int broken = 0;   // answers that break the contract: never allowed
+};
+
+inline void UseFuzzLimits() {
+  Limits limits;
+  limits.maxSide = 4096;
+  limits.maxPixels = 1 << 20;
+  SetLimits(limits);
+}
+
+// A block handed out must be one the next entry accepts.
+inline bool Sound(const img_dib* dib, int bits) {
+  try {
+    const DibRef ref = InspectDib(dib);
+    return ref.compression == 0 && (bits == 0 || ref.bits == bits) && !ref.topDown;
+  } catch (const ImageError&) {
+    return false;
+  }
+}
+
+// A progress callback that always lets the work go on.
+inline int GoOn(uint16_t, void*) { return 1; }
+
+inline void WriteBack(const img_dib* dib, uint8_t control, PicturesRun& run) {
+  std::vector<unsigned char> buffer(dib->size + 4096);
+  const int32_t size = static_cast<int32_t>(buffer.size());
+  int32_t written = 0;
+  const int16_t depth = static_cast<int16_t>(kReaderDepths[control & 3]);
+  int result = entries::wrbmpstreamdib(dib, depth, buffer.data(), size, &written, nullptr, GoOn);
+  if (result <= 0 || written <= 0 || written > size) ++run.broken;
+  result = entries::wrpngstreamdib(dib, depth, 0, buffer.data(), size, &written, nullptr, nullptr);
+  if (result > 0 && (written <= 0 || written > size)) ++run.broken;
+  result = entries::wrjpgstreamdib(dib, depth, 75, 0, buffer.data(), size, &written, nullptr, nullptr);
+  if (result > 0 && (written <= 0 || written > size)) ++run.broken;
+  // Too small a buffer is an error, never an overrun.
+  if (entries::wrbmpstreamdib(dib, depth, buffer.data(), 16, &written, nullptr, nullptr) > 0) ++run.broken;
+}
+
+inline PicturesRun RunPictures(const uint8_t* data, std::size_t size) {
+  PicturesRun run;
+  if (size < 2 || size > INT32_MAX) return run;
+  UseFuzzLimits();
+  const uint8_t control = data[0];
+  const unsigned char* bytes = data + 1;
+  const int32_t count = static_cast<int32_t>(size - 1);
+  const int16_t depth = static_cast<int16_t>(kReaderDepths[control & 3]);
+  const int16_t dither = (control >> 2) & 1;
+  const int16_t page = static_cast<int16_t>(((control >> 3) & 3) + 1);
+
+  char name[IMG_NAME_BUFFER];
+  char klass[IMG_CLASS_BUFFER];
+  int32_t width = 0, height = 0, compression = 0, spare = 0;
+  int16_t bits = 0, extra1 = 0, extra2 = 0, pages = 0;
+  if (entries::streaminfo(bytes, count, name, &width, &height, &bits, &extra1, &extra2, klass, 0) > 0) {
+    run.probed = true;
+    if (width <= 0 || height <= 0 || std::strlen(name) >= IMG_NAME_BUFFER) ++run.broken;
+  }
+  entries::getinfostream(bytes, count, page, &width, &height, &compression, &spare, &pages, &bits);
+
+  using Reader = int (*)(const unsigned char*, int32_t, int16_t, int16_t, int16_t, img_dib**);
+  static const Reader kReaders[] = {
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t, img_dib** out) {
+        return entries::rdpngstreamdib(b, n, d, t, out, nullptr, nullptr, GoOn, 0);
+      },
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t, img_dib** out) {
+        return entries::rdjpgstreamdib(b, n, d, 1, t, out, nullptr, nullptr, GoOn, 0);
+      },
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t, img_dib** out) {
+        return entries::rdgifstreamdib(b, n, d, t, out, nullptr, nullptr, GoOn, 0);
+      },
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t, img_dib** out) {
+        return entries::rdbmpstreamdib(b, n, d, t, out, nullptr, nullptr, GoOn, 0);
+      },
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t, img_dib** out) {
+        return entries::rdpcxstreamdib(b, n, d, t, out, nullptr, nullptr, GoOn, 0);
+      },
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t, img_dib** out) {
+        return entries::readtgafilestreamdib(b, n, d, t, out, nullptr, nullptr, GoOn, 0);
+      },
+      [](const unsigned char* b, int32_t n, int16_t d, int16_t t, int16_t p, img_dib** out) {
+        return entries::readtiffiledibstream(b, n, d, t, p, out, nullptr, GoOn, 0);
+      },
+  };
+  for (Reader read : kReaders) {
+    img_dib* out = nullptr;
+    const int result = read(bytes, count, depth, dither, page, &out);
+    if ((result > 0) != (out != nullptr)) ++run.broken;
+    if (!out) continue;
+    ++run.decoded;
+    if (!Sound(out, depth == 0 ? 4 : depth)) ++run.broken;
+    if (control & 32) WriteBack(out, control, run);
+    std::free(out);
+  }
+
+  // The same bytes as a block handed in by the program.
+  DibPtr raw(img_dib_alloc(static_cast<uint32_t>(count)));
+  if (!raw) return run;
+  std::memcpy(raw->bytes, bytes, static_cast<std::size_t>(count));
+  const auto take = [&](img_dib* out, int expectBits) {
+    if (!out) return;
+    ++run.blocks;
+    if (!Sound(out, expectBits)) ++run.broken;
+    std::free(out);
+  };
+  img_dib* plain = nullptr;
+  void* palette = &run;
+  const int decoded = entries::DibtoDdb(raw.get(), &plain, &palette);
+  if ((decoded > 0) != (plain != nullptr) || palette != nullptr) ++run.broken;
+  take(plain, 0);
+  take(entries::DIB1to4(raw.get(), 4, 0, 0, 0, 0, nullptr, GoOn), 4);
+  take(entries::DIB1To8(raw.get(), 8, 0, 0, 0, 0, nullptr, GoOn), 8);
+  take(entries::DIB1To24(raw.get(), 24, 0, 0, 0, 0, nullptr, GoOn), 24);
+  take(entries::DIB4To8(raw.get(), 8, 0, 0, 0, 0, nullptr, GoOn), 8);
+  take(entries::DIB4To24(raw.get(), 24, 0, 0, 0, 0, nullptr, GoOn), 24);
+  take(entries::DIB8To24(raw.get(), 24, 0, 0, 0, 0, nullptr, GoOn), 24);
+  take(entries::DIB16To24(raw.get(), 24, 0, 0, 0, 0, nullptr, GoOn), 24);
+  take(entries::DIB32To24(raw.get(), 24, 0, 0, 0, 0, nullptr, GoOn), 24);
+  const int reduceDepth = kReduceDepths[control >> 6];
+  take(entries::ReduceDib(raw.get(), static_cast<int16_t>(reduceDepth), dither,
+                          1 << (reduceDepth == 0 ? 4 : reduceDepth), 0, 0, nullptr, GoOn),
+       reduceDepth == 0 ? 4 : reduceDepth);
+  if (control & 32) {
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(count) + 4096);
+    int32_t written = 0;
+    entries::wrbmpstreamdib(raw.get(), depth, buffer.data(), static_cast<int32_t>(buffer.size()), &written, nullptr,
+                            nullptr);
+  }
+  return run;
+}
+
+}  // namespace picturelib::fuzzing

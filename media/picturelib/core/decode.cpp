@@ -1,0 +1,272 @@
+#include "media/picturelib/core/decode.h"
+
+#include <SDL.h>
+#include <SDL_image.h>
+#include <tiffio.h>
+
+#include <cstring>
+
+#include "media/picturelib/core/errors.h"
+#include "media/picturelib/core/limits.h"
+#include "media/picturelib/core/reduce.h"
+
+namespace picturelib {
+namespace {
+
+ErrorCode CorruptCode(Format format) {
+  switch (format) {
+    case Format::Png:
+      return kErrCorruptPng;
+    case Format::Jpeg:
+      return kErrCorruptJpeg;
+    case Format::Gif:
+      return kErrCorruptGif;
+    case Format::Bmp:
+      return kErrCorruptBmp;
+    case Format::Pcx:
+      return kErrCorruptPcx;
+    case Format::Tga:
+      return kErrCorruptTga;
+    case Format::Tiff:
+      return kErrCorruptTiff;
+  }
+  return kErrInternal;
+}
+
+struct SurfaceFree {
+  void operator()(SDL_Surface* s) const noexcept { SDL_FreeSurface(s); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceFree>;
+
+SurfacePtr LoadSurface(Format format, const Bytes& in) {
+  if (in.size > static_cast<std::size_t>(INT32_MAX)) Fail(kErrTooLarge);
+  SDL_RWops* rw = SDL_RWFromConstMem(in.data, static_cast<int>(in.size));
+  if (!rw) Fail(kErrOutOfMemory);
+  SDL_Surface* s = nullptr;
+  switch (format) {
+    case Format::Png:
+      s = IMG_LoadPNG_RW(rw);
+      break;
+    case Format::Jpeg:
+      s = IMG_LoadJPG_RW(rw);
+      break;
+    case Format::Gif:
+      s = IMG_LoadGIF_RW(rw);
+      break;
+    case Format::Bmp:
+      s = IMG_LoadBMP_RW(rw);
+      break;
+    case Format::Pcx:
+      s = IMG_LoadPCX_RW(rw);
+      break;
+    case Format::Tga:
+      s = IMG_LoadTGA_RW(rw);
+      break;
+    case Format::Tiff:
+      break;
+  }
+  SDL_RWclose(rw);
+  if (!s) Fail(CorruptCode(format));
+  return SurfacePtr(s);
+}
+
+// Transparent pixels are shown over white, the usual window colour, rather
+// than over whatever colour an encoder left under them.
+uint8_t OverWhite(uint8_t c, uint8_t a) { return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255); }
+
+DibPtr SurfaceToDib(SDL_Surface* s, Format format) {
+  SDL_PixelFormat* f = s->format;
+  CheckDimensions(s->w, s->h, CorruptCode(format));
+  if (SDL_ISPIXELFORMAT_INDEXED(f->format) && f->palette) {
+    const int colours = std::min(f->palette->ncolors, 256);
+    if (colours < 1) Fail(CorruptCode(format));
+    DibPtr dib = NewDib(s->w, s->h, 8, static_cast<uint32_t>(colours));
+    for (int i = 0; i < colours; ++i) {
+      const SDL_Color c = f->palette->colors[i];
+      SetColour(dib.get(), static_cast<uint32_t>(i), {c.r, c.g, c.b});
+    }
+    const DibRef o = RefOf(dib.get());
+    const int bits = f->BitsPerPixel;
+    const bool msb = SDL_PIXELORDER(f->format) != SDL_BITMAPORDER_4321;
+    for (int32_t y = 0; y < s->h; ++y) {
+      const uint8_t* in = static_cast<const uint8_t*>(s->pixels) + static_cast<std::size_t>(y) * s->pitch;
+      uint8_t* out = MutableRow(dib.get(), o, y);
+      for (int32_t x = 0; x < s->w; ++x) {
+        uint8_t v;
+        if (bits == 8) {
+          v = in[x];
+        } else {
+          const int perByte = 8 / bits, slot = x % perByte;
+          const int shift = msb ? 8 - bits * (slot + 1) : bits * slot;
+          v = static_cast<uint8_t>((in[x / perByte] >> shift) & ((1 << bits) - 1));
+        }
+        out[x] = v < colours ? v : 0;
+      }
+    }
+    return dib;
+  }
+  if (f->format == SDL_PIXELFORMAT_RGB24 || f->format == SDL_PIXELFORMAT_BGR24) {
+    // What the JPEG and most other loaders give: swapped here, faster than a
+    // general conversion.
+    const bool swap = f->format == SDL_PIXELFORMAT_RGB24;
+    DibPtr dib = NewDib(s->w, s->h, 24, 0);
+    const DibRef o = RefOf(dib.get());
+    for (int32_t y = 0; y < s->h; ++y) {
+      const uint8_t* in = static_cast<const uint8_t*>(s->pixels) + static_cast<std::size_t>(y) * s->pitch;
+      uint8_t* out = MutableRow(dib.get(), o, y);
+      if (!swap) {
+        std::memcpy(out, in, static_cast<std::size_t>(s->w) * 3);
+        continue;
+      }
+      for (int32_t x = 0; x < s->w; ++x, in += 3, out += 3) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+      }
+    }
+    return dib;
+  }
+  const bool alpha = SDL_ISPIXELFORMAT_ALPHA(f->format);
+  SurfacePtr c(SDL_ConvertSurfaceFormat(s, alpha ? SDL_PIXELFORMAT_RGBA32 : SDL_PIXELFORMAT_BGR24, 0));
+  if (!c) Fail(kErrOutOfMemory);
+  DibPtr dib = NewDib(s->w, s->h, 24, 0);
+  const DibRef o = RefOf(dib.get());
+  for (int32_t y = 0; y < s->h; ++y) {
+    const uint8_t* in = static_cast<const uint8_t*>(c->pixels) + static_cast<std::size_t>(y) * c->pitch;
+    uint8_t* out = MutableRow(dib.get(), o, y);
+    if (!alpha) {
+      std::memcpy(out, in, static_cast<std::size_t>(s->w) * 3);
+      continue;
+    }
+    for (int32_t x = 0; x < s->w; ++x, in += 4, out += 3) {
+      out[0] = OverWhite(in[2], in[3]);
+      out[1] = OverWhite(in[1], in[3]);
+      out[2] = OverWhite(in[0], in[3]);
+    }
+  }
+  return dib;
+}
+
+// ---- TIFF through libtiff, reading from memory ----
+
+struct MemoryFile {
+  const Bytes* in;
+  uint64_t pos = 0;
+};
+
+tmsize_t TiffRead(thandle_t h, void* buffer, tmsize_t size) {
+  auto* m = static_cast<MemoryFile*>(h);
+  if (size < 0 || m->pos >= m->in->size) return 0;
+  const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(size), m->in->size - m->pos);
+  std::memcpy(buffer, m->in->data + m->pos, n);
+  m->pos += n;
+  return static_cast<tmsize_t>(n);
+}
+tmsize_t TiffWrite(thandle_t, void*, tmsize_t) { return 0; }
+toff_t TiffSeek(thandle_t h, toff_t offset, int whence) {
+  auto* m = static_cast<MemoryFile*>(h);
+  uint64_t base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->in->size : 0;
+  m->pos = base + offset;
+  return m->pos;
+}
+int TiffClose(thandle_t) { return 0; }
+toff_t TiffSize(thandle_t h) { return static_cast<MemoryFile*>(h)->in->size; }
+int TiffMap(thandle_t, void**, toff_t*) { return 0; }
+void TiffUnmap(thandle_t, void*, toff_t) {}
+int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffCloser {
+  void operator()(TIFF* t) const noexcept { TIFFClose(t); }
+};
+
+// Codecs the decoder may run; the rarer ones stay out of reach of files
+// from strangers.
+bool SafeCompression(uint32_t c) {
+  switch (c) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+    case 8:
+    case 32773:
+    case 32946:
+      return true;
+    default:
+      return false;
+  }
+}
+
+DibPtr ReadTiff(const Bytes& in, int page) {
+  const TiffFile file = WalkTiff(in);
+  if (page < 1 || static_cast<std::size_t>(page) > file.directories.size()) Fail(kErrNoSuchPage);
+  const TiffPage info = ReadTiffPage(in, file, static_cast<std::size_t>(page - 1));
+  if (!SafeCompression(info.compression)) Fail(kErrUnsupported);
+
+  MemoryFile mem{&in};
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) Fail(kErrOutOfMemory);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
+  // No single buffer may outgrow the largest picture we accept.
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(CurrentLimits().maxPixels * 8 + (1 << 20)));
+  std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("memory", "rm", &mem, TiffRead, TiffWrite, TiffSeek,
+                                                          TiffClose, TiffSize, TiffMap, TiffUnmap, options));
+  TIFFOpenOptionsFree(options);
+  if (!tif) Fail(kErrCorruptTiff);
+  if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(page - 1))) Fail(kErrCorruptTiff);
+  uint32_t width = 0, height = 0;
+  TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+  // Our walk and libtiff's must agree on the page, or one of them is fooled.
+  if (width != info.width || height != info.height) Fail(kErrCorruptTiff);
+  char message[1024];
+  if (!TIFFRGBAImageOK(tif.get(), message)) Fail(kErrUnsupported);
+
+  std::vector<uint32_t> raster(static_cast<std::size_t>(width) * height);
+  if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_BOTLEFT, 1))
+    Fail(kErrCorruptTiff);
+  DibPtr dib = NewDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24, 0);
+  const DibRef o = RefOf(dib.get());
+  for (uint32_t y = 0; y < height; ++y) {
+    // Raster row 0 is the bottom row, as in the block.
+    const uint32_t* in = &raster[static_cast<std::size_t>(y) * width];
+    uint8_t* out = MutableRow(dib.get(), o, static_cast<int32_t>(height - 1 - y));
+    for (uint32_t x = 0; x < width; ++x, out += 3) {
+      const uint32_t p = in[x];
+      const uint8_t a = static_cast<uint8_t>(TIFFGetA(p));
+      out[0] = OverWhite(static_cast<uint8_t>(TIFFGetB(p)), a);
+      out[1] = OverWhite(static_cast<uint8_t>(TIFFGetG(p)), a);
+      out[2] = OverWhite(static_cast<uint8_t>(TIFFGetR(p)), a);
+    }
+  }
+  return dib;
+}
+
+}  // namespace
+
+DibPtr ReadPicture(Format format, const Bytes& in, int depth, bool dither, int page, Progress& progress) {
+  if (!in.data || in.size == 0) Fail(kErrBadArgument);
+  progress.Report(0);
+  DibPtr decoded;
+  if (format == Format::Tiff) {
+    decoded = ReadTiff(in, page);
+  } else {
+    const ProbeInfo info = Probe(format, in);
+    SurfacePtr surface = LoadSurface(format, in);
+    // The decoder must have produced the picture the probe vetted.
+    if (surface->w != info.width || surface->h != info.height) Fail(CorruptCode(format));
+    decoded = SurfaceToDib(surface.get(), format);
+  }
+  progress.Slice(50, 99);
+  progress.Report(0);
+  const DibRef ref = RefOf(decoded.get());
+  // A decoded block is already plain and bottom-up: at its own depth it is the answer.
+  DibPtr out = depth == 24 && ref.bits == 24 ? std::move(decoded) : ToDepth(ref, depth, dither, progress);
+  progress.Slice(0, 100);
+  progress.Report(100);
+  return out;
+}
+
+}  // namespace picturelib

@@ -1,0 +1,416 @@
+// The readers decode every format to the source's pixels at each depth, obey
+// the progress callback, and the writers' files read back as they were
+// written.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "media/picturelib/core/entries.h"
+#include "media/picturelib/core/errors.h"
+#include "media/picturelib/core/reduce.h"
+#include "tests/media/picturelib_samples.h"
+
+namespace picturelib {
+namespace {
+
+using Bytes_ = std::vector<uint8_t>;
+using samples::Picture;
+
+struct Freed {
+  void operator()(img_dib* d) const { std::free(d); }
+};
+using Owned = std::unique_ptr<img_dib, Freed>;
+
+enum class Kind { Png, Jpeg, Gif, Bmp, Pcx, Tga, Tiff };
+
+int Read(Kind kind, const Bytes_& b, int depth, bool dither, img_dib** out, img_progress_fn progress = nullptr,
+         void* control = nullptr, int page = 1) {
+  const auto n = static_cast<int32_t>(b.size());
+  const auto d = static_cast<int16_t>(depth);
+  const int16_t t = dither;
+  switch (kind) {
+    case Kind::Png:
+      return entries::rdpngstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
+    case Kind::Jpeg:
+      return entries::rdjpgstreamdib(b.data(), n, d, 1, t, out, nullptr, control, progress, 0);
+    case Kind::Gif:
+      return entries::rdgifstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
+    case Kind::Bmp:
+      return entries::rdbmpstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
+    case Kind::Pcx:
+      return entries::rdpcxstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
+    case Kind::Tga:
+      return entries::readtgafilestreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
+    case Kind::Tiff:
+      return entries::readtiffiledibstream(b.data(), n, d, t, static_cast<int16_t>(page), out, control, progress, 0);
+  }
+  return 0;
+}
+
+Owned ReadOk(Kind kind, const Bytes_& b, int depth, bool dither = false, int page = 1) {
+  img_dib* out = nullptr;
+  const int result = Read(kind, b, depth, dither, &out, nullptr, nullptr, page);
+  EXPECT_EQ(result, 1) << ErrorText(static_cast<uint16_t>(result));
+  return Owned(out);
+}
+
+// Largest difference of any channel of any pixel.
+int Difference(const Picture& a, const Picture& b) {
+  if (a.w != b.w || a.h != b.h) return 1000;
+  int most = 0;
+  for (std::size_t i = 0; i < a.px.size(); ++i) {
+    most = std::max(
+        {most, std::abs(a.px[i].r - b.px[i].r), std::abs(a.px[i].g - b.px[i].g), std::abs(a.px[i].b - b.px[i].b)});
+  }
+  return most;
+}
+
+double MeanDifference(const Picture& a, const Picture& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.px.size() && a.px.size() == b.px.size(); ++i)
+    sum += std::abs(a.px[i].r - b.px[i].r) + std::abs(a.px[i].g - b.px[i].g) + std::abs(a.px[i].b - b.px[i].b);
+  return sum / (3.0 * static_cast<double>(a.px.size()));
+}
+
+// Header fields every block a reader makes has.
+void ExpectPlainBlock(const img_dib* dib, int bits) {
+  const DibRef d = InspectDib(dib);
+  EXPECT_EQ(d.bits, bits);
+  EXPECT_EQ(d.compression, 0);
+  EXPECT_FALSE(d.topDown);
+  EXPECT_EQ(Le32(dib->bytes + IMG_DIB_OFF_XPELS), 2953u);
+  EXPECT_EQ(Le32(dib->bytes + IMG_DIB_OFF_YPELS), 2953u);
+  EXPECT_EQ(Le32(dib->bytes + IMG_DIB_OFF_IMAGE_SIZE), d.rowSize * static_cast<std::size_t>(d.height));
+}
+
+TEST(PicturelibReaders, DecodeEveryFormatToItsPixels) {
+  const Picture ramp = samples::Ramp(7, 5), few = samples::Few(9, 4, 5), two = samples::Few(10, 3, 2);
+  const Picture smooth = samples::Ramp(24, 16);
+  Picture grey = few;
+  for (Rgb& c : grey.px) c = {c.r, c.r, c.r};
+  const struct {
+    const char* label;
+    Kind kind;
+    Bytes_ bytes;
+    Picture expected;
+    int tolerance;
+  } cases[] = {
+      {"png", Kind::Png, samples::Png(ramp), ramp, 0},
+      // Colour is stored at half resolution: single pixels drift, the mean does not.
+      {"jpeg", Kind::Jpeg, samples::Jpeg(smooth), smooth, 40},
+      {"gif", Kind::Gif, samples::Gif(few), few, 0},
+      {"bmp 24", Kind::Bmp, samples::Bmp24(ramp), ramp, 0},
+      {"bmp 24 top-down", Kind::Bmp, samples::BmpOf(samples::ToDib(ramp, 24, true).get()), ramp, 0},
+      {"bmp 8", Kind::Bmp, samples::BmpOf(samples::ToDib(few, 8).get()), few, 0},
+      {"bmp 4", Kind::Bmp, samples::BmpOf(samples::ToDib(few, 4).get()), few, 0},
+      {"bmp 1", Kind::Bmp, samples::BmpOf(samples::ToDib(two, 1).get()), two, 0},
+      {"bmp core header", Kind::Bmp, samples::BmpCore(few), few, 0},
+      {"pcx 8", Kind::Pcx, samples::Pcx(few, false), few, 0},
+      {"pcx 24", Kind::Pcx, samples::Pcx(ramp, true), ramp, 0},
+      {"tga 24", Kind::Tga, samples::Tga(ramp, 2), ramp, 0},
+      {"tga rle", Kind::Tga, samples::Tga(ramp, 10), ramp, 0},
+      {"tga mapped", Kind::Tga, samples::Tga(few, 1), few, 0},
+      {"tga grey", Kind::Tga, samples::Tga(grey, 3), grey, 0},
+      {"tiff little-endian", Kind::Tiff, samples::Tiff({ramp}, false), ramp, 0},
+      {"tiff big-endian", Kind::Tiff, samples::Tiff({ramp}, true), ramp, 0},
+      {"tiff lzw", Kind::Tiff, samples::TiffCoded(ramp, 5), ramp, 0},
+      {"tiff packbits", Kind::Tiff, samples::TiffCoded(few, 32773), few, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Owned dib = ReadOk(c.kind, c.bytes, 24);
+    ASSERT_TRUE(dib);
+    ExpectPlainBlock(dib.get(), 24);
+    EXPECT_LE(Difference(samples::FromDib(dib.get()), c.expected), c.tolerance);
+    EXPECT_LE(MeanDifference(samples::FromDib(dib.get()), c.expected), 5.0);
+  }
+}
+
+TEST(PicturelibReaders, RunLengthBmpDecodes) {
+  // The run-length sample's bottom row is index 5 three times, then index 0.
+  Owned dib = ReadOk(Kind::Bmp, samples::BmpOf(samples::Rle8Block().get()), 24);
+  ASSERT_TRUE(dib);
+  const Picture p = samples::FromDib(dib.get());
+  const DibPtr block = samples::Rle8Block();
+  const DibRef source = InspectDib(block.get());
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(p.At(x, y), source.Colour(samples::kRle8Expected[y][x])) << x << "," << y;
+}
+
+TEST(PicturelibReaders, TiffPageIsTheOneAskedFor) {
+  const Picture first = samples::Ramp(4, 3), second = samples::Few(6, 2, 3);
+  const Bytes_ tiff = samples::Tiff({first, second}, true);
+  Owned dib = ReadOk(Kind::Tiff, tiff, 24, false, 2);
+  ASSERT_TRUE(dib);
+  EXPECT_EQ(Difference(samples::FromDib(dib.get()), second), 0);
+  img_dib* out = nullptr;
+  EXPECT_EQ(Read(Kind::Tiff, tiff, 24, false, &out, nullptr, nullptr, 3), kErrNoSuchPage);
+  EXPECT_EQ(out, nullptr);
+}
+
+TEST(PicturelibReaders, TransparentPixelsShowOverWhite) {
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 2, 1, 32, SDL_PIXELFORMAT_RGBA32);
+  const uint8_t pixels[8] = {10, 20, 30, 255, 0, 0, 0, 0};  // opaque, then clear black
+  std::memcpy(s->pixels, pixels, sizeof pixels);
+  Bytes_ png(4096);
+  SDL_RWops* rw = SDL_RWFromMem(png.data(), static_cast<int>(png.size()));
+  ASSERT_EQ(IMG_SavePNG_RW(s, rw, 0), 0);
+  png.resize(static_cast<std::size_t>(SDL_RWtell(rw)));
+  SDL_RWclose(rw);
+  SDL_FreeSurface(s);
+  Owned dib = ReadOk(Kind::Png, png, 24);
+  ASSERT_TRUE(dib);
+  const Picture p = samples::FromDib(dib.get());
+  EXPECT_EQ(p.At(0, 0), (Rgb{10, 20, 30}));
+  EXPECT_EQ(p.At(1, 0), (Rgb{255, 255, 255}));
+}
+
+TEST(PicturelibReaders, DepthsBelowTrueColour) {
+  const Picture few = samples::Few(9, 4, 5), two = samples::Few(8, 3, 2);
+  const struct {
+    const char* label;
+    Kind kind;
+    Bytes_ bytes;
+    int depth;
+    bool dither;
+    int bits;
+    uint32_t colours;  // table entries; 0 = at most 2^bits
+    const Picture* exact;
+  } cases[] = {
+      // A 256-entry table fits 8 bits and is kept.
+      {"gif at 8", Kind::Gif, samples::Gif(few), 8, false, 8, 256, &few},
+      // Too many entries for 4 bits, but only 5 colours are used: kept exactly.
+      {"gif at 4", Kind::Gif, samples::Gif(few), 4, false, 4, 5, &few},
+      {"gif at 4 dithered", Kind::Gif, samples::Gif(few), 4, true, 4, 5, &few},
+      {"two colours at 1", Kind::Png, samples::Png(two), 1, true, 1, 2, &two},
+      {"ramp at 8", Kind::Png, samples::Png(samples::Ramp(40, 30)), 8, false, 8, 0, nullptr},
+      {"ramp at 8 dithered", Kind::Jpeg, samples::Jpeg(samples::Ramp(40, 30)), 8, true, 8, 0, nullptr},
+      {"ramp at 4", Kind::Tga, samples::Tga(samples::Ramp(40, 30), 2), 4, false, 4, 0, nullptr},
+      {"ramp at 1 dithered", Kind::Bmp, samples::Bmp24(samples::Ramp(40, 30)), 1, true, 1, 2, nullptr},
+      {"vga", Kind::Pcx, samples::Pcx(samples::Ramp(40, 30), true), 0, false, 4, 16, nullptr},
+      {"vga dithered", Kind::Tiff, samples::Tiff({samples::Ramp(40, 30)}, false), 0, true, 4, 16, nullptr},
+      // 16 and 32 mean true colour.
+      {"depth 32", Kind::Gif, samples::Gif(few), 32, false, 24, 0, &few},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Owned dib = ReadOk(c.kind, c.bytes, c.depth, c.dither);
+    ASSERT_TRUE(dib);
+    ExpectPlainBlock(dib.get(), c.bits);
+    const DibRef d = InspectDib(dib.get());
+    if (c.bits <= 8) {
+      if (c.colours) {
+        EXPECT_EQ(d.colours, c.colours);
+      }
+      EXPECT_LE(d.colours, 1u << c.bits);
+      for (int32_t y = 0; y < d.height; ++y)
+        for (int32_t x = 0; x < d.width; ++x) ASSERT_LT(IndexAt(d.Row(y), x, d.bits), d.colours);
+    }
+    if (c.exact) {
+      EXPECT_EQ(Difference(samples::FromDib(dib.get()), *c.exact), 0);
+    }
+    if (c.depth == 0) {
+      for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(d.Colour(i), VgaPalette()[i]);
+    }
+  }
+}
+
+TEST(PicturelibReaders, RefuseDepthsTheyDoNotMake) {
+  const Bytes_ png = samples::Png(samples::Ramp(3, 3));
+  for (int depth : {2, 3, 5, -1, 33}) {
+    img_dib* out = nullptr;
+    EXPECT_EQ(Read(Kind::Png, png, depth, false, &out), kErrBadDepth) << depth;
+    EXPECT_EQ(out, nullptr);
+  }
+}
+
+// Records every percent and cancels at the call numbered `cancelAt`.
+struct Listener {
+  std::vector<int> seen;
+  int cancelAt = -1;
+  static int Callback(uint16_t percent, void* control) {
+    auto* self = static_cast<Listener*>(control);
+    self->seen.push_back(percent);
+    return static_cast<int>(self->seen.size()) - 1 == self->cancelAt ? 0 : 1;
+  }
+};
+
+TEST(PicturelibReaders, ReportProgressFromStartToEnd) {
+  const Bytes_ png = samples::Png(samples::Ramp(60, 40));
+  for (int depth : {24, 8, 1}) {
+    SCOPED_TRACE(depth);
+    Listener l;
+    img_dib* out = nullptr;
+    ASSERT_EQ(Read(Kind::Png, png, depth, true, &out, Listener::Callback, &l), 1);
+    std::free(out);
+    ASSERT_GE(l.seen.size(), 2u);
+    EXPECT_EQ(l.seen.front(), 0);
+    EXPECT_EQ(l.seen.back(), 100);
+    EXPECT_TRUE(std::is_sorted(l.seen.begin(), l.seen.end()));
+  }
+}
+
+TEST(PicturelibReaders, ACallbackAnsweringZeroCancels) {
+  const Bytes_ png = samples::Png(samples::Ramp(60, 40));
+  Listener probe;
+  img_dib* out = nullptr;
+  ASSERT_EQ(Read(Kind::Png, png, 8, false, &out, Listener::Callback, &probe), 1);
+  std::free(out);
+  // At the first call, at the last, and somewhere in the reduction.
+  for (int at : {0, static_cast<int>(probe.seen.size()) - 1, static_cast<int>(probe.seen.size()) / 2}) {
+    SCOPED_TRACE(at);
+    Listener l;
+    l.cancelAt = at;
+    out = reinterpret_cast<img_dib*>(&l);
+    EXPECT_EQ(Read(Kind::Png, png, 8, false, &out, Listener::Callback, &l), kErrCancelled);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(static_cast<int>(l.seen.size()), at + 1);  // nothing after the refusal
+  }
+}
+
+TEST(PicturelibReaders, ReadersOfOtherFormatsAreNotAvailable) {
+  const Bytes_ bytes(64, 'x');
+  const auto n = static_cast<int32_t>(bytes.size());
+  img_dib* out = reinterpret_cast<img_dib*>(&out);
+  EXPECT_EQ(entries::readepsfiledibstream(bytes.data(), n, 24, 0, &out, nullptr, nullptr, nullptr, 0),
+            kErrNotAvailable);
+  EXPECT_EQ(out, nullptr);
+  out = reinterpret_cast<img_dib*>(&out);
+  EXPECT_EQ(entries::readpcdfiledibstream(bytes.data(), n, 24, 0, 1, &out, nullptr, nullptr, 0), kErrNotAvailable);
+  EXPECT_EQ(out, nullptr);
+  void* bitmap = &out;
+  void* palette = &out;
+  EXPECT_EQ(entries::readdxftoddbstream(bytes.data(), n, 24, 0, &bitmap, &palette, nullptr, nullptr, 0),
+            kErrNotAvailable);
+  EXPECT_EQ(bitmap, nullptr);
+  EXPECT_EQ(palette, nullptr);
+  int32_t w = 0, h = 0;
+  int16_t bits = 0;
+  EXPECT_EQ(entries::getdxfinfostream(bytes.data(), n, &w, &h, &bits), kErrNotAvailable);
+  char text[80];
+  entries::errortext(static_cast<uint16_t>(kErrNotAvailable), text, sizeof text);
+  EXPECT_STREQ(text, "Reader not available in this build");
+}
+
+// ---- writers ----
+
+enum class Writer { Png, Jpeg, Bmp };
+
+int Write(Writer w, const img_dib* dib, int depth, Bytes_& buffer, int32_t& written) {
+  const auto size = static_cast<int32_t>(buffer.size());
+  const auto d = static_cast<int16_t>(depth);
+  switch (w) {
+    case Writer::Png:
+      return entries::wrpngstreamdib(dib, d, 0, buffer.data(), size, &written, nullptr, nullptr);
+    case Writer::Jpeg:
+      return entries::wrjpgstreamdib(dib, d, 95, 0, buffer.data(), size, &written, nullptr, nullptr);
+    case Writer::Bmp:
+      return entries::wrbmpstreamdib(dib, d, buffer.data(), size, &written, nullptr, nullptr);
+  }
+  return 0;
+}
+
+TEST(PicturelibWriters, RoundTripThroughTheReaders) {
+  const Picture ramp = samples::Ramp(11, 7), few = samples::Few(11, 7, 12), two = samples::Few(9, 5, 2);
+  const Picture smooth = samples::Ramp(24, 16);
+  Picture grey = smooth;
+  for (Rgb& c : grey.px) {
+    const auto v = static_cast<uint8_t>((299 * c.r + 587 * c.g + 114 * c.b + 500) / 1000);
+    c = {v, v, v};
+  }
+  const struct {
+    const char* label;
+    Writer writer;
+    Kind reader;
+    const Picture& source;
+    int sourceBits;
+    int depth;
+    const Picture& expected;
+    int tolerance;
+  } cases[] = {
+      {"bmp 24", Writer::Bmp, Kind::Bmp, ramp, 24, 24, ramp, 0},
+      {"bmp 8 from a palette block", Writer::Bmp, Kind::Bmp, few, 8, 8, few, 0},
+      {"bmp 4 from true colour", Writer::Bmp, Kind::Bmp, few, 24, 4, few, 0},
+      {"bmp 1", Writer::Bmp, Kind::Bmp, two, 32, 1, two, 0},
+      {"png 24", Writer::Png, Kind::Png, ramp, 24, 24, ramp, 0},
+      {"png 24 from 16 bits", Writer::Png, Kind::Png, ramp, 16, 24, ramp, 7},
+      {"png 8", Writer::Png, Kind::Png, few, 24, 8, few, 0},
+      {"png 1", Writer::Png, Kind::Png, two, 4, 1, two, 0},
+      {"jpeg colour", Writer::Jpeg, Kind::Jpeg, smooth, 24, 24, smooth, 40},
+      {"jpeg grey", Writer::Jpeg, Kind::Jpeg, smooth, 24, 1, grey, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    DibPtr dib = samples::ToDib(c.source, c.sourceBits);
+    Bytes_ file(1 << 16);
+    int32_t written = 0;
+    ASSERT_EQ(Write(c.writer, dib.get(), c.depth, file, written), 1);
+    ASSERT_GT(written, 0);
+    file.resize(static_cast<std::size_t>(written));
+    Owned back = ReadOk(c.reader, file, 24);
+    ASSERT_TRUE(back);
+    EXPECT_LE(Difference(samples::FromDib(back.get()), c.expected), c.tolerance);
+    EXPECT_LE(MeanDifference(samples::FromDib(back.get()), c.expected), 5.0);
+    if (c.writer == Writer::Bmp) {
+      // Our BMP keeps the depth it was asked for.
+      EXPECT_EQ(Le16(file.data() + 14 + IMG_DIB_OFF_BITS), c.depth);
+    }
+  }
+}
+
+TEST(PicturelibWriters, VgaDepthWritesSixteenFixedColours) {
+  DibPtr dib = samples::ToDib(samples::Ramp(20, 10), 24);
+  Bytes_ file(1 << 16);
+  int32_t written = 0;
+  ASSERT_EQ(Write(Writer::Bmp, dib.get(), 0, file, written), 1);
+  img_dib* block = nullptr;
+  ASSERT_EQ(entries::rdbmpstreamdib(file.data(), written, 8, 0, &block, nullptr, nullptr, nullptr, 0), 1);
+  Owned owned(block);
+  const DibRef d = InspectDib(block);
+  ASSERT_EQ(d.colours, 16u);
+  for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(d.Colour(i), VgaPalette()[i]);
+}
+
+TEST(PicturelibWriters, ABufferTooSmallIsAnErrorNotAnOverrun) {
+  DibPtr dib = samples::ToDib(samples::Ramp(30, 20), 24);
+  for (Writer w : {Writer::Png, Writer::Jpeg, Writer::Bmp}) {
+    SCOPED_TRACE(static_cast<int>(w));
+    Bytes_ buffer(64 + 16, 0xAB);
+    Bytes_ shorter(buffer.begin(), buffer.begin() + 64);
+    int32_t written = 77;
+    // Writing into the first 64 bytes only; the 16 after them are a guard.
+    const int result = [&] {
+      const auto d = static_cast<int16_t>(24);
+      switch (w) {
+        case Writer::Png:
+          return entries::wrpngstreamdib(dib.get(), d, 0, buffer.data(), 64, &written, nullptr, nullptr);
+        case Writer::Jpeg:
+          return entries::wrjpgstreamdib(dib.get(), d, 50, 0, buffer.data(), 64, &written, nullptr, nullptr);
+        case Writer::Bmp:
+          return entries::wrbmpstreamdib(dib.get(), d, buffer.data(), 64, &written, nullptr, nullptr);
+      }
+      return 0;
+    }();
+    EXPECT_EQ(result, kErrBufferTooSmall);
+    EXPECT_EQ(written, 0);
+    for (std::size_t i = 64; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB);
+  }
+}
+
+TEST(PicturelibWriters, RefuseBadBlocksAndArguments) {
+  DibPtr good = samples::ToDib(samples::Ramp(4, 4), 24);
+  DibPtr bad = samples::ToDib(samples::Ramp(4, 4), 24);
+  PutLe16(bad->bytes + IMG_DIB_OFF_BITS, 7);
+  Bytes_ buffer(4096);
+  int32_t written = 0;
+  EXPECT_EQ(Write(Writer::Png, bad.get(), 24, buffer, written), kErrBadDib);
+  EXPECT_EQ(Write(Writer::Bmp, nullptr, 24, buffer, written), kErrBadArgument);
+  EXPECT_EQ(Write(Writer::Jpeg, good.get(), 3, buffer, written), kErrBadDepth);
+  EXPECT_EQ(entries::wrbmpstreamdib(good.get(), 24, buffer.data(), 0, &written, nullptr, nullptr), kErrBadArgument);
+  EXPECT_EQ(entries::wrbmpstreamdib(good.get(), 24, buffer.data(), 4096, nullptr, nullptr, nullptr), kErrBadArgument);
+}
+
+}  // namespace
+}  // namespace picturelib
