@@ -1,0 +1,155 @@
+#include "media/media_player.h"
+
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace media {
+namespace {
+
+// The mixer, opened once for the process. A machine without a sound device
+// still plays: into SDL's dummy driver, silently, as the game expects.
+struct TAudio {
+  int frequency = 0;
+  int channels = 0;
+  int bytesPerFrame = 0;
+  std::string error;
+  int nextChannel = 0;
+
+  TAudio() {
+    if (!Open()) {
+      Mix_CloseAudio();
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);
+      if (!Open()) error = Mix_GetError();
+    }
+  }
+
+  bool Open() {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    if (Mix_OpenAudio(44100, AUDIO_S16SYS, 2, 1024) != 0) return false;
+    Uint16 format = 0;
+    Mix_QuerySpec(&frequency, &format, &channels);
+    bytesPerFrame = SDL_AUDIO_BITSIZE(format) / 8 * channels;
+    return bytesPerFrame > 0 && frequency > 0;
+  }
+
+  int AllocateChannel() {
+    const int channel = nextChannel++;
+    if (Mix_AllocateChannels(-1) <= channel) Mix_AllocateChannels(channel + 8);
+    return channel;
+  }
+};
+
+TAudio& Audio() {
+  static TAudio audio;
+  return audio;
+}
+
+}  // namespace
+
+std::string MciExtensionCheck(const std::string& key) {
+  TAudio& audio = Audio();
+  if (!audio.error.empty()) return "none";
+  if (key == "WAV") return Mix_HasChunkDecoder("WAVE") ? "WAVE" : "none";
+  // A MIDI file plays as a chunk only where the mixer has a MIDI decoder.
+  if (key == "MID" || key == "RMI") {
+    for (const char* decoder : {"MID", "MIDI", "TIMIDITY", "FLUIDSYNTH"}) {
+      if (Mix_HasChunkDecoder(decoder)) return decoder;
+    }
+  }
+  return "none";
+}
+
+TDBMediaPlayer::TDBMediaPlayer(toolkit::TForm& owner, std::string name)
+    : TControl(owner, std::move(name)) {}
+
+TDBMediaPlayer::~TDBMediaPlayer() { Close(); }
+
+void TDBMediaPlayer::Open() {
+  Close();
+  TAudio& audio = Audio();
+  if (!audio.error.empty()) throw EMCIDeviceError(audio.error);
+  if (channel_ < 0) channel_ = audio.AllocateChannel();
+  // The file is closed here whatever the mixer makes of it: a file it cannot
+  // decode would otherwise keep its handle.
+  SDL_RWops* file = SDL_RWFromFile(FileName.c_str(), "rb");
+  if (!file) throw EMCIDeviceError(SDL_GetError());
+  chunk_ = Mix_LoadWAV_RW(file, 0);
+  SDL_RWclose(file);
+  if (!chunk_) throw EMCIDeviceError(Mix_GetError());
+  position_ = 0;
+}
+
+void TDBMediaPlayer::Close() noexcept {
+  if (channel_ >= 0 && (chunk_ || playing_)) Mix_HaltChannel(channel_);
+  if (playing_) Mix_FreeChunk(playing_);
+  if (chunk_) Mix_FreeChunk(chunk_);
+  playing_ = chunk_ = nullptr;
+  position_ = startedFrom_ = 0;
+}
+
+void TDBMediaPlayer::RequireOpen() const {
+  if (!chunk_) throw EMCIDeviceError("No MCI device open");
+}
+
+std::int64_t TDBMediaPlayer::Length() const {
+  if (!chunk_) return 0;
+  const TAudio& audio = Audio();
+  return std::int64_t{chunk_->alen} / audio.bytesPerFrame * 1000 / audio.frequency;
+}
+
+TMPModes TDBMediaPlayer::Mode() const {
+  if (!chunk_) return TMPModes::mpNotReady;
+  return playing_ && Mix_Playing(channel_) ? TMPModes::mpPlaying : TMPModes::mpStopped;
+}
+
+std::int64_t TDBMediaPlayer::Position() const {
+  if (!chunk_) return 0;
+  if (!playing_) return position_;
+  // A sound that ran out stands at its end until played again.
+  if (!Mix_Playing(channel_)) return Length();
+  return std::min<std::int64_t>(startedFrom_ + (SDL_GetTicks() - startedAt_), Length());
+}
+
+void TDBMediaPlayer::Play() {
+  RequireOpen();
+  std::int64_t from = Position();
+  if (from >= Length()) from = 0;  // rewinds at the end
+  Mix_HaltChannel(channel_);
+  if (playing_) Mix_FreeChunk(playing_);
+  playing_ = nullptr;
+  const TAudio& audio = Audio();
+  const std::int64_t offset =
+      std::min<std::int64_t>(from * audio.frequency / 1000 * audio.bytesPerFrame, chunk_->alen);
+  // A view of the tail of the decoded sound; the chunk keeps the buffer.
+  playing_ = Mix_QuickLoad_RAW(chunk_->abuf + offset, static_cast<Uint32>(chunk_->alen - offset));
+  if (!playing_ || Mix_PlayChannel(channel_, playing_, 0) < 0)
+    throw EMCIDeviceError(Mix_GetError());
+  startedFrom_ = from;
+  startedAt_ = SDL_GetTicks();
+}
+
+void TDBMediaPlayer::Stop() {
+  RequireOpen();
+  position_ = Position();
+  Mix_HaltChannel(channel_);
+  if (playing_) Mix_FreeChunk(playing_);
+  playing_ = nullptr;
+}
+
+void TDBMediaPlayer::Paint(toolkit::TCanvas& target) {
+  // Only the play button shows: a face with a triangle.
+  target.Brush.Color = toolkit::clBtnFace;
+  target.FillRect(bounds_);
+  target.Pen.Color = toolkit::clBlack;
+  const int cx = Left() + Width() / 2, cy = Top() + Height() / 2;
+  for (int i = 0; i < 7; ++i) {
+    target.MoveTo(cx - 3 + i, cy - 6 + i);
+    target.LineTo(cx - 3 + i, cy + 7 - i);
+  }
+}
+
+}  // namespace media
