@@ -26,6 +26,31 @@ TShiftState ShiftFrom(Uint16 mod, Uint32 buttons) {
   return s;
 }
 
+// SDL's key symbols as the platform's virtual keys; 0 for keys nothing uses.
+TKey KeyFrom(SDL_Keycode sym) {
+  if (sym >= SDLK_a && sym <= SDLK_z) return static_cast<TKey>('A' + (sym - SDLK_a));
+  if (sym >= SDLK_0 && sym <= SDLK_9) return static_cast<TKey>('0' + (sym - SDLK_0));
+  switch (sym) {
+    case SDLK_BACKSPACE: return VK_BACK;
+    case SDLK_TAB: return VK_TAB;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_PAGEUP: return VK_PRIOR;
+    case SDLK_PAGEDOWN: return VK_NEXT;
+    case SDLK_END: return VK_END;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_INSERT: return VK_INSERT;
+    case SDLK_DELETE: return VK_DELETE;
+    default: return 0;
+  }
+}
+
 TMouseButton ButtonFrom(Uint8 b) {
   if (b == SDL_BUTTON_RIGHT) return TMouseButton::mbRight;
   if (b == SDL_BUTTON_MIDDLE) return TMouseButton::mbMiddle;
@@ -102,10 +127,16 @@ void Application::Dispatch(const void* raw) {
     case SDL_MOUSEBUTTONUP:
       if (TForm* f = formOf(ev.button.windowID)) {
         TShiftState shift = ShiftFrom(SDL_GetModState(), SDL_GetMouseState(nullptr, nullptr));
+        if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.clicks >= 2) shift |= ssDouble;
         if (ev.type == SDL_MOUSEBUTTONDOWN)
           f->MouseDown(ButtonFrom(ev.button.button), ev.button.x, ev.button.y, shift);
         else
           f->MouseUp(ButtonFrom(ev.button.button), ev.button.x, ev.button.y, shift);
+      }
+      break;
+    case SDL_KEYDOWN:
+      if (TForm* f = formOf(ev.key.windowID)) {
+        if (TKey key = KeyFrom(ev.key.keysym.sym)) f->KeyDown(key, ShiftFrom(ev.key.keysym.mod, 0));
       }
       break;
     default:

@@ -24,6 +24,34 @@ void TControl::SetCursor(TCursor c) {
 
 void TControl::Invalidate() { owner_.Invalidate(); }
 
+bool TControl::Focused() const { return owner_.ActiveControl() == this; }
+
+void TControl::SetFocus() { owner_.SetActiveControl(this); }
+
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseDown) OnMouseDown(button, shift, x, y);
+}
+
+void TControl::MouseMove(TShiftState shift, int x, int y) {
+  if (OnMouseMove) OnMouseMove(shift, x, y);
+}
+
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (OnMouseUp) OnMouseUp(button, shift, x, y);
+}
+
+void TControl::Click() {
+  if (OnClick) OnClick();
+}
+
+void TControl::DblClick() {
+  if (OnDblClick) OnDblClick();
+}
+
+void TControl::KeyDown(TKey& key, TShiftState shift) {
+  if (OnKeyDown) OnKeyDown(key, shift);
+}
+
 TImage::TImage(TForm& owner, std::string name) : TControl(owner, std::move(name)) {
   picture_.Canvas().OnChange = [this] { Invalidate(); };
 }

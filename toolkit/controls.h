@@ -12,13 +12,26 @@ namespace toolkit {
 
 class TForm;
 
-enum TShiftFlag : unsigned { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32 };
+// ssDouble marks the press that completes a double click.
+enum TShiftFlag : unsigned {
+  ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64
+};
 using TShiftState = unsigned;
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+
+// Key codes are the platform's virtual keys: letters and digits are their
+// upper-case characters, the rest are named here.
+using TKey = unsigned short;
+inline constexpr TKey VK_BACK = 0x08, VK_TAB = 0x09, VK_RETURN = 0x0D, VK_ESCAPE = 0x1B,
+                      VK_SPACE = 0x20, VK_PRIOR = 0x21, VK_NEXT = 0x22, VK_END = 0x23,
+                      VK_HOME = 0x24, VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27,
+                      VK_DOWN = 0x28, VK_INSERT = 0x2D, VK_DELETE = 0x2E;
 
 using TNotifyEvent = std::function<void()>;
 using TMouseMoveEvent = std::function<void(TShiftState shift, int x, int y)>;
 using TMouseEvent = std::function<void(TMouseButton button, TShiftState shift, int x, int y)>;
+// A handler may set key to 0 to keep the control from acting on it.
+using TKeyEvent = std::function<void(TKey& key, TShiftState shift)>;
 
 class TControl {
  public:
@@ -43,9 +56,28 @@ class TControl {
   void SetCursor(TCursor c);
 
   TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
   TMouseMoveEvent OnMouseMove;
   TMouseEvent OnMouseDown;
   TMouseEvent OnMouseUp;
+  TKeyEvent OnKeyDown;
+
+  // Focus: the form's active control receives the keys.
+  bool TabStop = false;
+  virtual bool CanFocus() const { return visible_; }
+  bool Focused() const;
+  void SetFocus();
+  // The form tells the control it gained or lost the focus.
+  virtual void FocusChanged() {}
+
+  // What the form calls, in control coordinates; each raises its event.
+  // Controls that act on input themselves override these.
+  virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void MouseMove(TShiftState shift, int x, int y);
+  virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+  virtual void Click();
+  virtual void DblClick();
+  virtual void KeyDown(TKey& key, TShiftState shift);
 
   // Paints onto the form's back buffer at the control's position.
   virtual void Paint(TCanvas& target) = 0;

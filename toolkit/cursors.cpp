@@ -7,9 +7,11 @@
 namespace toolkit {
 namespace {
 
+// Never destroyed: a display session ending during the exit handlers (a
+// test's, say) still releases its cursors through it.
 std::map<TCursor, SDL_Cursor*>& Cursors() {
-  static std::map<TCursor, SDL_Cursor*> cursors;
-  return cursors;
+  static auto* cursors = new std::map<TCursor, SDL_Cursor*>;
+  return *cursors;
 }
 
 SDL_Cursor* Stock(TCursor cursor) {
@@ -19,9 +21,19 @@ SDL_Cursor* Stock(TCursor cursor) {
   return SDL_CreateSystemCursor(id);
 }
 
-}  // namespace
+struct TCursorState {
+  TCursor control = crDefault;  // what the control under the pointer asks for
+  TCursor screen = crDefault;
+  TCursor shown = crDefault;
+};
 
-void ApplyCursor(TCursor cursor) {
+TCursorState& State() {
+  static TCursorState state;
+  return state;
+}
+
+void Show(TCursor cursor) {
+  State().shown = cursor;
   if (cursor == crDefault) cursor = crArrow;
   auto& cursors = Cursors();
   auto it = cursors.find(cursor);
@@ -33,6 +45,22 @@ void ApplyCursor(TCursor cursor) {
   // Headless drivers have no cursors; setting a null one is harmless.
   if (it->second && SDL_GetCursor() != it->second) SDL_SetCursor(it->second);
 }
+
+}  // namespace
+
+void ApplyCursor(TCursor cursor) {
+  State().control = cursor;
+  Show(State().screen != crDefault ? State().screen : cursor);
+}
+
+TCursor ScreenCursor() { return State().screen; }
+
+void SetScreenCursor(TCursor cursor) {
+  State().screen = cursor;
+  Show(cursor != crDefault ? cursor : State().control);
+}
+
+TCursor ShownCursor() { return State().shown; }
 
 void SetCustomCursor(TCursor slot, const unsigned* argb, int width, int height, int hotX,
                      int hotY) {
@@ -47,6 +75,7 @@ void SetCustomCursor(TCursor slot, const unsigned* argb, int width, int height, 
     cursors.erase(it);
   }
   if (c) cursors.emplace(slot, c);
+  if (State().shown == slot) Show(slot);
 }
 
 void ReleaseCursors() {

@@ -12,6 +12,7 @@ TForm::TForm(Application& app, std::string name) : TComponent(std::move(name)), 
 
 TForm::~TForm() {
   app_.RemoveForm(*this);
+  active_ = hot_ = captured_ = nullptr;
   controls_.clear();
   timers_.clear();
   if (window_) SDL_DestroyWindow(window_);
@@ -86,6 +87,7 @@ void TForm::CreateComponents(TLayout layout, const std::filesystem::path& assetD
         break;
       }
       case TControlKind::Reserved:
+        reserved_.push_back({c, controls_.size()});
         break;
     }
     if (!control) continue;
@@ -111,6 +113,25 @@ TTimer& TForm::Timer(const std::string& name) const {
   TTimer* t = FindTimer(name);
   if (!t) MissingComponent(name);
   return *t;
+}
+
+const TComponentLayout& TForm::ReservedPlace(const std::string& name) const {
+  for (const TReserved& r : reserved_)
+    if (name == r.layout.name) return r.layout;
+  MissingComponent(name);
+}
+
+void TForm::InsertReserved(const std::string& name, std::unique_ptr<TControl> control) {
+  std::size_t self = 0;
+  while (reserved_[self].layout.name != name) ++self;
+  const std::size_t at = reserved_[self].index;
+  controls_.insert(controls_.begin() + static_cast<std::ptrdiff_t>(at), std::move(control));
+  // Places behind this one in the layout move up with it, whatever order the
+  // controls are supplied in.
+  for (std::size_t i = 0; i < reserved_.size(); ++i)
+    if (i != self && (reserved_[i].index > at || (reserved_[i].index == at && i > self)))
+      ++reserved_[i].index;
+  Invalidate();
 }
 
 void TForm::MissingComponent(const std::string& name) const {
@@ -179,8 +200,7 @@ void TForm::MouseMove(int x, int y, TShiftState shift) {
   TControl* target = captured_ ? captured_ : ControlAt(x, y);
   hot_ = ControlAt(x, y);
   ApplyCursor(hot_ ? hot_->Cursor() : crDefault);
-  if (target && target->OnMouseMove)
-    app_.Guard([&] { target->OnMouseMove(shift, x - target->Left(), y - target->Top()); });
+  if (target) app_.Guard([&] { target->MouseMove(shift, x - target->Left(), y - target->Top()); });
   // The handler may have changed the cursor of the control under the pointer.
   if (hot_) ApplyCursor(hot_->Cursor());
 }
@@ -188,23 +208,43 @@ void TForm::MouseMove(int x, int y, TShiftState shift) {
 void TForm::MouseDown(TMouseButton button, int x, int y, TShiftState shift) {
   TControl* target = ControlAt(x, y);
   captured_ = target;
-  if (target && target->OnMouseDown)
-    app_.Guard([&] { target->OnMouseDown(button, shift, x - target->Left(), y - target->Top()); });
+  doublePress_ = button == TMouseButton::mbLeft && (shift & ssDouble);
+  if (!target) return;
+  app_.Guard([&] {
+    if (doublePress_) target->DblClick();
+    target->MouseDown(button, shift, x - target->Left(), y - target->Top());
+  });
 }
 
 void TForm::MouseUp(TMouseButton button, int x, int y, TShiftState shift) {
   TControl* target = captured_ ? captured_ : ControlAt(x, y);
-  bool pressedHere = captured_ != nullptr;
+  bool pressedHere = captured_ != nullptr && !doublePress_;
   captured_ = nullptr;
+  doublePress_ = false;
   if (!target) return;
   int lx = x - target->Left(), ly = y - target->Top();
   // A left click is a press and release on the same control; the click comes
   // first, and a failing click skips the release handler, as one message would.
   bool click = pressedHere && button == TMouseButton::mbLeft && target->BoundsRect().Contains(x, y);
   app_.Guard([&] {
-    if (click && target->OnClick) target->OnClick();
-    if (target->OnMouseUp) target->OnMouseUp(button, shift, lx, ly);
+    if (click) target->Click();
+    target->MouseUp(button, shift, lx, ly);
   });
+}
+
+void TForm::SetActiveControl(TControl* control) {
+  if (control == active_) return;
+  TControl* previous = active_;
+  active_ = control;
+  if (previous) previous->FocusChanged();
+  if (active_) active_->FocusChanged();
+  Invalidate();
+}
+
+void TForm::KeyDown(TKey key, TShiftState shift) {
+  if (!active_ || !active_->Visible()) return;
+  TControl* target = active_;
+  app_.Guard([&] { target->KeyDown(key, shift); });
 }
 
 }  // namespace toolkit

@@ -46,6 +46,19 @@ class TForm : public TComponent {
     Invalidate();
     return ref;
   }
+  // Makes the control a layout reserved a place for: at that place in the
+  // stacking order, with the layout's bounds, visibility and cursor.
+  template <class T>
+  T& Supply(const std::string& name) {
+    const TComponentLayout& place = ReservedPlace(name);
+    auto c = std::make_unique<T>(*this, name);
+    T& ref = *c;
+    InsertReserved(name, std::move(c));
+    ref.SetBounds(place.left, place.top, place.width, place.height);
+    ref.SetVisible(place.visible);
+    ref.SetCursor(place.cursor);
+    return ref;
+  }
   TControl* FindControl(const std::string& name) const;
   TTimer* FindTimer(const std::string& name) const;
   // The named control as T; throws std::logic_error when it is missing or of
@@ -73,17 +86,27 @@ class TForm : public TComponent {
   const TBitmap& Screen() const { return back_; }
   unsigned PaintCount() const { return paintCount_; }
 
-  // Pointer input in client coordinates, as the message loop delivers it.
+  // Pointer input in client coordinates, as the message loop delivers it. A
+  // press with ssDouble completes a double click: the control's DblClick runs
+  // before its MouseDown, and its release is no click of its own.
   void MouseMove(int x, int y, TShiftState shift);
   void MouseDown(TMouseButton button, int x, int y, TShiftState shift);
   void MouseUp(TMouseButton button, int x, int y, TShiftState shift);
   void CursorChanged(TControl& control);
+
+  // The control with the focus, or null. Changing it tells both controls.
+  TControl* ActiveControl() const { return active_; }
+  void SetActiveControl(TControl* control);
+  // A key pressed while the window has the focus goes to the active control.
+  void KeyDown(TKey key, TShiftState shift);
 
   unsigned WindowId() const;
   void DoCreate() override;
 
  private:
   [[noreturn]] void MissingComponent(const std::string& name) const;
+  const TComponentLayout& ReservedPlace(const std::string& name) const;
+  void InsertReserved(const std::string& name, std::unique_ptr<TControl> control);
   TControl* ControlAt(int x, int y) const;
   void EnsureWindow();
   void PaintNow();
@@ -94,8 +117,15 @@ class TForm : public TComponent {
   TBitmap back_;
   std::vector<std::unique_ptr<TControl>> controls_;
   std::vector<std::unique_ptr<TTimer>> timers_;
+  struct TReserved {
+    TComponentLayout layout;
+    std::size_t index;  // where in controls_ the control goes
+  };
+  std::vector<TReserved> reserved_;
   TControl* hot_ = nullptr;       // control under the pointer
   TControl* captured_ = nullptr;  // control that saw the button go down
+  bool doublePress_ = false;      // the captured press completed a double click
+  TControl* active_ = nullptr;
   bool visible_ = false;
   bool activated_ = false;
   bool dirty_ = true;

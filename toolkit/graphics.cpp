@@ -95,9 +95,10 @@ struct FontCache {
   }
 };
 
+// Never destroyed, for the same reason as the cursor table.
 FontCache& Cache() {
-  static FontCache cache;
-  return cache;
+  static auto* cache = new FontCache;
+  return *cache;
 }
 
 }  // namespace
@@ -115,6 +116,17 @@ void TCanvas::FillRect(const TRect& r) {
   SDL_Rect rect{r.Left, r.Top, r.Width(), r.Height()};
   if (rect.w <= 0 || rect.h <= 0) return;
   SDL_FillRect(surface_, &rect, MapColor(surface_, Brush.Color));
+  Changed();
+}
+
+void TCanvas::FrameRect(const TRect& r) {
+  if (!surface_ || r.Width() <= 0 || r.Height() <= 0) return;
+  const Uint32 pixel = MapColor(surface_, Brush.Color);
+  const SDL_Rect edges[] = {{r.Left, r.Top, r.Width(), 1},
+                            {r.Left, r.Bottom - 1, r.Width(), 1},
+                            {r.Left, r.Top, 1, r.Height()},
+                            {r.Right - 1, r.Top, 1, r.Height()}};
+  for (const SDL_Rect& e : edges) SDL_FillRect(surface_, &e, pixel);
   Changed();
 }
 
@@ -184,6 +196,66 @@ void TCanvas::CopyRect(const TRect& dest, const TCanvas& source, const TRect& so
   Changed();
 }
 
+void TCanvas::StretchCopy(const TRect& dest, const TBitmap& source, const TRect& sourceRect,
+                          TStretchMode mode) {
+  SDL_Surface* from = source.Surface();
+  const int dw = dest.Width(), dh = dest.Height();
+  const int sw = sourceRect.Width(), sh = sourceRect.Height();
+  if (!surface_ || !from || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) return;
+  if (from->format->BytesPerPixel != 4 || surface_->format->BytesPerPixel != 4) return;
+  if (dw == sw && dh == sh) {
+    CopyRect(dest, source.Canvas(), sourceRect);
+    return;
+  }
+  const bool sameFormat = from->format->format == surface_->format->format;
+  // The source span [first, last) that target offset i of n covers; at least
+  // one pixel, so enlarging repeats pixels.
+  auto span = [](int i, int n, int start, int length) {
+    const int first = start + static_cast<int>(std::int64_t{i} * length / n);
+    int last = start + static_cast<int>(std::int64_t{i + 1} * length / n);
+    if (last <= first) last = first + 1;
+    return std::pair{first, last};
+  };
+  const auto* in = static_cast<const Uint8*>(from->pixels);
+  auto* out = static_cast<Uint8*>(surface_->pixels);
+  for (int j = 0; j < dh; ++j) {
+    const int ty = dest.Top + j;
+    if (ty < 0 || ty >= surface_->h) continue;
+    auto [y0, y1] = span(j, dh, sourceRect.Top, sh);
+    if (mode == TStretchMode::smColorOnColor) y1 = y0 + 1;
+    y0 = std::max(y0, 0);
+    y1 = std::min(y1, from->h);
+    if (y0 >= y1) continue;
+    auto* row = reinterpret_cast<Uint32*>(out + static_cast<std::ptrdiff_t>(ty) * surface_->pitch);
+    for (int i = 0; i < dw; ++i) {
+      const int tx = dest.Left + i;
+      if (tx < 0 || tx >= surface_->w) continue;
+      auto [x0, x1] = span(i, dw, sourceRect.Left, sw);
+      if (mode == TStretchMode::smColorOnColor) x1 = x0 + 1;
+      x0 = std::max(x0, 0);
+      x1 = std::min(x1, from->w);
+      if (x0 >= x1) continue;
+      Uint32 merged = mode == TStretchMode::smBlackOnWhite ? 0xFFFFFFFFu : 0u;
+      for (int y = y0; y < y1; ++y) {
+        const auto* src = reinterpret_cast<const Uint32*>(in + static_cast<std::ptrdiff_t>(y) * from->pitch);
+        for (int x = x0; x < x1; ++x) {
+          if (mode == TStretchMode::smBlackOnWhite)
+            merged &= src[x];
+          else
+            merged |= src[x];
+        }
+      }
+      if (!sameFormat) {
+        Uint8 r, g, b;
+        SDL_GetRGB(merged, from->format, &r, &g, &b);
+        merged = SDL_MapRGB(surface_->format, r, g, b);
+      }
+      row[tx] = merged;
+    }
+  }
+  Changed();
+}
+
 TColor TCanvas::Pixel(int x, int y) const {
   if (!surface_ || x < 0 || y < 0 || x >= surface_->w || y >= surface_->h) return clBlack;
   Uint32 p = static_cast<const Uint32*>(surface_->pixels)[y * (surface_->pitch / 4) + x];
@@ -220,6 +292,13 @@ void TBitmap::Adopt(SDL_Surface* s) {
 void TBitmap::SetSize(int width, int height, TColor fill) {
   Adopt(NewSurface(width, height));
   SDL_FillRect(surface_, nullptr, MapColor(surface_, fill));
+}
+
+void TBitmap::Assign(const TBitmap& source) {
+  if (&source == this) return;
+  SDL_Surface* copy = NewSurface(source.Width(), source.Height());
+  if (!source.Empty()) SDL_BlitSurface(source.surface_, nullptr, copy, nullptr);
+  Adopt(copy);
 }
 
 void TBitmap::LoadFromFile(const std::filesystem::path& path, int width, int height,

@@ -27,6 +27,7 @@ inline constexpr TColor clGray{128, 128, 128};
 inline constexpr TColor clWindowText = clBlack;
 inline constexpr TColor clWindow = clWhite;
 inline constexpr TColor clBtnFace{240, 240, 240};
+inline constexpr TColor clWindowFrame = clBlack;
 
 struct TPoint {
   int X = 0, Y = 0;
@@ -83,6 +84,14 @@ struct TPen {
 
 class TBitmap;
 
+// How a stretched copy merges the source pixels that fall onto one target
+// pixel when it shrinks; numbered as the platform's stretch-blit modes.
+enum class TStretchMode {
+  smBlackOnWhite = 1,  // AND of them: black lines survive on white
+  smWhiteOnBlack = 2,  // OR of them: white lines survive on black
+  smColorOnColor = 3,  // one of them, the others dropped
+};
+
 // Draws onto a surface it does not own (a bitmap's or a form's back buffer).
 class TCanvas {
  public:
@@ -94,6 +103,8 @@ class TCanvas {
   std::function<void()> OnChange;  // after anything is drawn
 
   void FillRect(const TRect& r);
+  // A one-pixel outline just inside r, in the brush colour.
+  void FrameRect(const TRect& r);
   // Text with its top-left at x, y; on the brush colour unless the brush is clear.
   void TextOut(int x, int y, const std::string& text);
   int TextWidth(const std::string& text) const;
@@ -106,6 +117,11 @@ class TCanvas {
   void Draw(int x, int y, const TBitmap& source);
   // Opaque copy of src's rectangle onto dest (same size; no stretching).
   void CopyRect(const TRect& dest, const TCanvas& source, const TRect& sourceRect);
+  // Copy of src's rectangle scaled onto dest, each target pixel taking the
+  // source pixels that map onto it as `mode` says. Source pixels outside the
+  // bitmap leave their target pixels as they were.
+  void StretchCopy(const TRect& dest, const TBitmap& source, const TRect& sourceRect,
+                   TStretchMode mode);
   TColor Pixel(int x, int y) const;
   void SetPixel(int x, int y, TColor c);
   SDL_Surface* Surface() const { return surface_; }
@@ -133,6 +149,8 @@ class TBitmap {
   bool Empty() const { return Width() == 0 || Height() == 0; }
   // Resizing discards the old content and fills with `fill`.
   void SetSize(int width, int height, TColor fill = clWhite);
+  // Becomes a copy of source: its size and pixels.
+  void Assign(const TBitmap& source);
   // Renders a picture file (SVG at exactly width x height; other formats as they
   // are) over `background`. Throws std::runtime_error naming the file on failure.
   void LoadFromFile(const std::filesystem::path& path, int width, int height,
