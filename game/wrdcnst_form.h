@@ -1,16 +1,46 @@
 #pragma once
-// The game's window and the program's main window.
+// The game's window and the program's main window: the state of the building
+// under construction, the puzzle on show and the crane acting out each choice.
 
+#include <array>
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include "game/trace.h"
 #include "toolkit/form.h"
 
 namespace content {
 class TDataModule1;
 }
+namespace dataset {
+class TDataSource;
+}
+namespace ledger {
+class TLedgerTable;
+}
+namespace media {
+class TDBPictureView;
+class TDBMediaView;
+class TDBMediaPlayer;
+}
 
 namespace game {
+
+// Puzzle kinds, one per building.
+inline constexpr int kBlendMode = 1;
+inline constexpr int kShortVowelMode = 2;
+inline constexpr int kLongVowelMode = 3;
+inline constexpr int kConsonantMode = 4;
+
+inline constexpr int kBlockSlots = 6;
+inline constexpr int kUsedMarks = 200;
+// A placed block is moved out of the scene.
+inline constexpr int kPlacedX = -200;
+
+inline constexpr toolkit::TColor kBlockBlue{0, 0, 255};
+inline constexpr toolkit::TColor kBlockRed{255, 0, 0};
+inline constexpr toolkit::TColor kBlockGreen{0, 128, 0};
 
 class TfWrdCnst : public toolkit::TForm {
  public:
@@ -18,10 +48,28 @@ class TfWrdCnst : public toolkit::TForm {
   // running program unless a test says otherwise.
   TfWrdCnst(toolkit::Application& app, const std::filesystem::path& assetDir,
             content::TDataModule1& dataModule, std::filesystem::path programFile = {});
+  ~TfWrdCnst() override;
 
   // Points every table at the program's directory and opens them.
   void FormCreate();
+  // The first activation starts the first building.
+  void FormActivate();
+  void imgNextClick();
   void imgExitClick();
+  void DBPictureView1Click();
+  void NewPuzzle();
+
+  void ComposeScene();
+  void ShowScene();
+  void imgBackMouseMove(toolkit::TShiftState shift, int x, int y);
+  void imgBackMouseUp(toolkit::TMouseButton button, toolkit::TShiftState shift, int x, int y);
+  // The block slot (1 to 6) under scene point x, y, or 0.
+  int BlockAt(int x, int y) const;
+
+  void BlockChosen(int index);
+  void Timer1Timer();
+  // A sound cue: the effect found by key in the effects table, then played.
+  void Cue(const char* key);
 
   content::TDataModule1& DataModule1;
 
@@ -30,13 +78,75 @@ class TfWrdCnst : public toolkit::TForm {
   toolkit::TImage* imgWork = nullptr;
   toolkit::TImage* imgExit = nullptr;
   toolkit::TImage* imgNext = nullptr;
+  toolkit::TImage* imgHook = nullptr;
+  toolkit::TImage* Girder1 = nullptr;
+  std::array<toolkit::TImage*, 3> build{};  // build1, build2, build3
+  toolkit::TLabel* lblText = nullptr;
   toolkit::TTimer* Timer1 = nullptr;
+  media::TDBPictureView* DBPictureView1 = nullptr;
+  media::TDBMediaView* DBMediaView1 = nullptr;
+  media::TDBMediaView* DBMediaView3 = nullptr;
+  media::TDBMediaPlayer* DBMediaPlayer1 = nullptr;
+  media::TDBMediaPlayer* DBMediaPlayer3 = nullptr;
 
-  // Directory of the table files.
+  // The state of the game; slots and marks are numbered as the rules number
+  // them (blocks 1 to 6, marks 0 to 199).
+  int FMode = 0;
+  int FLevel = 0;
+  std::string FWord;
+  std::string FShownWord;
+  std::string FGapMark;
+  int FGapLen = 0;
+  int FWordX = 0, FWordY = 0;
+  int FBlockCount = 0;
+  int FBlockSpacing = 0;
+  std::array<std::string, kBlockSlots + 1> FBlockText{};
+  std::array<int, kBlockSlots + 1> FBlockX{}, FBlockY{};
+  std::array<toolkit::TColor, kBlockSlots + 1> FBlockColor{};
+  std::array<bool, kUsedMarks> FUsed{};
+  bool FPlacing = false, FRejecting = false, FBuilding = false;
+  int FPhase = 0;
+  int FSelected = 0;
+  int FGapPos = 0;
+  int FTargetX = 0;
+  int FTicks = 0;
+  int FHookX = 0, FHookY = 0;
+  int FFacadeCount = 0, FGirderCount = 0;
   std::string FDataDir;
 
+  // The random draws, replaceable so tests can script every one: Draw(n)
+  // answers 0 to n - 1; Reseed runs at the re-seeding points.
+  std::function<int(int)> Draw;
+  std::function<void()> Reseed;
+
+  // The tick count the trace stamps cues with; counts timer ticks.
+  unsigned TickNumber() const { return ticks_; }
+
  private:
+  bool Busy() const { return FPlacing || FRejecting || FBuilding; }
+  ledger::TLedgerTable& ModeTable() const;
+  dataset::TDataSource& ModeSource() const;
+  int ChooseRecord(ledger::TLedgerTable& table);
+  void SetUpBlend();
+  void SetUpVowel(ledger::TLedgerTable& table);
+  void SetUpConsonant();
+  void CentreWord();
+  // The first open gap (1-based) the text fills, or 0.
+  int GapFor(const std::string& text) const;
+
+  void RunRejecting(int aim);
+  void RunPlacing();
+  void RunBuilding();
+  void StopEffects();
+  void SpeakWord();
+  // Runs a player call; a sound that cannot play is told once, then ignored.
+  template <class F>
+  void Sound(F&& call);
+
   std::filesystem::path programFile_;
+  TTrace trace_;
+  unsigned ticks_ = 0;
+  bool soundFailureShown_ = false;
 };
 
 }  // namespace game

@@ -1,6 +1,8 @@
 #include "toolkit/random.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <random>
 
 namespace toolkit {
@@ -11,9 +13,23 @@ std::mt19937& Generator() {
   return generator;
 }
 
+// TAMBLO_SEED fixes every seeding, so a run can be replayed; read once.
+std::optional<unsigned> FixedSeed() {
+  static const std::optional<unsigned> seed = []() -> std::optional<unsigned> {
+    const char* text = std::getenv("TAMBLO_SEED");
+    if (!text || !*text) return std::nullopt;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (*end) return std::nullopt;
+    return static_cast<unsigned>(value);
+  }();
+  return seed;
+}
+
 }  // namespace
 
 void Randomize() {
+  if (const auto seed = FixedSeed()) return RandSeed(*seed);
   using namespace std::chrono;
   auto now = system_clock::now().time_since_epoch();
   auto msOfDay = duration_cast<milliseconds>(now).count() % (24LL * 60 * 60 * 1000);

@@ -11,6 +11,7 @@
 #include "content/data_module.h"
 #include "dataset/data_source.h"
 #include "game/wrdcnst_form.h"
+#include "media/image_library.h"
 #include "tests/app/content_tables.h"
 #include "toolkit/application.h"
 #include "toolkit/platform.h"
@@ -22,6 +23,7 @@ using tamblo::testing::TContentDir;
 
 struct TGame {
   explicit TGame(const std::filesystem::path& programFile) {
+    media::TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR);
     app.SetReporter([this](const std::string&, const std::string& text) { reports.push_back(text); });
     dm = &app.CreateForm<TDataModule1>();
     form = &app.CreateForm<game::TfWrdCnst>(TAMBLO_ASSET_DIR, *dm, programFile);
@@ -72,8 +74,8 @@ TEST(ContentTables, FoundBesideTheProgramWhereverTheProgramRunsFrom) {
   EXPECT_EQ(game.dm->dbSVowel.DatabaseName(), content.Path().string());
   EXPECT_EQ(game.dm->dbBlend.RecordCount(), 3);
   EXPECT_TRUE(game.dm->dbSndFx.FindKey({"craneh"}));
-  EXPECT_EQ(static_cast<dataset::TBlobField&>(game.dm->dbSndFx.FieldByName("SoundFile")).AsString(),
-            "RIFF craneh");
+  EXPECT_EQ(static_cast<dataset::TBlobField&>(game.dm->dbSndFx.FieldByName("SoundFile")).AsBytes(),
+            TContentDir::EffectSound("craneh"));
 }
 
 TEST(ContentTables, ATableThatCannotOpenIsReportedOnceAndTheLaterOnesStayClosed) {
@@ -119,15 +121,16 @@ TEST(ContentTables, RebindingAControlShowsTheOtherTablesRecord) {
   dataset::TFieldDataLink picture;
   picture.SetFieldName("Graphic");
   picture.SetDataSource(&dm.dsBlend);
-  std::vector<std::string> loads;
+  std::vector<std::vector<uint8_t>> loads;
   picture.OnDataChange = [&] {
-    loads.push_back(static_cast<dataset::TBlobField*>(picture.Field())->AsString());
+    loads.push_back(static_cast<dataset::TBlobField*>(picture.Field())->AsBytes());
   };
   picture.SetDataSource(&dm.dsSVowel);
-  EXPECT_EQ(loads, std::vector<std::string>{"SVowel:sled"});
+  const auto sled = TContentDir::Picture("SVowel", 2), cat = TContentDir::Picture("SVowel", 0);
+  EXPECT_EQ(loads, std::vector<std::vector<uint8_t>>{sled});
   dm.dbSVowel.SetRecNo(3);
   dm.dbSVowel.SetRecNo(1);
-  EXPECT_EQ(loads, (std::vector<std::string>{"SVowel:sled", "SVowel:cat"}));
+  EXPECT_EQ(loads, (std::vector<std::vector<uint8_t>>{sled, cat}));
 }
 
 }  // namespace

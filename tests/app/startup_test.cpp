@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "media/image_library.h"
 #include "tests/app/content_tables.h"
 #include "toolkit/form.h"
 
@@ -49,6 +50,7 @@ TEST(Startup, SplashCoversCreationForSixSecondsAndExitEndsTheLoop) {
     std::uint32_t expectedElapsed;  // when the message loop starts
   };
   const tamblo::testing::TContentDir content;
+  media::TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR);
   for (Case c : {Case{100, 5999}, Case{5998, 5999}, Case{7000, 7000}}) {
     SCOPED_TRACE(c.creationMs);
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);

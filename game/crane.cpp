@@ -1,0 +1,290 @@
+// The crane acting out a choice: the wrong-block, right-block and building
+// sequences on the 100 ms timer, with a sound cue for every movement.
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "content/data_module.h"
+#include "game/wrdcnst_form.h"
+#include "media/image_library.h"
+#include "media/media_player.h"
+#include "toolkit/application.h"
+
+namespace game {
+
+using namespace toolkit;
+
+namespace {
+
+constexpr int kStep = 8;
+constexpr int kPause = 5;
+constexpr int kHookHeight = 21;
+constexpr int kHalfHookWidth = 4;
+constexpr int kHalfHookHeight = 10;
+
+}  // namespace
+
+int TfWrdCnst::GapFor(const std::string& text) const {
+  const auto len = static_cast<std::size_t>(FGapLen);
+  for (std::size_t p = 0; p < FWord.size(); ++p) {
+    if (FWord.compare(p, len, text) == 0 && FShownWord.compare(p, len, FGapMark) == 0)
+      return static_cast<int>(p) + 1;
+  }
+  return 0;
+}
+
+template <class F>
+void TfWrdCnst::Sound(F&& call) {
+  try {
+    call();
+  } catch (const media::EMCIDeviceError& e) {
+    // A child is better served by a crane that goes on silently than by a
+    // message at every movement: the first failure is told, the rest ignored.
+    if (soundFailureShown_) return;
+    soundFailureShown_ = true;
+    std::fprintf(stderr, "tamblo: %s\n", e.what());
+    App().HandleException(std::current_exception());
+  } catch (const media::ErrorInvalid& e) {
+    if (soundFailureShown_) return;
+    soundFailureShown_ = true;
+    std::fprintf(stderr, "tamblo: %s\n", e.what());
+    App().HandleException(std::current_exception());
+  }
+}
+
+void TfWrdCnst::StopEffects() {
+  Sound([&] { DBMediaPlayer1->Stop(); });
+}
+
+void TfWrdCnst::SpeakWord() {
+  Sound([&] { DBMediaPlayer3->Play(); });
+}
+
+void TfWrdCnst::Cue(const char* key) {
+  trace_.Write("cue", {{"key", TTrace::Quote(key)}, {"tick", std::to_string(ticks_)}});
+  // The key search moves the effects table, and its media control loads the
+  // effect; an engine failure here stops the handler as any other would.
+  Sound([&] {
+    DataModule1.dbSndFx.FindKey({std::string(key)});
+    DBMediaPlayer1->Play();
+  });
+}
+
+void TfWrdCnst::BlockChosen(int index) {
+  FBlockColor[index] = kBlockBlue;
+  const int p = GapFor(FBlockText[index]);
+  if (p > 0) {
+    int target = FWordX;
+    if (p > 1) {
+      lblText->SetCaption(FShownWord.substr(0, static_cast<std::size_t>(p - 1)));
+      target = FWordX + lblText->Width() + imgWork->Canvas().TextWidth(FGapMark) / 2;
+    }
+    FSelected = index;
+    FGapPos = p;
+    FTargetX = target;
+    FPhase = 1;
+    Cue("craneh");
+    FPlacing = true;
+  } else {
+    FSelected = index;
+    FPhase = 1;
+    Cue("craneh");
+    FRejecting = true;
+  }
+  Timer1->SetEnabled(true);
+}
+
+void TfWrdCnst::Timer1Timer() {
+  ++ticks_;
+  const int aim =
+      FBlockX[FSelected] + imgWork->Canvas().TextWidth(FBlockText[FSelected]) / 2 - kHalfHookWidth;
+  if (FRejecting) RunRejecting(aim);
+  if (FPlacing) RunPlacing();
+  if (FBuilding) RunBuilding();
+  ComposeScene();
+  ShowScene();
+}
+
+void TfWrdCnst::RunRejecting(int aim) {
+  const int s = FSelected;
+  if (FPhase == 1) {
+    FHookX += aim >= FHookX ? kStep : -kStep;
+    if (std::abs(FHookX - aim) < kStep) {
+      FHookX = FBlockX[s] + kStep;
+      StopEffects();
+      Cue("cranev");
+      FPhase = 2;
+    }
+  }
+  if (FPhase == 2) {
+    if (FBlockY[s] - kHalfHookHeight > FHookY) FHookY += kStep;
+    if (FHookY >= FBlockY[s] - kHalfHookHeight) {
+      FHookY = FBlockY[s] - kHookHeight;
+      StopEffects();
+      Cue("konk");
+      FTicks = kPause;
+      FPhase = 3;
+    }
+  }
+  if (FPhase == 3) {
+    FBlockColor[s] = kBlockRed;
+    --FTicks;
+    if (FTicks <= 1) {
+      trace_.Write("wrong", {{"text", TTrace::Quote(FBlockText[s])}});
+      StopEffects();
+      Cue("cranev");
+      FPhase = 4;
+    }
+  }
+  if (FPhase == 4) {
+    FHookY -= kStep;
+    if (FHookY <= kStep) {
+      FHookY = 0;
+      StopEffects();
+      FRejecting = false;
+    }
+  }
+}
+
+void TfWrdCnst::RunPlacing() {
+  const int s = FSelected;
+  if (FPhase == 1) {
+    const int x = FBlockX[s] + kHalfHookWidth;
+    FHookX += x >= FHookX ? kStep : -kStep;
+    if (std::abs(FHookX - x) < kStep) {
+      FHookX = x;
+      StopEffects();
+      Cue("cranev");
+      FPhase = 2;
+    }
+  }
+  if (FPhase == 2) {
+    if (FBlockY[s] - kHalfHookHeight > FHookY) FHookY += kStep;
+    if (FHookY >= FBlockY[s] - kHalfHookHeight) {
+      FHookY = FBlockY[s] - kHalfHookHeight;
+      StopEffects();
+      Cue("clack");
+      FTicks = kPause;
+      FPhase = 3;
+    }
+  }
+  if (FPhase == 3) {
+    FBlockColor[s] = kBlockGreen;
+    --FTicks;
+    if (FTicks <= 1) {
+      StopEffects();
+      Cue("cranev");
+      FPhase = 4;
+    }
+  }
+  if (FPhase == 4) {
+    FHookY -= kStep;
+    FBlockY[s] -= kStep;
+    if (FHookY <= kStep) {
+      FHookY = 0;
+      StopEffects();
+      Cue("craneh");
+      FPhase = 5;
+    }
+  }
+  if (FPhase == 5) {
+    if (FTargetX < FHookX) {
+      FHookX -= kStep;
+      FBlockX[s] -= kStep;
+    } else {
+      FHookX = FTargetX;
+      StopEffects();
+      Cue("cranev");
+      FPhase = 6;
+    }
+  }
+  if (FPhase == 6) {
+    FHookY += kStep;
+    FBlockY[s] += kStep;
+    if (FHookY + kHookHeight >= FWordY) {
+      FHookY = FWordY - kHookHeight;
+      StopEffects();
+      Cue("click");
+      FTicks = kPause;
+      FPhase = 7;
+    }
+  }
+  if (FPhase == 7) {
+    if (FTicks == kPause) {
+      const auto at = static_cast<std::size_t>(FGapPos - 1);
+      FShownWord.erase(at, static_cast<std::size_t>(FGapLen));
+      FBlockX[s] = kPlacedX;
+      FShownWord.insert(at, FBlockText[s]);
+      trace_.Write("placed", {{"text", TTrace::Quote(FBlockText[s])}, {"shown", TTrace::Quote(FShownWord)}});
+    }
+    --FTicks;
+    if (FTicks <= 1) {
+      StopEffects();
+      Cue("cranev");
+      FPhase = 8;
+    }
+  }
+  if (FPhase == 8) {
+    FHookY -= kStep;
+    if (FHookY <= kStep) {
+      FHookY = 0;
+      StopEffects();
+      FPhase = 9;
+    }
+  }
+  if (FPhase == 9) {
+    FPlacing = false;
+    if (FShownWord == FWord) {
+      StopEffects();
+      FBuilding = true;
+      FPhase = 1;
+    }
+  }
+}
+
+void TfWrdCnst::RunBuilding() {
+  if (FPhase == 1) {
+    StopEffects();
+    Cue("constr");
+    ++FLevel;
+    trace_.Write("floor", {{"level", std::to_string(FLevel)}});
+    FFacadeCount = 1;
+    FGirderCount = 0;
+    FTicks = kPause;
+    FPhase = 2;
+  }
+  if (FPhase == 2) {
+    if (FTicks <= 1) {
+      ++FFacadeCount;
+      FTicks = kPause;
+      if (FFacadeCount >= 4) {
+        FGirderCount = 1;
+        FPhase = 3;
+      }
+    }
+    --FTicks;
+  }
+  // The girders' step runs in the tick the facades finish, counting that
+  // tick a second time: the first girder stands three ticks, the others four.
+  if (FPhase == 3) {
+    if (FTicks <= 1) {
+      ++FGirderCount;
+      FTicks = kPause;
+      if (FGirderCount >= 4) {
+        StopEffects();
+        FPhase = 4;
+      }
+    }
+    --FTicks;
+  }
+  if (FPhase == 4) {
+    FBuilding = false;
+    if (FLevel >= 4)
+      imgNext->SetVisible(true);
+    else
+      NewPuzzle();
+    Timer1->SetEnabled(false);
+  }
+}
+
+}  // namespace game

@@ -1,0 +1,228 @@
+// Setting up one puzzle: which word, which letters are cut out of it, and
+// which blocks the crane offers.
+
+#include <stdexcept>
+
+#include "content/data_module.h"
+#include "game/wrdcnst_form.h"
+#include "game/wrdcnst_layout.h"
+#include "media/media_view.h"
+#include "media/picture_view.h"
+
+namespace game {
+
+using namespace toolkit;
+
+namespace {
+
+constexpr const char* kVowels = "aeiouy";
+constexpr std::string_view kVowelPool = "aeiouyaeiouybcdgpk";
+constexpr std::string_view kConsonantPool = "bcdfghjklmnpqrstvxz";
+
+struct TKind {
+  const char* gapMark;
+  int gapLen, blockCount, blockSpacing, drawLimit;
+};
+// Indexed by mode; entry 0 is unused.
+constexpr TKind kKinds[] = {
+    {},
+    {"__", 2, 4, 52, 40},
+    {"_", 1, 6, 36, 20},
+    {"_", 1, 6, 36, 20},
+    {"_", 1, 6, 36, 40},
+};
+
+bool Contains(const std::string& text, std::string_view piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+}  // namespace
+
+ledger::TLedgerTable& TfWrdCnst::ModeTable() const {
+  content::TDataModule1& dm = DataModule1;
+  switch (FMode) {
+    case kBlendMode: return dm.dbBlend;
+    case kShortVowelMode: return dm.dbSVowel;
+    case kLongVowelMode: return dm.dbLVowel;
+    default: return dm.dbConson;
+  }
+}
+
+dataset::TDataSource& TfWrdCnst::ModeSource() const {
+  content::TDataModule1& dm = DataModule1;
+  switch (FMode) {
+    case kBlendMode: return dm.dsBlend;
+    case kShortVowelMode: return dm.dsSVowel;
+    case kLongVowelMode: return dm.dsLVowel;
+    default: return dm.dsConson;
+  }
+}
+
+void TfWrdCnst::NewPuzzle() {
+  FPlacing = false;
+  FRejecting = false;
+  imgNext->SetVisible(false);
+  FWordY = 216 - 64 * FLevel;
+  const TKind& kind = kKinds[FMode];
+  FGapLen = kind.gapLen;
+  FBlockCount = kind.blockCount;
+  FBlockSpacing = kind.blockSpacing;
+  FGapMark = kind.gapMark;
+  DBPictureView1->SetDataSource(&ModeSource());
+  DBMediaView3->SetDataSource(&ModeSource());
+
+  TFont wordFont;
+  wordFont.Name = "Times New Roman";
+  wordFont.SetSize(36);
+  wordFont.Color = clBlack;
+  imgBack->Canvas().Font = wordFont;
+
+  for (int i = 1; i <= kBlockSlots; ++i) {
+    FBlockY[i] = 180;
+    FBlockX[i] = 272 + (i - 1) * FBlockSpacing;
+    FBlockText[i] = FMode == kBlendMode ? "==" : "=";
+    FBlockColor[i] = clBlack;
+  }
+
+  Reseed();
+  switch (FMode) {
+    case kBlendMode: SetUpBlend(); break;
+    case kShortVowelMode:
+    case kLongVowelMode: SetUpVowel(ModeTable()); break;
+    default: SetUpConsonant(); break;
+  }
+
+  if (trace_.On()) {
+    std::string blocks = "[";
+    for (int i = 1; i <= FBlockCount; ++i) {
+      const int w = imgBack->Canvas().TextWidth(FBlockText[i]);
+      const int h = imgBack->Canvas().TextHeight(FBlockText[i]);
+      // Window coordinates, as the pointer sees them.
+      if (i > 1) blocks += ", ";
+      blocks += "{\"text\": " + TTrace::Quote(FBlockText[i]) +
+                ", \"x\": " + std::to_string(imgBack->Left() + FBlockX[i]) +
+                ", \"y\": " + std::to_string(imgBack->Top() + FBlockY[i]) +
+                ", \"w\": " + std::to_string(w) + ", \"h\": " + std::to_string(h) +
+                ", \"right\": " + (GapFor(FBlockText[i]) > 0 ? "true" : "false") +
+                "}";
+    }
+    trace_.Write("puzzle", {{"kind", std::to_string(FMode)},
+                            {"word", TTrace::Quote(FWord)},
+                            {"shown", TTrace::Quote(FShownWord)},
+                            {"blocks", blocks + "]"}});
+  }
+
+  StopEffects();
+  SpeakWord();
+}
+
+int TfWrdCnst::ChooseRecord(ledger::TLedgerTable& table) {
+  // One mark per record position: a longer table offers its first 200 words,
+  // and an empty one has nothing to offer.
+  const int n = std::min(table.RecordCount(), kUsedMarks);
+  if (n <= 0) throw std::runtime_error("The table " + table.TableName() + " holds no words");
+  const int limit = kKinds[FMode].drawLimit;
+  int draws = 0;
+  int pos = 0;
+  for (;;) {
+    pos = Draw(n);
+    ++draws;
+    if (FMode == kConsonantMode) table.SetRecNo(pos + 1);
+    if (draws <= limit && FUsed[pos]) continue;
+    if (FMode == kConsonantMode && !table.FieldByName("Contruction").AsBoolean()) {
+      // Content without a usable word would keep this loop going for ever.
+      if (draws > limit + 100 * n)
+        throw std::runtime_error("The table " + table.TableName() + " holds no usable words");
+      continue;
+    }
+    break;
+  }
+  FUsed[pos] = true;
+  table.SetRecNo(pos + 1);
+  FWord = table.FieldByName("Word").AsString();
+  return pos;
+}
+
+void TfWrdCnst::CentreWord() {
+  FWordX = 136 - imgBack->Canvas().TextWidth(FShownWord) / 2;
+}
+
+void TfWrdCnst::SetUpBlend() {
+  ChooseRecord(ModeTable());
+  FShownWord = FWord;
+  std::string taken;
+  const auto& blends = Find<TListBox>("LstBlend").Items;
+  const int length = static_cast<int>(FWord.size());
+  for (int p = 1; p <= length; ++p) {
+    const std::string piece = FShownWord.substr(static_cast<std::size_t>(p - 1), 2);
+    for (const std::string& blend : blends) {
+      if (blend != piece || Contains(taken, piece)) continue;
+      bool freeSlot = false;
+      for (int i = 1; i <= FBlockCount; ++i) freeSlot = freeSlot || FBlockText[i] == "==";
+      // More blends than blocks: the rest stay in the word rather than the
+      // slot draw going on for ever.
+      if (!freeSlot) continue;
+      FShownWord.replace(static_cast<std::size_t>(p - 1), 2, "__");
+      int slot;
+      do slot = Draw(4) + 1;
+      while (FBlockText[slot] != "==");
+      FBlockText[slot] = piece;
+      taken += piece;
+    }
+  }
+  CentreWord();
+  for (int i = 1; i <= FBlockCount; ++i) {
+    if (FBlockText[i] != "==") continue;
+    std::string wrong;
+    do wrong = blends[static_cast<std::size_t>(Draw(static_cast<int>(blends.size())))];
+    while (Contains(FWord, wrong));
+    FBlockText[i] = wrong;
+  }
+}
+
+void TfWrdCnst::SetUpVowel(ledger::TLedgerTable& table) {
+  ChooseRecord(table);
+  FShownWord = table.FieldByName("Blank").AsString();
+  CentreWord();
+  const std::string letter = table.FieldByName("Letter").AsString();
+  FBlockText[Draw(6) + 1] = letter;
+  for (int i = 1; i <= kBlockSlots; ++i) {
+    if (FBlockText[i] != "=") continue;
+    std::string wrong;
+    do wrong = std::string(1, kVowelPool[static_cast<std::size_t>(Draw(18))]);
+    while (wrong == letter);
+    FBlockText[i] = wrong;
+  }
+}
+
+void TfWrdCnst::SetUpConsonant() {
+  ChooseRecord(ModeTable());
+  FShownWord = FWord;
+  std::string taken;
+  int k = 0;
+  const int length = static_cast<int>(FWord.size());
+  for (int p = 1; p <= length; ++p) {
+    const char ch = FShownWord[static_cast<std::size_t>(p - 1)];
+    if (Contains(kVowels, std::string_view(&ch, 1)) || k >= 3 || Contains(taken, std::string_view(&ch, 1)))
+      continue;
+    // The draw is made whenever a gap exists already, whatever the length.
+    if (k >= 1 && Draw(100) >= 50 && length >= 5) continue;
+    FShownWord[static_cast<std::size_t>(p - 1)] = '_';
+    int slot;
+    do slot = Draw(6) + 1;
+    while (FBlockText[slot] != "=");
+    FBlockText[slot] = std::string(1, ch);
+    taken += ch;
+    ++k;
+  }
+  CentreWord();
+  for (int i = 1; i <= kBlockSlots; ++i) {
+    if (FBlockText[i] != "=") continue;
+    std::string wrong;
+    do wrong = std::string(1, kConsonantPool[static_cast<std::size_t>(Draw(19))]);
+    while (Contains(FWord, wrong));
+    FBlockText[i] = wrong;
+  }
+}
+
+}  // namespace game

@@ -1,0 +1,103 @@
+// The scene: composed off-screen from the state, shown in one copy, and the
+// pointer's view of the letter blocks.
+
+#include "game/wrdcnst_form.h"
+
+namespace game {
+
+using namespace toolkit;
+
+namespace {
+
+constexpr int kSceneWidth = 481;
+constexpr int kSceneHeight = 248;
+constexpr std::array kFloorY{208, 144, 80};
+constexpr std::array kCellX{8, 72, 136, 200};
+
+TFont SceneFont(int points) {
+  TFont font;
+  font.Name = "Times New Roman";
+  font.SetSize(points);
+  font.Color = clBlack;
+  return font;
+}
+
+// Copies the picture into `count` cells of the row at y, stepping by its width.
+void FillCells(TCanvas& canvas, const TBitmap& picture, int y, int count) {
+  for (int i = 0; i < count; ++i) canvas.Draw(kCellX[0] + i * picture.Width(), y, picture);
+}
+
+}  // namespace
+
+void TfWrdCnst::ComposeScene() {
+  TCanvas& work = imgWork->Canvas();
+  work.Brush.Color = clAqua;
+  work.Brush.Style = TBrushStyle::bsSolid;
+  work.FillRect(Rect(0, 0, imgWork->Width(), imgWork->Height()));
+  imgBack->Canvas().Font = SceneFont(28);
+
+  work.Font = SceneFont(36);
+  work.TextOut(FWordX, FWordY, FShownWord);
+
+  work.Font = SceneFont(28);
+  for (int i = 1; i <= FBlockCount; ++i) {
+    work.Font.Color = FBlockColor[i];
+    work.TextOut(FBlockX[i], FBlockY[i], FBlockText[i]);
+  }
+  // Later measurements use the font the blocks were drawn in, in black.
+  work.Font.Color = clBlack;
+
+  work.Pen.Color = clBlack;
+  work.MoveTo(FHookX + 3, 0);
+  work.LineTo(FHookX + 3, FHookY);
+  work.Draw(FHookX, FHookY, imgHook->Picture());
+
+  const TBitmap& girder = Girder1->Picture();
+  for (int floor = 1; floor <= 3; ++floor) {
+    if (FLevel <= floor) continue;
+    const int y = kFloorY[floor - 1];
+    FillCells(work, girder, y, 4);
+    const int facades = FLevel == floor + 1 ? FFacadeCount : 4;
+    FillCells(work, build[floor - 1]->Picture(), y, facades);
+  }
+  if (FLevel < 4 && FGirderCount > 0)
+    FillCells(work, girder, 272 - 64 * FLevel, FLevel == 1 ? 4 : FGirderCount);
+}
+
+void TfWrdCnst::ShowScene() {
+  imgBack->Canvas().CopyRect(Rect(0, 0, kSceneWidth, kSceneHeight), imgWork->Canvas(),
+                             Rect(0, 0, kSceneWidth, kSceneHeight));
+}
+
+int TfWrdCnst::BlockAt(int x, int y) const {
+  const TCanvas& canvas = imgBack->Canvas();
+  for (int i = 1; i <= kBlockSlots; ++i) {
+    const TPoint size = canvas.TextExtent(FBlockText[i]);
+    // Strict on every edge: a pointer on the rectangle's border is not on it.
+    if (FBlockX[i] < x && x < FBlockX[i] + size.X && FBlockY[i] < y && y < FBlockY[i] + size.Y)
+      return i;
+  }
+  return 0;
+}
+
+void TfWrdCnst::imgBackMouseMove(TShiftState, int x, int y) {
+  TCursor cursor = crArrow;
+  if (!Busy()) {
+    const TCanvas& canvas = imgBack->Canvas();
+    for (int i = 1; i <= kBlockSlots; ++i) {
+      const TPoint size = canvas.TextExtent(FBlockText[i]);
+      if (FBlockX[i] < x && x < FBlockX[i] + size.X && FBlockY[i] < y &&
+          y < FBlockY[i] + size.Y && FBlockX[i] > 0)
+        cursor = crHandPoint;
+    }
+  }
+  imgBack->SetCursor(cursor);
+}
+
+void TfWrdCnst::imgBackMouseUp(TMouseButton, TShiftState, int x, int y) {
+  if (Busy()) return;
+  // Any button chooses.
+  if (const int block = BlockAt(x, y)) BlockChosen(block);
+}
+
+}  // namespace game

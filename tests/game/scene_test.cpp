@@ -1,0 +1,129 @@
+// The scene as pixels, and the pointer over the letter blocks.
+
+#include <gtest/gtest.h>
+
+#include "tests/game/game_fixture.h"
+
+namespace game {
+namespace {
+
+using testing::TScriptedGame;
+using toolkit::TBitmap;
+using toolkit::TCanvas;
+
+// Whether the scene shows `picture` opaquely with its top-left at x, y, as far
+// as the scene reaches (the ground floor runs past its bottom edge).
+bool Shows(const TCanvas& scene, const TBitmap& picture, int x, int y, int sceneHeight = 248) {
+  for (int py = 0; py < picture.Height() && y + py < sceneHeight; ++py)
+    for (int px = 0; px < picture.Width(); ++px)
+      if (scene.Pixel(x + px, y + py) != picture.Canvas().Pixel(px, py)) return false;
+  return true;
+}
+
+bool Aqua(const TCanvas& scene, int x, int y, int w, int h, int sceneHeight = 248) {
+  for (int py = y; py < y + h && py < sceneHeight; ++py)
+    for (int px = x; px < x + w; ++px)
+      if (scene.Pixel(px, py) != toolkit::clAqua) return false;
+  return true;
+}
+
+TEST(Scene, FloorsShowTheirGirdersAndGrowingFacades) {
+  TScriptedGame game;
+  TfWrdCnst& f = *game.form;
+  const TCanvas& scene = f.imgWork->Canvas();
+  const TBitmap& girder = f.Girder1->Picture();
+  constexpr int kCells[] = {8, 72, 136, 200};
+  struct Case {
+    int level, facades, girders;
+    // Per floor row (y 208, 144, 80, 16): 'F' facade of that floor, 'G' girder, '.' aqua.
+    const char* rows[4];
+  };
+  const Case cases[] = {
+      {1, 0, 1, {"GGGG", "....", "....", "...."}},  // the ground floor always shows four
+      {2, 2, 3, {"FFGG", "GGG.", "....", "...."}},
+      {3, 4, 1, {"FFFF", "FFFF", "G...", "...."}},
+      {4, 1, 4, {"FFFF", "FFFF", "FGGG", "...."}},  // complete: no row above
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.level);
+    f.FLevel = c.level;
+    f.FFacadeCount = c.facades;
+    f.FGirderCount = c.girders;
+    f.FBlockCount = 0;
+    f.FShownWord.clear();
+    f.FHookX = 400;
+    f.FHookY = 0;
+    f.ComposeScene();
+    for (int row = 0; row < 4; ++row) {
+      const int y = 208 - 64 * row;
+      for (int cell = 0; cell < 4; ++cell) {
+        SCOPED_TRACE(::testing::Message() << "row " << row << " cell " << cell);
+        const int x = kCells[cell];
+        switch (c.rows[row][cell]) {
+          case 'F': EXPECT_TRUE(Shows(scene, f.build[row]->Picture(), x, y)); break;
+          case 'G': EXPECT_TRUE(Shows(scene, girder, x, y)); break;
+          default: EXPECT_TRUE(Aqua(scene, x, std::max(y, 0), 64, 64 + std::min(y, 0))); break;
+        }
+      }
+    }
+  }
+}
+
+TEST(Scene, CableHookWordAndBlocks) {
+  TScriptedGame game;
+  TfWrdCnst& f = *game.form;
+  game.Puzzle(kShortVowelMode, {0, 0, 1, 1, 1, 1, 1});
+  f.FHookX = 100;
+  f.FHookY = 50;
+  f.FBlockX[2] = kPlacedX;
+  f.ComposeScene();
+  const TCanvas& scene = f.imgWork->Canvas();
+  for (int y = 0; y < 50; ++y) EXPECT_EQ(scene.Pixel(103, y), toolkit::clBlack) << y;
+  EXPECT_TRUE(Shows(scene, f.imgHook->Picture(), 100, 50));
+  // The word and the offered blocks are drawn; the placed block is not.
+  EXPECT_FALSE(Aqua(scene, f.FWordX, f.FWordY, 60, 30));
+  EXPECT_FALSE(Aqua(scene, f.FBlockX[1], f.FBlockY[1], 20, 30));
+  EXPECT_TRUE(Aqua(scene, 272 + 36, 180, 20, 30));
+  // Shown in one copy: the visible scene is the composed one, top 246 rows.
+  f.ShowScene();
+  for (int y = 0; y < 246; y += 7)
+    for (int x = 0; x < 481; x += 5) ASSERT_EQ(f.imgBack->Canvas().Pixel(x, y), scene.Pixel(x, y));
+}
+
+TEST(Pointer, AHandOverABlockButNotOnItsLeftOrTopEdge) {
+  TScriptedGame game;
+  TfWrdCnst& f = *game.form;
+  game.Puzzle(kShortVowelMode, {0, 0, 1, 1, 1, 1, 1});
+  f.ComposeScene();
+  const int x = f.FBlockX[3], y = f.FBlockY[3];
+  const toolkit::TPoint size = f.imgBack->Canvas().TextExtent(f.FBlockText[3]);
+  struct Case {
+    int x, y;
+    toolkit::TCursor cursor;
+  };
+  const Case cases[] = {{x + 1, y + 1, toolkit::crHandPoint},
+                        {x + size.X - 1, y + size.Y - 1, toolkit::crHandPoint},
+                        {x, y + 5, toolkit::crArrow},
+                        {x + 3, y, toolkit::crArrow},
+                        {x + size.X, y + 5, toolkit::crArrow},
+                        {x + 3, y + size.Y, toolkit::crArrow}};
+  for (const Case& c : cases) {
+    f.imgBackMouseMove(0, c.x, c.y);
+    EXPECT_EQ(f.imgBack->Cursor(), c.cursor) << c.x - x << "," << c.y - y;
+    EXPECT_EQ(f.BlockAt(c.x, c.y), c.cursor == toolkit::crHandPoint ? 3 : 0);
+  }
+  // During a sequence the pointer is an arrow and a release chooses nothing.
+  f.FBuilding = true;
+  f.imgBackMouseMove(0, x + 1, y + 1);
+  EXPECT_EQ(f.imgBack->Cursor(), toolkit::crArrow);
+  f.imgBackMouseUp(toolkit::TMouseButton::mbLeft, 0, x + 1, y + 1);
+  EXPECT_EQ(f.FBlockColor[3], toolkit::clBlack);
+  // A placed block shows no hand.
+  f.FBuilding = false;
+  f.FBlockX[3] = kPlacedX;
+  f.imgBackMouseMove(0, kPlacedX + 1, y + 1);
+  EXPECT_EQ(f.imgBack->Cursor(), toolkit::crArrow);
+}
+
+}  // namespace
+}  // namespace game
