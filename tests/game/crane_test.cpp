@@ -18,7 +18,10 @@ using testing::TScriptedGame;
 
 // A game whose trace goes to a file of its own; cues are read back from it.
 struct TTracedGame {
-  TTracedGame() : path(std::string(::testing::TempDir()) + "crane-trace.jsonl") {
+  // A file per test, since ctest runs the tests side by side.
+  TTracedGame()
+      : path(std::string(::testing::TempDir()) +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".jsonl") {
     std::remove(path.c_str());
     setenv("TAMBLO_TRACE", path.c_str(), 1);
     game = std::make_unique<TScriptedGame>(
