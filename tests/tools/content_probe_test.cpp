@@ -71,6 +71,8 @@ TEST_F(ProbeTest, PrintsOneLinePerPictureOfEveryFormat) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     ASSERT_TRUE(std::getline(lines, line));
+    // Fields in the order a reader expects them, the file first.
+    EXPECT_EQ(line.rfind("{\"file\":", 0), 0u) << line;
     const auto j = nlohmann::json::parse(line);
     EXPECT_EQ(j["file"], (dir_ / c.file).string());
     EXPECT_EQ(j["format"], c.format);

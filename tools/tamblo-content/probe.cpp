@@ -94,14 +94,14 @@ int Probe(const std::vector<std::string>& files, const std::optional<fs::path>& 
         fail("not a picture (" + info.FormatName + ")");
         continue;
       }
-      out << nlohmann::json{{"file", file},
+      out << nlohmann::ordered_json{{"file", file},
                             {"format", info.FormatName},
                             {"class", info.FormatClass},
                             {"width", info.Width},
                             {"height", info.Height},
                             {"bits", info.Bits},
                             {"pages", recognition.Kind == "TIF" ? info.TiffPages : 1}}
-                 .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                 .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
           << "\n";
       if (decodeDir) {
         const std::string failure =
