@@ -12,6 +12,7 @@
 
 #include "media/image_library.h"
 #include "tools/tamblo-content/audio.h"
+#include "tests/tools/run_content_tool.h"
 #include "tools/tamblo-content/commands.h"
 #include "tools/tamblo-content/content_tables.h"
 #include "tools/tamblo-content/pictures.h"
@@ -21,16 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun {
-  int code;
-  std::string out, err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = RunContentTool(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test_support::RunTool;
+using test_support::TRun;
 
 std::vector<std::uint8_t> Picture() {
   TRgbPicture p;

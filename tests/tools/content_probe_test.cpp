@@ -12,6 +12,7 @@
 
 #include "media/image_library.h"
 #include "tests/media/picture_fixtures.h"
+#include "tests/tools/run_content_tool.h"
 #include "tools/tamblo-content/commands.h"
 
 namespace tamblo::content_tool {
@@ -19,16 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun {
-  int code;
-  std::string out, err;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = RunContentTool(args, out, err);
-  return {code, out.str(), err.str()};
-}
+using test_support::RunTool;
+using test_support::TRun;
 
 class ProbeTest : public ::testing::Test {
  protected:
