@@ -1,7 +1,6 @@
 // The crane acting out a choice: the wrong-block, right-block and building
 // sequences on the 100 ms timer, with a sound cue for every movement.
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "content/data_module.h"
@@ -37,19 +36,20 @@ template <class F>
 void TfWrdCnst::Sound(F&& call) {
   try {
     call();
-  } catch (const media::EMCIDeviceError& e) {
-    // A child is better served by a crane that goes on silently than by a
-    // message at every movement: the first failure is told, the rest ignored.
-    if (soundFailureShown_) return;
-    soundFailureShown_ = true;
-    std::fprintf(stderr, "tamblo: %s\n", e.what());
-    App().HandleException(std::current_exception());
-  } catch (const media::ErrorInvalid& e) {
-    if (soundFailureShown_) return;
-    soundFailureShown_ = true;
-    std::fprintf(stderr, "tamblo: %s\n", e.what());
-    App().HandleException(std::current_exception());
+  } catch (const media::EMCIDeviceError&) {
+    SoundFailed(std::current_exception());
+  } catch (const media::ErrorInvalid&) {
+    SoundFailed(std::current_exception());
   }
+}
+
+void TfWrdCnst::SoundFailed(std::exception_ptr failure) {
+  // A child is better served by a crane that goes on silently than by a
+  // message at every movement: the first failure is told (message box and
+  // stderr, as every reported error), the rest ignored.
+  if (soundFailureShown_) return;
+  soundFailureShown_ = true;
+  App().HandleException(failure);
 }
 
 void TfWrdCnst::StopEffects() {

@@ -3,6 +3,7 @@
 // under construction, the puzzle on show and the crane acting out each choice.
 
 #include <array>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -142,6 +143,7 @@ class TfWrdCnst : public toolkit::TForm {
   // Runs a player call; a sound that cannot play is told once, then ignored.
   template <class F>
   void Sound(F&& call);
+  void SoundFailed(std::exception_ptr failure);
 
   std::filesystem::path programFile_;
   TTrace trace_;
