@@ -37,8 +37,7 @@ class TeacherBuildTest : public ::testing::Test {
  protected:
   void SetUp() override {
     media::TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR);
-    dir_ = fs::path(::testing::TempDir()) / "teacher";
-    fs::remove_all(dir_);
+    dir_ = test_support::ScratchDir("teacher");
     fs::create_directories(dir_ / "out");
     const auto picture = fixtures::Quadrants(40, 30);
     Write("frog.png", fixtures::Png(picture));

@@ -70,9 +70,7 @@ class CheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
     media::TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR);
-    dir_ = fs::path(::testing::TempDir()) / "check";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test_support::ScratchDir("check");
   }
   fs::path dir_;
 };

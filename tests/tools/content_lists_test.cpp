@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "tests/tools/run_content_tool.h"
 #include "tools/tamblo-content/pictures.h"
 #include "tools/tamblo-content/word_lists.h"
 
@@ -38,8 +39,7 @@ TEST(BlendGaps, CutsEachBlendOnceAndNeverInsideAGap) {
 class WordListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) / "lists";
-    fs::remove_all(dir_);
+    dir_ = test_support::ScratchDir("lists");
     fs::create_directories(dir_);
     std::ofstream(dir_ / "frog.png") << "a picture";
     std::ofstream(dir_ / "frog.wav") << "a recording";

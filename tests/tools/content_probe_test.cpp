@@ -27,9 +27,7 @@ class ProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     media::TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR);
-    dir_ = fs::path(testing::TempDir()) / "probe";
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test_support::ScratchDir("probe");
   }
   std::string Write(const std::string& name, const fixtures::Bytes& bytes) {
     const fs::path path = dir_ / name;

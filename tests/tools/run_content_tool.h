@@ -1,6 +1,10 @@
 #pragma once
 // Runs tamblo-content in-process and keeps what it printed.
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +22,18 @@ inline TRun RunTool(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   const int code = RunContentTool(args, out, err);
   return {code, out.str(), err.str()};
+}
+
+// A scratch folder of the running test's own, emptied: ctest runs tests side
+// by side, and other builds may be testing on the same machine.
+inline std::filesystem::path ScratchDir(const std::string& what) {
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
+                                    (what + "-" + test->test_suite_name() + "-" + test->name() +
+                                     "-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
 }
 
 }  // namespace tamblo::content_tool::test_support
