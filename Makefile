@@ -35,7 +35,7 @@ test-asan: setup
 	  ctest --output-on-failure -j $(JOBS) -LE e2e
 
 bench: setup build
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	@for b in $(BUILD)/bench/bench_*; do if [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 e2e: setup build
 	cd $(BUILD) && ctest --output-on-failure -L e2e
