@@ -105,35 +105,39 @@ void TfWrdCnst::Timer1Timer() {
   ShowScene();
 }
 
+bool TfWrdCnst::HookTravelsTo(int x) {
+  FHookX += x >= FHookX ? kStep : -kStep;
+  return std::abs(FHookX - x) < kStep;
+}
+
+bool TfWrdCnst::HookLowersOnto(int block) {
+  if (FBlockY[block] - kHalfHookHeight > FHookY) FHookY += kStep;
+  return FHookY >= FBlockY[block] - kHalfHookHeight;
+}
+
+void TfWrdCnst::EndStep(const char* cue) {
+  StopEffects();
+  Cue(cue);
+  ++FPhase;
+}
+
 void TfWrdCnst::RunRejecting(int aim) {
   const int s = FSelected;
-  if (FPhase == 1) {
-    FHookX += aim >= FHookX ? kStep : -kStep;
-    if (std::abs(FHookX - aim) < kStep) {
-      FHookX = FBlockX[s] + kStep;
-      StopEffects();
-      Cue("cranev");
-      FPhase = 2;
-    }
+  if (FPhase == 1 && HookTravelsTo(aim)) {
+    FHookX = FBlockX[s] + kStep;
+    EndStep("cranev");
   }
-  if (FPhase == 2) {
-    if (FBlockY[s] - kHalfHookHeight > FHookY) FHookY += kStep;
-    if (FHookY >= FBlockY[s] - kHalfHookHeight) {
-      FHookY = FBlockY[s] - kHookHeight;
-      StopEffects();
-      Cue("konk");
-      FTicks = kPause;
-      FPhase = 3;
-    }
+  if (FPhase == 2 && HookLowersOnto(s)) {
+    FHookY = FBlockY[s] - kHookHeight;  // resting on top of the block
+    EndStep("konk");
+    FTicks = kPause;
   }
   if (FPhase == 3) {
     FBlockColor[s] = kBlockRed;
     --FTicks;
     if (FTicks <= 1) {
       trace_.Write("wrong", {{"text", TTrace::Quote(FBlockText[s])}});
-      StopEffects();
-      Cue("cranev");
-      FPhase = 4;
+      EndStep("cranev");
     }
   }
   if (FPhase == 4) {
@@ -148,33 +152,20 @@ void TfWrdCnst::RunRejecting(int aim) {
 
 void TfWrdCnst::RunPlacing() {
   const int s = FSelected;
-  if (FPhase == 1) {
-    const int x = FBlockX[s] + kHalfHookWidth;
-    FHookX += x >= FHookX ? kStep : -kStep;
-    if (std::abs(FHookX - x) < kStep) {
-      FHookX = x;
-      StopEffects();
-      Cue("cranev");
-      FPhase = 2;
-    }
+  if (FPhase == 1 && HookTravelsTo(FBlockX[s] + kHalfHookWidth)) {
+    FHookX = FBlockX[s] + kHalfHookWidth;
+    EndStep("cranev");
   }
-  if (FPhase == 2) {
-    if (FBlockY[s] - kHalfHookHeight > FHookY) FHookY += kStep;
-    if (FHookY >= FBlockY[s] - kHalfHookHeight) {
-      FHookY = FBlockY[s] - kHalfHookHeight;
-      StopEffects();
-      Cue("clack");
-      FTicks = kPause;
-      FPhase = 3;
-    }
+  if (FPhase == 2 && HookLowersOnto(s)) {
+    FHookY = FBlockY[s] - kHalfHookHeight;  // overlapping the block's top, to grip it
+    EndStep("clack");
+    FTicks = kPause;
   }
   if (FPhase == 3) {
     FBlockColor[s] = kBlockGreen;
     --FTicks;
     if (FTicks <= 1) {
-      StopEffects();
-      Cue("cranev");
-      FPhase = 4;
+      EndStep("cranev");
     }
   }
   if (FPhase == 4) {
@@ -182,9 +173,7 @@ void TfWrdCnst::RunPlacing() {
     FBlockY[s] -= kStep;
     if (FHookY <= kStep) {
       FHookY = 0;
-      StopEffects();
-      Cue("craneh");
-      FPhase = 5;
+      EndStep("craneh");
     }
   }
   if (FPhase == 5) {
@@ -193,9 +182,7 @@ void TfWrdCnst::RunPlacing() {
       FBlockX[s] -= kStep;
     } else {
       FHookX = FTargetX;
-      StopEffects();
-      Cue("cranev");
-      FPhase = 6;
+      EndStep("cranev");
     }
   }
   if (FPhase == 6) {
@@ -203,10 +190,8 @@ void TfWrdCnst::RunPlacing() {
     FBlockY[s] += kStep;
     if (FHookY + kHookHeight >= FWordY) {
       FHookY = FWordY - kHookHeight;
-      StopEffects();
-      Cue("click");
+      EndStep("click");
       FTicks = kPause;
-      FPhase = 7;
     }
   }
   if (FPhase == 7) {
@@ -219,9 +204,7 @@ void TfWrdCnst::RunPlacing() {
     }
     --FTicks;
     if (FTicks <= 1) {
-      StopEffects();
-      Cue("cranev");
-      FPhase = 8;
+      EndStep("cranev");
     }
   }
   if (FPhase == 8) {

@@ -135,6 +135,12 @@ class TfWrdCnst : public toolkit::TForm {
   // The first open gap (1-based) the text fills, or 0.
   int GapFor(const std::string& text) const;
 
+  // One tick of the hook travelling sideways towards x; true once it is there.
+  bool HookTravelsTo(int x);
+  // One tick of the hook going down to the block; true once it reaches it.
+  bool HookLowersOnto(int block);
+  // A step ends: the effect stops, the next cue plays, the next step follows.
+  void EndStep(const char* cue);
   void RunRejecting(int aim);
   void RunPlacing();
   void RunBuilding();
