@@ -62,6 +62,7 @@ struct TTableBuilder::TState {
   std::string table;
   TTableDefinition def;
   TBuildTarget target;
+  std::shared_ptr<TFileSystem> system;
   TStandaloneOwner owner;
   TDataFile data{&owner};
   TFileHandler blob;
@@ -87,8 +88,15 @@ struct TTableBuilder::TState {
   std::vector<uint8_t> deleted;  // per record slot
   std::vector<int32_t> deletionOrder;
 
-  TState(std::string dir, std::string name, TTableDefinition d, TBuildTarget t)
-      : directory(std::move(dir)), table(std::move(name)), def(std::move(d)), target(t), owner(table, directory) {}
+  TState(std::string dir, std::string name, TTableDefinition d, TBuildTarget t, std::shared_ptr<TFileSystem> fs)
+      : directory(std::move(dir)),
+        table(std::move(name)),
+        def(std::move(d)),
+        target(t),
+        system(fs ? std::move(fs) : PosixFileSystem()),
+        owner(table, directory) {
+    for (TFileHandler* file : {static_cast<TFileHandler*>(&data), &blob, &index}) file->SetSystem(system);
+  }
 
   std::string FinalName(const char* ext) const { return directory + "/" + table + ext; }
   std::string TempName(const char* ext) const { return FinalName(ext) + kBuildSuffix; }
@@ -171,8 +179,9 @@ void TTableBuilder::TState::DefineIndexes() {
 }
 
 TTableBuilder::TTableBuilder(std::string directory, std::string table, TTableDefinition definition,
-                             TBuildTarget target)
-    : state_(std::make_unique<TState>(std::move(directory), std::move(table), std::move(definition), target)) {
+                             TBuildTarget target, std::shared_ptr<TFileSystem> system)
+    : state_(std::make_unique<TState>(std::move(directory), std::move(table), std::move(definition), target,
+                                      std::move(system))) {
   TState& s = *state_;
   if (!(s.def.fillFactor > 0.0 && s.def.fillFactor <= 1.0))
     throw std::invalid_argument("fill factor must lie in (0, 1]");
@@ -515,8 +524,9 @@ void TTableBuilder::TState::RenameIntoPlace(const char* ext) {
 // it; the identifier in each block is what tells it the chain is no longer
 // that record's, so the new blobs must not reuse the old identifiers.
 void TTableBuilder::TState::ContinueBlobIds() {
-  if (!TFileHandler::Exists(FinalName(".DAT"), false)) return;
+  if (!TFileHandler::Exists(FinalName(".DAT"), false, system)) return;
   TFileHandler old(FinalName(".DAT"));
+  old.SetSystem(system);
   old.SetErrorContext(table, directory);
   old.Open();
   uint8_t raw[kDataHeaderSize];
@@ -547,8 +557,9 @@ void TTableBuilder::TState::RewriteInPlace() {
   };
   try {
     for (TTarget& t : targets) {
-      if (!TFileHandler::Exists(FinalName(t.ext), false)) continue;
+      if (!TFileHandler::Exists(FinalName(t.ext), false, system)) continue;
       t.file.SetFileName(FinalName(t.ext));
+      t.file.SetSystem(system);
       t.file.SetErrorContext(table, directory);
       t.file.Open();
       if (t.file.OpenedReadOnly()) {
@@ -605,6 +616,7 @@ void TTableBuilder::TState::RewriteInPlace() {
 void TTableBuilder::TState::CopyOver(const char* ext, TFileHandler& target, int32_t counter,
                                      bool scrambleCounter) {
   TFileHandler source(TempName(ext));
+  source.SetSystem(system);
   source.SetErrorContext(table, directory);
   source.Open();
   const uint64_t size = source.Size();

@@ -53,7 +53,9 @@ std::string WithTrailingSeparator(const std::string& path) {
   return out;
 }
 
-TDataSession::TDataSession() : workingDirectory_(WithTrailingSeparator(CurrentDirectory())) {}
+TDataSession::TDataSession(std::shared_ptr<TFileSystem> system)
+    : system_(system ? std::move(system) : PosixFileSystem()),
+      workingDirectory_(WithTrailingSeparator(CurrentDirectory())) {}
 
 TDataSession::~TDataSession() = default;
 

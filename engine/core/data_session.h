@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/files/file_system.h"
 #include "engine/files/table_owner.h"
 
 namespace ledger {
@@ -28,7 +29,9 @@ struct TSessionSettings {
 
 class TDataSession {
  public:
-  TDataSession();
+  // Every file the session's tables open goes through system (null: the
+  // real one).
+  explicit TDataSession(std::shared_ptr<TFileSystem> system = PosixFileSystem());
   ~TDataSession();
   TDataSession(const TDataSession&) = delete;
   TDataSession& operator=(const TDataSession&) = delete;
@@ -52,6 +55,7 @@ class TDataSession {
   void SetCacheLimits(const TCacheLimits& limits, int32_t indexCacheBytes) noexcept;
   void SetRemote(bool value) noexcept { remote_ = value; }
   bool Remote() const noexcept { return remote_; }
+  const std::shared_ptr<TFileSystem>& FileSystem() const noexcept { return system_; }
 
   // The working directory when the session was made, ending in '/'.
   const std::string& WorkingDirectory() const noexcept { return workingDirectory_; }
@@ -73,6 +77,7 @@ class TDataSession {
 
  private:
   TSessionSettings settings_;
+  std::shared_ptr<TFileSystem> system_;
   std::string workingDirectory_;
   std::vector<std::unique_ptr<TDataDirectory>> directories_;
   std::vector<std::string> passwords_;

@@ -91,6 +91,7 @@ void TDataTable::OpenFiles(bool exclusive, bool inMemory) {
     f.file.SetInMemory(inMemory);
     f.file.SetExclusive(exclusive);
     f.file.SetTemporary(false);
+    f.file.SetSystem(directory_.Session().FileSystem());
   }
   try {
     data_.Open();

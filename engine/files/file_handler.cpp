@@ -54,6 +54,10 @@ void TFileHandler::SetFileName(std::string fileName) {
   }
 }
 
+void TFileHandler::SetSystem(std::shared_ptr<TFileSystem> system) {
+  system_ = system ? std::move(system) : PosixFileSystem();
+}
+
 void TFileHandler::SetErrorContext(std::string tableName, std::string databaseName) {
   tableName_ = std::move(tableName);
   databaseName_ = std::move(databaseName);
@@ -76,7 +80,7 @@ void TFileHandler::Open() {
   if (IsOpen()) return;
   openedReadOnly_ = false;
   readOnlyFile_ = false;
-  TOpenResult result = TFileList::Instance().Open(fileName_, inMemory_, exclusive_, temporary_);
+  TOpenResult result = TFileList::Instance().Open(fileName_, inMemory_, exclusive_, temporary_, system_);
   if (result.Error < 0) Raise(result.Error);
   file_ = result.File;
   handle_ = result.Handle;
@@ -98,25 +102,26 @@ void TFileHandler::Create() {
   }
   openedReadOnly_ = false;
   readOnlyFile_ = false;
-  TOpenResult result = TFileList::Instance().Create(fileName_, inMemory_, temporary_);
+  TOpenResult result = TFileList::Instance().Create(fileName_, inMemory_, temporary_, system_);
   if (result.Error < 0) Raise(result.Error);
   file_ = result.File;
   handle_ = result.Handle;
 }
 
 void TFileHandler::Delete() {
-  if (int r = TFileList::Instance().Delete(fileName_, inMemory_); r < 0) Raise(r);
+  if (int r = TFileList::Instance().Delete(fileName_, inMemory_, system_); r < 0) Raise(r);
 }
 
 void TFileHandler::Rename(const std::string& newName) {
-  if (int r = TFileList::Instance().Rename(fileName_, newName, inMemory_); r < 0) Raise(r);
+  if (int r = TFileList::Instance().Rename(fileName_, newName, inMemory_, system_); r < 0) Raise(r);
   SetFileName(newName);
 }
 
-bool TFileHandler::Exists() const { return Exists(fileName_, inMemory_); }
+bool TFileHandler::Exists() const { return Exists(fileName_, inMemory_, system_); }
 
-bool TFileHandler::Exists(const std::string& fileName, bool inMemory) {
-  return TFileList::Instance().Exists(fileName, inMemory);
+bool TFileHandler::Exists(const std::string& fileName, bool inMemory,
+                          const std::shared_ptr<TFileSystem>& system) {
+  return TFileList::Instance().Exists(fileName, inMemory, system ? system : PosixFileSystem());
 }
 
 std::size_t TFileHandler::Read(void* buffer, std::size_t count, bool allowShort) {
@@ -231,6 +236,7 @@ void TFileHandler::CopyTo(const std::string& destName, bool compress, int progre
                           const TProgressCallback& progress) {
   OpenFile();
   TFileHandler dest(destName, inMemory_);
+  dest.SetSystem(system_);
   dest.SetErrorContext(tableName_, databaseName_);
   dest.Create();
   try {
@@ -250,6 +256,7 @@ void TFileHandler::CopyFrom(const std::string& sourceName, bool compress, int pr
                             const TProgressCallback& progress) {
   OpenFile();
   TFileHandler source(sourceName, inMemory_);
+  source.SetSystem(system_);
   source.SetErrorContext(tableName_, databaseName_);
   source.Open();
   Copy(source, *this, false, compress, progressStep, progress);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -54,6 +55,10 @@ class TFileHandler {
   bool Exclusive() const noexcept { return exclusive_; }
   void SetTemporary(bool value) noexcept { temporary_ = value; }
   bool Temporary() const noexcept { return temporary_; }
+  // The services a file object made by this handler uses; null stands for
+  // the real ones. A file the process already has open keeps its own.
+  void SetSystem(std::shared_ptr<TFileSystem> system);
+  const std::shared_ptr<TFileSystem>& System() const noexcept { return system_; }
   // The table and directory named by errors; by default the file's stem and
   // its directory.
   void SetErrorContext(std::string tableName, std::string databaseName);
@@ -86,7 +91,8 @@ class TFileHandler {
   std::uint64_t Size();
   // True when the name is open in the process or names a file on disk.
   bool Exists() const;
-  static bool Exists(const std::string& fileName, bool inMemory);
+  static bool Exists(const std::string& fileName, bool inMemory,
+                     const std::shared_ptr<TFileSystem>& system = PosixFileSystem());
 
   // Seek and transfer under the guard in one call.
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count, bool allowShort = false);
@@ -137,6 +143,7 @@ class TFileHandler {
   bool readOnlyFile_ = false;
   int handle_ = 0;
   TAbstractFile* file_ = nullptr;
+  std::shared_ptr<TFileSystem> system_ = PosixFileSystem();
 };
 
 // Holds a handler's guard for a scope.

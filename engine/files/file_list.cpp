@@ -27,7 +27,7 @@ std::string Trim(const std::string& name) {
 
 }  // namespace
 
-TFileList::TFileList() : system_(PosixFileSystem()) {}
+TFileList::TFileList() = default;
 
 TFileList::~TFileList() { Clear(); }
 
@@ -52,16 +52,6 @@ std::string TFileList::Key(const std::string& name, bool inMemory) {
   return key;
 }
 
-std::shared_ptr<TFileSystem> TFileList::System() const {
-  std::lock_guard lock(guard_);
-  return system_;
-}
-
-void TFileList::SetSystem(std::shared_ptr<TFileSystem> system) {
-  std::lock_guard lock(guard_);
-  system_ = system ? std::move(system) : PosixFileSystem();
-}
-
 TAbstractFile* TFileList::FindLocked(const std::string& name, bool inMemory) {
   const std::string key = Key(name, inMemory);
   for (const auto& file : files_)
@@ -73,8 +63,8 @@ void TFileList::RemoveLocked(TAbstractFile* file) {
   std::erase_if(files_, [file](const auto& f) { return f.get() == file; });
 }
 
-TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusive,
-                            bool temporary) {
+TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusive, bool temporary,
+                            const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
   TAbstractFile* file = FindLocked(name, inMemory);
   if (file != nullptr && file->OpenCount() > 0) {
@@ -87,14 +77,15 @@ TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusi
     return {file, handle, 0};
   }
   if (inMemory) return {nullptr, 0, Refused(LEDGER_OSENOENT, ENOENT)};
-  auto made = std::make_unique<TPhysicalFile>(Trim(name), system_);
+  auto made = std::make_unique<TPhysicalFile>(Trim(name), system);
   int handle = made->Open(exclusive, temporary);
   if (handle < 0) return {nullptr, 0, handle};
   files_.push_back(std::move(made));
   return {files_.back().get(), handle, 0};
 }
 
-TOpenResult TFileList::Create(const std::string& name, bool inMemory, bool temporary) {
+TOpenResult TFileList::Create(const std::string& name, bool inMemory, bool temporary,
+                              const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
   TAbstractFile* file = FindLocked(name, inMemory);
   if (file != nullptr && file->OpenCount() > 0) return {nullptr, 0, Refused(LEDGER_OSEACCES, EACCES)};
@@ -105,9 +96,9 @@ TOpenResult TFileList::Create(const std::string& name, bool inMemory, bool tempo
   }
   std::unique_ptr<TAbstractFile> made;
   if (inMemory)
-    made = std::make_unique<TMemoryFile>(Trim(name), system_);
+    made = std::make_unique<TMemoryFile>(Trim(name), system);
   else
-    made = std::make_unique<TPhysicalFile>(Trim(name), system_);
+    made = std::make_unique<TPhysicalFile>(Trim(name), system);
   int handle = made->Create(temporary);
   if (handle < 0) return {nullptr, 0, handle};
   files_.push_back(std::move(made));
@@ -124,7 +115,7 @@ void TFileList::Close(TAbstractFile* file, int handle) {
   if (!file->IsMemory() || file->Temporary()) RemoveLocked(file);
 }
 
-int TFileList::Delete(const std::string& name, bool inMemory) {
+int TFileList::Delete(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
   TAbstractFile* file = FindLocked(name, inMemory);
   if (file != nullptr && file->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
@@ -134,10 +125,11 @@ int TFileList::Delete(const std::string& name, bool inMemory) {
     RemoveLocked(file);
     return 0;
   }
-  return TPhysicalFile(Trim(name), system_).Delete();
+  return TPhysicalFile(Trim(name), system).Delete();
 }
 
-int TFileList::Rename(const std::string& name, const std::string& newName, bool inMemory) {
+int TFileList::Rename(const std::string& name, const std::string& newName, bool inMemory,
+                      const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
   TAbstractFile* file = FindLocked(name, inMemory);
   if (file != nullptr && file->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
@@ -148,15 +140,15 @@ int TFileList::Rename(const std::string& name, const std::string& newName, bool 
     if (target != nullptr && target != file) return Refused(LEDGER_OSUNKNOWN, EEXIST);
     return file->Rename(Trim(newName));
   }
-  return TPhysicalFile(Trim(name), system_).Rename(Trim(newName));
+  return TPhysicalFile(Trim(name), system).Rename(Trim(newName));
 }
 
-bool TFileList::Exists(const std::string& name, bool inMemory) {
+bool TFileList::Exists(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
   if (FindLocked(name, inMemory) != nullptr) return true;
   if (inMemory) return false;
   TFileStatus status;
-  return system_->Stat(Trim(name), status) >= 0 && !status.IsDirectory;
+  return system->Stat(Trim(name), status) >= 0 && !status.IsDirectory;
 }
 
 void TFileList::Clear() {

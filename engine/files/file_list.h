@@ -1,6 +1,8 @@
 #pragma once
 // The process-wide list of shared file objects: one per file name and kind.
-// Names match after trimming blanks, case-insensitively.
+// Names match after trimming blanks, case-insensitively. The system passed in
+// serves only a file object made by the call: a name already open is shared
+// with the system it was opened with, whoever opens it again.
 
 #include <memory>
 #include <mutex>
@@ -23,17 +25,16 @@ class TFileList {
   static TFileList& Instance();
   ~TFileList();
 
-  // The services new file objects use. Swapping is for tests, between runs
-  // with no file open.
-  std::shared_ptr<TFileSystem> System() const;
-  void SetSystem(std::shared_ptr<TFileSystem> system);
-
-  TOpenResult Open(const std::string& name, bool inMemory, bool exclusive, bool temporary);
-  TOpenResult Create(const std::string& name, bool inMemory, bool temporary);
+  // REQUIRES: system is not null.
+  TOpenResult Open(const std::string& name, bool inMemory, bool exclusive, bool temporary,
+                   const std::shared_ptr<TFileSystem>& system);
+  TOpenResult Create(const std::string& name, bool inMemory, bool temporary,
+                     const std::shared_ptr<TFileSystem>& system);
   void Close(TAbstractFile* file, int handle);
-  int Delete(const std::string& name, bool inMemory);
-  int Rename(const std::string& name, const std::string& newName, bool inMemory);
-  bool Exists(const std::string& name, bool inMemory);
+  int Delete(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system);
+  int Rename(const std::string& name, const std::string& newName, bool inMemory,
+             const std::shared_ptr<TFileSystem>& system);
+  bool Exists(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system);
   // Closes and frees everything still listed.
   void Clear();
 
@@ -45,7 +46,6 @@ class TFileList {
   void RemoveLocked(TAbstractFile* file);
 
   mutable std::mutex guard_;
-  std::shared_ptr<TFileSystem> system_;
   std::vector<std::unique_ptr<TAbstractFile>> files_;
 };
 

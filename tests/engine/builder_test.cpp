@@ -512,11 +512,12 @@ struct TVersion {
   bool blobs;
 };
 
-int BuildVersion(const TScratchDir& dir, const TVersion& v, TBuildTarget target) {
+int BuildVersion(const TScratchDir& dir, const TVersion& v, TBuildTarget target,
+                 std::shared_ptr<TFileSystem> system = nullptr) {
   TTableDefinition def = WordTable();
   def.data.encrypted = v.encrypted;
   if (!v.blobs) def.data.fields.erase(def.data.fields.begin() + 3);
-  TTableBuilder builder(dir.Path(), "Words", def, target);
+  TTableBuilder builder(dir.Path(), "Words", def, target, std::move(system));
   for (int i = 1; i <= v.records; ++i) {
     std::vector<TFieldValue> row = Row(i + 1000 * v.version, std::vector<uint8_t>(300 + i, static_cast<uint8_t>(v.version)));
     row[1] = int64_t{v.version};
@@ -761,9 +762,7 @@ TEST(BuilderInPlace, WaitsForEveryLockAndGivesUpWithoutHarm) {
     auto system = std::make_shared<TPatientSystem>();
     system->releaseAfter = c.releaseAfter;
     system->release = [&] { OtherLock(other, F_UNLCK, c.offset, 1); };
-    TFileList::Instance().SetSystem(system);
-    TErrorCode code = CodeOf([&] { BuildVersion(dir, {2, 10, false, true}, TBuildTarget::InPlace); });
-    TFileList::Instance().SetSystem(nullptr);
+    TErrorCode code = CodeOf([&] { BuildVersion(dir, {2, 10, false, true}, TBuildTarget::InPlace, system); });
     if (c.releaseAfter > 0) {
       EXPECT_EQ(code, 0);
       EXPECT_EQ(system->sleeps, c.releaseAfter);

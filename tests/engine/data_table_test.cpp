@@ -132,13 +132,9 @@ class DataTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     system_ = std::make_shared<TWatchingSystem>();
-    TFileList::Instance().SetSystem(system_);
-    session_ = std::make_unique<TDataSession>();
+    session_ = std::make_unique<TDataSession>(system_);
   }
-  void TearDown() override {
-    session_.reset();
-    TFileList::Instance().SetSystem(nullptr);
-  }
+  void TearDown() override { session_.reset(); }
 
   TDataDirectory& Directory() { return session_->OpenDirectory("", dir_.Path()); }
   std::string File(const std::string& name) const { return dir_ / name; }
@@ -766,7 +762,8 @@ TEST_F(DataTableTest, InMemoryTablesLockThroughTheirFilesLockLists) {
   table.ReleaseReadLock();
   EXPECT_EQ(system_->sleeps, 0);
   d.ReleaseTable(table);
-  for (const char* ext : {".DAT", ".IDX", ".BLB"}) TFileList::Instance().Delete(std::string("Words") + ext, true);
+  for (const char* ext : {".DAT", ".IDX", ".BLB"})
+    TFileList::Instance().Delete(std::string("Words") + ext, true, system_);
 }
 
 // ---------------------------------------------------------------- flush

@@ -41,10 +41,7 @@ class FileHandlerTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
-  void TearDown() override {
-    TFileList::Instance().SetSystem(nullptr);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   void WriteFile(const std::string& name, const std::string& content) const {
     std::ofstream(Path(name), std::ios::binary) << content;
@@ -192,7 +189,6 @@ TEST_F(FileHandlerTest, ReadOnlyAttributeOpensReadOnly) {
 TEST_F(FileHandlerTest, RefusedReadWriteOpenFallsBackToReadOnly) {
   WriteFile("SndFx.DAT", "fx");
   auto system = std::make_shared<TRefusingSystem>();
-  TFileList::Instance().SetSystem(system);
   const struct {
     int Errno;
     TErrorCode Expected;
@@ -201,6 +197,7 @@ TEST_F(FileHandlerTest, RefusedReadWriteOpenFallsBackToReadOnly) {
     SCOPED_TRACE(c.Errno);
     system->RefuseWriteWith = c.Errno;
     TFileHandler handler(Path("SndFx.DAT"));
+    handler.SetSystem(system);
     EXPECT_EQ(CodeOf([&] { handler.Open(); }), c.Expected);
     if (c.Expected != LEDGER_NONE) {
       EXPECT_FALSE(handler.IsOpen());
@@ -301,7 +298,6 @@ class TFailingSystem : public TPosixFileSystem {
 TEST_F(FileHandlerTest, SystemFailuresBecomeEngineErrors) {
   WriteFile("T.DAT", "0123456789");
   auto system = std::make_shared<TFailingSystem>();
-  TFileList::Instance().SetSystem(system);
   using S = TFailingSystem;
   char buffer[4];
   const struct {
@@ -329,6 +325,7 @@ TEST_F(FileHandlerTest, SystemFailuresBecomeEngineErrors) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
     TFileHandler handler(Path("T.DAT"));
+    handler.SetSystem(system);
     system->Errno = c.Errno;
     if (c.OpenFirst) handler.Open();
     system->Failing = c.Call;

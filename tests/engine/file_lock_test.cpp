@@ -29,10 +29,7 @@ class LockTest : public ::testing::Test {
     path_ = std::string(pattern) + "/Conson.IDX";
     std::ofstream(path_) << "header";
   }
-  void TearDown() override {
-    TFileList::Instance().SetSystem(nullptr);
-    fs::remove_all(fs::path(path_).parent_path());
-  }
+  void TearDown() override { fs::remove_all(fs::path(path_).parent_path()); }
 
   // A second process opens the file itself (its own open file description,
   // as another program would), runs hold, and keeps what it took while this
@@ -208,8 +205,8 @@ TEST_F(LockTest, RetriesWithPauses) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Label);
     auto system = std::make_shared<TScriptedSystem>();
-    TFileList::Instance().SetSystem(system);
     TFileHandler handler(path_);
+    handler.SetSystem(system);
     handler.Open();
     system->Refusals = c.Refusals;
     EXPECT_EQ(c.Lock(handler), c.Granted);
@@ -220,8 +217,8 @@ TEST_F(LockTest, RetriesWithPauses) {
 
 TEST_F(LockTest, ReadLockDrawsANewByteForEveryAttempt) {
   auto system = std::make_shared<TScriptedSystem>();
-  TFileList::Instance().SetSystem(system);
   TFileHandler handler(path_);
+  handler.SetSystem(system);
   handler.Open();
   system->Refusals = 2;
   system->Draws = {0, 7, 65535};
