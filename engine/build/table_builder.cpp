@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "engine/build/index_loader.h"
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
 #include "engine/files/blob_file.h"
 #include "engine/files/data_header.h"
 #include "engine/files/index_key.h"
+#include "engine/files/index_loader.h"
 #include "engine/files/scramble.h"
 #include "engine/files/table_owner.h"
 

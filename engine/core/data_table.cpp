@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/build/index_loader.h"
 #include "engine/core/data_directory.h"
 #include "engine/core/data_session.h"
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/index_loader.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {

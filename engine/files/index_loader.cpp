@@ -1,4 +1,4 @@
-#include "engine/build/index_loader.h"
+#include "engine/files/index_loader.h"
 
 #include <algorithm>
 #include <cmath>
