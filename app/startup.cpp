@@ -2,11 +2,11 @@
 
 #include <SDL.h>
 
-#include "app/strip_trailing_backslash.h"
 #include "content/data_module.h"
 #include "game/wrdcnst_form.h"
 #include "toolkit/platform.h"
 #include "toolkit/random.h"
+#include "toolkit/strip_trailing_backslash.h"
 #include "toolkit/timer.h"
 
 namespace app {
@@ -18,7 +18,7 @@ void TSystemClock::Sleep(std::uint32_t ms) { SDL_Delay(ms); }
 void EnterProgramDirectory() {
   std::string dir = toolkit::ProgramFilePath().parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
-  toolkit::SetCurrentDir(StripTrailingBackslash(dir));
+  toolkit::SetCurrentDir(toolkit::StripTrailingBackslash(dir));
   toolkit::Randomize();
 }
 

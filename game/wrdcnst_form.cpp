@@ -1,6 +1,5 @@
 #include "game/wrdcnst_form.h"
 
-#include "app/strip_trailing_backslash.h"
 #include "content/data_module.h"
 #include "game/wrdcnst_layout.h"
 #include "media/media_player.h"
@@ -8,6 +7,7 @@
 #include "media/picture_view.h"
 #include "toolkit/platform.h"
 #include "toolkit/random.h"
+#include "toolkit/strip_trailing_backslash.h"
 
 namespace game {
 
@@ -98,7 +98,7 @@ void TfWrdCnst::FormCreate() {
   const std::filesystem::path program = programFile_.empty() ? ProgramFilePath() : programFile_;
   std::string dir = program.parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
-  FDataDir = app::StripTrailingBackslash(dir);
+  FDataDir = StripTrailingBackslash(dir);
 
   content::TDataModule1& dm = DataModule1;
   for (ledger::TLedgerTable* table : {&dm.dbSndFx, &dm.dbBlend, &dm.dbConson, &dm.dbLVowel, &dm.dbSVowel})

@@ -2,10 +2,10 @@
 
 #include <string>
 
-namespace app {
+namespace toolkit {
 
 // Path without one trailing separator, unless Path is the root ("/"), which keeps
 // it. An empty Path comes back unchanged.
 std::string StripTrailingBackslash(const std::string& path);
 
-}  // namespace app
+}  // namespace toolkit

@@ -1,4 +1,4 @@
-#include "app/strip_trailing_backslash.h"
+#include "toolkit/strip_trailing_backslash.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ TEST(StripTrailingBackslash, RemovesOneTrailingSeparatorButKeepsTheRoot) {
       {"a/", "a"},                         // a short relative path is not a root
   };
   for (const Case& c : cases)
-    EXPECT_EQ(app::StripTrailingBackslash(c.path), c.expected) << "path \"" << c.path << "\"";
+    EXPECT_EQ(toolkit::StripTrailingBackslash(c.path), c.expected) << "path \"" << c.path << "\"";
 }
 
 }  // namespace
