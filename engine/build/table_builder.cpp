@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -35,13 +34,6 @@ bool ValidIndexName(std::string_view name) {
   if (b == std::string_view::npos) return false;
   unsigned char c = static_cast<unsigned char>(name[b]);
   return std::isalpha(c) || c == '_' || c >= 128;
-}
-
-// Days since 1899-12-30 with the time of day as fraction.
-double NowAsDays() {
-  using namespace std::chrono;
-  double secs = duration<double>(system_clock::now().time_since_epoch()).count();
-  return secs / 86400.0 + 25569.0;
 }
 
 // As the file classes count: past the largest value comes 1, never 0.
@@ -436,7 +428,7 @@ void TTableBuilder::TState::WriteDataHeader(int32_t firstFree) {
   h.lastAutoInc = records;
   h.lastBlobId = lastBlobId;
   h.engineVersion = kEngineVersion;
-  h.lastWrite = NowAsDays();
+  h.lastWrite = LastWriteStamp(system->Now());
   h.modifiedMark = 0;
   EncodeDataHeader(h, raw);
   data.WriteAt(0, raw, sizeof raw);

@@ -1,11 +1,7 @@
 #include "engine/core/data_session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <climits>
 #include <mutex>
 
 #include "engine/core/data_directory.h"
@@ -18,16 +14,11 @@ namespace {
 std::mutex globalGuard;
 std::unique_ptr<TDataSession> globalSession;
 
-std::string CurrentDirectory() {
-  std::string buffer(PATH_MAX, '\0');
-  while (!getcwd(buffer.data(), buffer.size())) {
-    // A working directory that was removed or is unreadable leaves the
-    // session without one rather than failing to start.
-    if (errno != ERANGE) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-  return buffer;
+std::string CurrentDirectory(TFileSystem& system) {
+  // A working directory that was removed or is unreadable leaves the
+  // session without one rather than failing to start.
+  std::string path;
+  return system.GetCwd(path) < 0 ? std::string() : path;
 }
 
 }  // namespace
@@ -55,7 +46,7 @@ std::string WithTrailingSeparator(const std::string& path) {
 
 TDataSession::TDataSession(std::shared_ptr<TFileSystem> system)
     : system_(system ? std::move(system) : PosixFileSystem()),
-      workingDirectory_(WithTrailingSeparator(CurrentDirectory())) {}
+      workingDirectory_(WithTrailingSeparator(CurrentDirectory(*system_))) {}
 
 TDataSession::~TDataSession() = default;
 

@@ -1,9 +1,7 @@
 #include "engine/files/data_file.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <string>
 
@@ -14,16 +12,6 @@
 namespace ledger {
 
 namespace {
-
-// Days since 1899-12-30 with the time of day as fraction, in local time.
-double LocalNowDays() {
-  std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  int32_t day = EncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-  double fraction = (tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec) / 86400.0;
-  return day + fraction - kLastWriteBias;
-}
 
 std::string UpperAscii(std::string s) {
   for (char& c : s)
@@ -288,7 +276,7 @@ bool TDataFile::WriteHeader(bool forced) {
                                 ? 1
                                 : header_.changeCounter + 1;
     header_.engineVersion = kEngineVersion;
-    header_.lastWrite = LocalNowDays();
+    header_.lastWrite = LastWriteStamp(ActiveSystem().Now());
     header_.modifiedMark = headerModified_ ? 1 : 0;
     uint8_t bytes[kDataHeaderSize];
     EncodeDataHeader(header_, bytes);

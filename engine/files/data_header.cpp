@@ -2,10 +2,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "engine/files/byte_order.h"
 
 namespace ledger {
+
+double LastWriteStamp(std::chrono::system_clock::time_point now) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  const int32_t day = EncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  const double fraction = (tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec) / 86400.0;
+  return day + fraction - kLastWriteBias;
+}
 
 std::string GetShortString(const uint8_t* bytes, int capacity) {
   int len = std::min<int>(bytes[0], capacity);

@@ -1,6 +1,7 @@
 #pragma once
 // The data file's 127-byte header and 768-byte field descriptors as bytes.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,11 @@ inline constexpr int64_t kEngineVersion = 31700;
 // Days from 0001-01-01 (day 1 of the date encoding) to 1899-12-30, the
 // epoch of the last-write time.
 inline constexpr double kLastWriteBias = 693594.0;
+
+// The last-write stamp of a header written at now: the local date and time as
+// days since 1899-12-30, the time of day (to the second) as fraction. Every
+// writer stamps through this, so a table tells the same time whoever wrote it.
+double LastWriteStamp(std::chrono::system_clock::time_point now);
 
 struct TDataHeader {
   int32_t changeCounter = 0;

@@ -59,6 +59,8 @@ class TFileHandler {
   // the real ones. A file the process already has open keeps its own.
   void SetSystem(std::shared_ptr<TFileSystem> system);
   const std::shared_ptr<TFileSystem>& System() const noexcept { return system_; }
+  // The open file's services, else this handler's.
+  TFileSystem& ActiveSystem() const noexcept { return file_ != nullptr ? file_->System() : *system_; }
   // The table and directory named by errors; by default the file's stem and
   // its directory.
   void SetErrorContext(std::string tableName, std::string databaseName);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -117,6 +118,19 @@ int TPosixFileSystem::Rename(const std::string& from, const std::string& to) {
   if (::link(from.c_str(), to.c_str()) < 0) return -errno;
   return Result(::unlink(from.c_str()));
 }
+
+int TPosixFileSystem::GetCwd(std::string& path) {
+  std::string buffer(PATH_MAX, '\0');
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return -errno;
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+  path = std::move(buffer);
+  return 0;
+}
+
+std::chrono::system_clock::time_point TPosixFileSystem::Now() { return std::chrono::system_clock::now(); }
 
 void TPosixFileSystem::SleepMs(unsigned milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));

@@ -1,8 +1,10 @@
 #pragma once
-// The operating-system services under the file layer, behind one interface so
-// tests can refuse what root would be allowed (EACCES, EROFS) and lock waits
-// need not sleep. Calls answer a result >= 0 or a negated errno.
+// The operating-system services under the engine, behind one interface so
+// tests can refuse what root would be allowed (EACCES, EROFS), lock waits
+// need not sleep and the clock can be set. Calls answer a result >= 0 or a
+// negated errno.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -40,7 +42,11 @@ class TFileSystem {
   virtual int Unlink(const std::string& path) = 0;
   // Fails with -EEXIST rather than replacing an existing target.
   virtual int Rename(const std::string& from, const std::string& to) = 0;
+  // The absolute working directory, without a trailing '/'.
+  virtual int GetCwd(std::string& path) = 0;
 
+  // Wall-clock time, as stamped into headers.
+  virtual std::chrono::system_clock::time_point Now() = 0;
   // Pacing of lock retries.
   virtual void SleepMs(unsigned milliseconds) = 0;
   // A random number from 0 to n - 1.
@@ -63,6 +69,8 @@ class TPosixFileSystem : public TFileSystem {
   int AdviseRandom(int fd) override;
   int Unlink(const std::string& path) override;
   int Rename(const std::string& from, const std::string& to) override;
+  int GetCwd(std::string& path) override;
+  std::chrono::system_clock::time_point Now() override;
   void SleepMs(unsigned milliseconds) override;
   std::uint32_t Random(std::uint32_t n) override;
 };

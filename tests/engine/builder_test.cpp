@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -455,6 +458,58 @@ TEST(Builder, CaseInsensitiveDuplicatesAreRefused) {
   builder.Append(std::vector<TFieldValue>{std::string("cat"), int64_t{1}, true, std::monostate{}, std::monostate{}});
   builder.Append(std::vector<TFieldValue>{std::string("CAT"), int64_t{2}, true, std::monostate{}, std::monostate{}});
   EXPECT_EQ(CodeOf([&] { builder.Finish(); }), LEDGER_KEYVIOL);
+}
+
+// The clock reading a test sets; everything else is the real system.
+class TSetClock : public TPosixFileSystem {
+ public:
+  std::chrono::system_clock::time_point now;
+  std::chrono::system_clock::time_point Now() override { return now; }
+};
+
+// The zone local time is taken in, for a scope.
+class TTimeZone {
+ public:
+  explicit TTimeZone(const char* zone) {
+    if (const char* was = std::getenv("TZ")) was_ = was;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TTimeZone() {
+    if (was_) {
+      setenv("TZ", was_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> was_;
+};
+
+// The builder and a later header write by the data file stamp one reading of
+// the system's clock alike, in local time: two hours east of UTC, 22:13:20
+// UTC is already the next day.
+TEST(Builder, BothWritersStampTheLocalTimeOfTheClock) {
+  TTimeZone zone("UTC-2");
+  auto clock = std::make_shared<TSetClock>();
+  clock->now = std::chrono::system_clock::from_time_t(1700000000) + std::chrono::milliseconds(250);
+  const double local = (1700000000.0 + 2 * 3600) / 86400.0 + 25569.0;  // days since 1899-12-30
+  TScratchDir dir;
+  TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::NewFiles, clock);
+  builder.Append(Row(1));
+  builder.Finish();
+  const double built = TOpenTable(dir).data.Header().lastWrite;
+  EXPECT_NEAR(built, local, 1e-7);
+
+  TDataFile file;
+  file.SetFileName(dir / "Words.DAT");
+  file.SetSystem(clock);
+  file.Open();
+  file.WriteHeader(true);
+  file.Close();
+  EXPECT_EQ(TOpenTable(dir).data.Header().lastWrite, built);
 }
 
 TEST(Builder, RefusesDefinitionsTheEngineCannotHold) {

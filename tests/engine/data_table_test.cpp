@@ -178,6 +178,33 @@ TEST(DataSessionTest, CapturesTheWorkingDirectoryWithItsSeparator) {
   EXPECT_EQ(session.WorkingDirectory(), fs::canonical(dir.Path()).string() + "/");
 }
 
+// Asked of the session's own system; a system without one leaves the session
+// without a working directory rather than failing.
+TEST(DataSessionTest, TakesTheWorkingDirectoryFromItsSystem) {
+  class TCwdSystem : public TPosixFileSystem {
+   public:
+    TCwdSystem(int answer, std::string path) : answer_(answer), path_(std::move(path)) {}
+    int GetCwd(std::string& path) override {
+      if (answer_ >= 0) path = path_;
+      return answer_;
+    }
+
+   private:
+    int answer_;
+    std::string path_;
+  };
+  const struct {
+    int answer;
+    const char* path;
+    const char* expected;
+  } cases[] = {{0, "/data/Words", "/data/Words/"}, {0, "/", "/"}, {-ENOENT, "", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    TDataSession session(std::make_shared<TCwdSystem>(c.answer, c.path));
+    EXPECT_EQ(session.WorkingDirectory(), c.expected);
+  }
+}
+
 TEST(DataSessionTest, GlobalSessionExistsOnlyBetweenCreateAndFree) {
   TDataSession::FreeGlobal();
   EXPECT_FALSE(TDataSession::GlobalExists());
