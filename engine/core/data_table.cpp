@@ -383,7 +383,7 @@ void TDataTable::Flush(bool force, bool trim) {
   if (transactionLocked_) {
     // Everything waits for the commit; the counter moves now so that the
     // other cursors of the process notice the change.
-    index_.MutableHeader().changeCounter += 1;
+    index_.MoveChangeCounter();
     data_.SetHeaderModified();
     return;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "engine/errors/ledger_error.h"
@@ -127,10 +128,16 @@ bool TIndexFile::HeaderChanged() {
   return true;
 }
 
+void TIndexFile::MoveChangeCounter() noexcept {
+  header_.changeCounter =
+      header_.changeCounter == std::numeric_limits<int32_t>::max() ? 1 : header_.changeCounter + 1;
+  headerModified_ = true;
+}
+
 bool TIndexFile::WriteHeader(bool forced) {
   if (!headerModified_ && !forced) return false;
-  header_.changeCounter += 1;
   header_.modifiedMark = headerModified_;
+  MoveChangeCounter();
   TIndexHeader copy = header_;
   for (int i = 1; i <= kMaxSecondaryIndexes; ++i) {
     if (copy.slots[i].beingBuilt) {

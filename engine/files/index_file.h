@@ -53,6 +53,10 @@ class TIndexFile : public TFileHandler {
   void CheckStructure(const std::vector<TFieldDesc>& fields, uint32_t lcid);
   bool HeaderChanged();
   bool WriteHeader(bool forced);
+  // What every header write does to the change counter, for a writer that
+  // must show the change before the header is written; after the largest
+  // value the counter starts again at 1.
+  void MoveChangeCounter() noexcept;
 
   const TIndexHeader& Header() const noexcept { return header_; }
   // For writers: changes are written by WriteHeader.

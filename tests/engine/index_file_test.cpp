@@ -344,6 +344,25 @@ TEST(IndexFile, HeaderRoundTripAndFreshSlots) {
   EXPECT_EQ(CheckIndexHeader(back, Fields()), "");
 }
 
+// Other processes compare the counter only for equality, so after the
+// largest value it starts again at 1, as the data and blob files' do.
+TEST(IndexFile, ChangeCounterRestartsAtOneAfterTheLargestValue) {
+  TScratchDir dir;
+  TIndexFile f;
+  f.SetFileName(dir / "T.IDX");
+  f.Create(false);
+  f.MutableHeader().changeCounter = INT32_MAX;
+  f.WriteHeader(true);
+  EXPECT_EQ(f.Header().changeCounter, 1);
+  EXPECT_EQ(GetI32(ReadBytes(dir / "T.IDX").data(), 0), 1);
+  // A transaction shows its change to the process before anything is written.
+  f.MutableHeader().changeCounter = INT32_MAX;
+  f.MoveChangeCounter();
+  EXPECT_EQ(f.Header().changeCounter, 1);
+  EXPECT_TRUE(f.HeaderModified());
+  f.Close();
+}
+
 // Patches of the header: offset within the file and bytes.
 struct HeaderPatch {
   const char* what;
