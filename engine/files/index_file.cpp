@@ -602,17 +602,21 @@ int64_t TIndexFile::TotalKeys(int slot) {
   }
 }
 
+// A position taken before another process changed the table leads nowhere
+// in the new one; no further key is not the same as the end of the index.
+void TIndexFile::RaiseChanged() const { Raise(LEDGER_KEYORRECDELETED); }
+
 TKeyPosition TIndexFile::Next(int slot, const TKeyPosition& at) {
   if (!at.found) return {};
   TPage* raw = GetPage(slot, at.leafPage);
-  if (!raw) return {};
+  if (!raw) RaiseChanged();
   TPin page(*this, raw);
   if (!page->IsLeaf() || at.slot < 1 || at.slot > page->Count()) Corrupt();
   if (at.slot < page->Count()) return Finish(slot, page.get(), at.slot + 1, at.position + 1);
   if (page->nextPage == 0) return {};
   if (page->nextPage == page->Number()) Corrupt();
   TPage* nl = GetLeaf(slot, page->nextPage);
-  if (!nl) return {};
+  if (!nl) RaiseChanged();
   TPin next(*this, nl);
   return Finish(slot, nl, 1, at.position + 1);
 }
@@ -620,14 +624,14 @@ TKeyPosition TIndexFile::Next(int slot, const TKeyPosition& at) {
 TKeyPosition TIndexFile::Prior(int slot, const TKeyPosition& at) {
   if (!at.found) return {};
   TPage* raw = GetPage(slot, at.leafPage);
-  if (!raw) return {};
+  if (!raw) RaiseChanged();
   TPin page(*this, raw);
   if (!page->IsLeaf() || at.slot < 1 || at.slot > page->Count()) Corrupt();
   if (at.slot > 1) return Finish(slot, page.get(), at.slot - 1, at.position - 1);
   if (page->prevPage == 0) return {};
   if (page->prevPage == page->Number()) Corrupt();
   TPage* pl = GetLeaf(slot, page->prevPage);
-  if (!pl) return {};
+  if (!pl) RaiseChanged();
   TPin prev(*this, pl);
   return Finish(slot, pl, pl->Count(), at.position - 1);
 }

@@ -95,6 +95,8 @@ class TIndexFile : public TFileHandler {
   TKeyPosition FindNotBelow(int slot, const uint8_t* key, int n = -1);
   TKeyPosition FindNotAbove(int slot, const uint8_t* key, int n = -1);
   TKeyPosition Nth(int slot, int64_t n);  // not found unless 1 <= n <= total
+  // Not found past either end; 8708 when another process changed the table
+  // since at was found.
   TKeyPosition Next(int slot, const TKeyPosition& at);
   TKeyPosition Prior(int slot, const TKeyPosition& at);
   int64_t TotalKeys(int slot);
@@ -111,6 +113,7 @@ class TIndexFile : public TFileHandler {
   enum class TMode { First, Last, NotBelow, NotAbove, Nth };
 
   [[noreturn]] void Corrupt() const;
+  [[noreturn]] void RaiseChanged() const;
   void ReadHeader(TIndexHeader& header);
   TPage* Lookup(int slot, int32_t p);
   TPage* TakeEntry(int slot, int32_t p);

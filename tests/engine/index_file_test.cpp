@@ -270,6 +270,36 @@ TEST(IndexFile, ChangedTableRestartsTheDescent) {
   EXPECT_GE(owner.checks, 4);
 }
 
+// A step from a position found before another process changed the table
+// cannot go on in the new tree; it says so instead of claiming the end.
+TEST(IndexFile, AStepThatMeetsAChangeReportsIt) {
+  struct Case {
+    const char* what;
+    int64_t from;
+    bool forward;
+    bool dropped;  // the position's own leaf is no longer cached
+  } cases[] = {
+      {"next within a leaf read again", 2, true, true},
+      {"prior within a leaf read again", 2, false, true},
+      {"next onto the following leaf", 3, true, false},
+      {"prior onto the preceding leaf", 4, false, false},
+  };
+  TScratchDir dir;
+  BuildTree(dir / "T.IDX", Evens(9), 3);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TFakeOwner owner;
+    TIndexFile f(&owner);
+    OpenChecked(f, dir / "T.IDX");
+    const TKeyPosition at = f.Nth(0, c.from);
+    ASSERT_TRUE(at.found);
+    if (c.dropped) f.DropPages();
+    owner.changesToReport = 1;
+    EXPECT_EQ(CodeOf([&] { (void)(c.forward ? f.Next(0, at) : f.Prior(0, at)); }), LEDGER_KEYORRECDELETED);
+    EXPECT_EQ(owner.changesToReport, 0);
+  }
+}
+
 // Another process's change drops every cached page, also one a search still
 // holds on its way to the next leaf: that one stays what it was until it is
 // released, instead of being handed out again for another page.
