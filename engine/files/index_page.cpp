@@ -225,6 +225,10 @@ bool TPage::Decode(const uint8_t* raw) {
     return true;
   }
   if (used > kPageDataSize) return false;
+  // Every entry takes at least a length byte and its record number, so the
+  // used bytes bound the count before any memory is set aside for it.
+  constexpr int kLeastEntrySize = 1 + 4;
+  if (count > used / kLeastEntrySize) return false;
   Reserve(count);
   int pos = 0;
   auto take = [&](int n) -> const uint8_t* {

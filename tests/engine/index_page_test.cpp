@@ -1,6 +1,7 @@
 // Page encoding: every compression round-trips, and bytes that cannot be a
 // page are refused instead of read past their end.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstring>
 #include <random>
@@ -189,6 +190,29 @@ TEST(IndexPage, RefusedLayouts) {
     TPage page;
     page.Reset(c.format, 0, 1);
     EXPECT_FALSE(page.Decode(raw.data())) << c.what;
+  }
+}
+
+// Bytes the heap has handed out, large blocks included.
+int64_t HeapInUse() {
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<int64_t>(m.uordblks + m.hblkhd);
+}
+
+// Pages go back to a pool that keeps their memory, so a count no page can
+// hold must be refused before it sizes anything: 65535 entries of a long key
+// would be kept as some 17 MB.
+TEST(IndexPage, ACompressedLeafCountBeyondItsBytesSizesNothing) {
+  for (uint8_t compression : {lcDuplicate, lcTrailing, lcFull}) {
+    std::vector<uint8_t> raw(kIndexPageSize);
+    raw[0] = ptLeaf;
+    PutU16(raw.data(), 1, 0xFFFF);
+    PutU16(raw.data(), 11, 10);
+    TPage page;
+    page.Reset(Format(250, true, compression), 0, 1);
+    const int64_t before = HeapInUse();
+    EXPECT_FALSE(page.Decode(raw.data()));
+    EXPECT_LT(HeapInUse() - before, 1 << 20) << "compression " << int{compression};
   }
 }
 
