@@ -75,6 +75,8 @@ struct TDataCursor::TImpl {
   // Per field: whether it lies inside an image of the record size, so that
   // reading it from one needs no further check.
   std::vector<bool> fitsRecord;
+  // Where each blob field's first block number lies in a record image.
+  std::vector<std::size_t> blobReferences;
   std::vector<std::string> origins;
   uint32_t lcid = 0;
 
@@ -602,12 +604,21 @@ struct TDataCursor::TImpl {
         std::size_t n = std::min(record->Size(), c.current_.size());
         std::memcpy(c.current_.data(), record->Data(), n);
         data.ReleaseRecord(record);
+        CheckBlobReferences();
         return;
       }
       // The record number is taken again from the repositioned cursor.
       Resync(Place());
       move = TMove::Jump;
     }
+  }
+
+  // Only an image this cursor handed out can carry an open blob's handle:
+  // one read from the file that holds a negative block number would be
+  // taken for the handle of another record's blob.
+  void CheckBlobReferences() const {
+    for (std::size_t at : blobReferences)
+      if (GetI32(c.current_.data(), at) < 0) Raise(LEDGER_MEMOCORRUPT);
   }
 
   void Deliver(uint8_t* buffer) const {
@@ -771,8 +782,12 @@ void TDataCursor::Open() {
     m.lcid = table.Data().LocaleId();
     m.fields = table.Data().Fields();
     m.fitsRecord.clear();
-    for (const TFieldDesc& f : m.fields)
-      m.fitsRecord.push_back(FieldFits(f, static_cast<std::size_t>(table.Data().RecordSize())));
+    m.blobReferences.clear();
+    for (const TFieldDesc& f : m.fields) {
+      const bool fits = FieldFits(f, static_cast<std::size_t>(table.Data().RecordSize()));
+      m.fitsRecord.push_back(fits);
+      if (fits && f.type == ftBlob) m.blobReferences.push_back(f.offset + 1u);
+    }
     m.origins.clear();
     for (const TFieldDesc& f : m.fields) {
       std::string origin = tableName_ + "." + f.name;
@@ -812,6 +827,7 @@ void TDataCursor::Close() {
   m.visibleCount = 0;
   m.fields.clear();
   m.fitsRecord.clear();
+  m.blobReferences.clear();
   m.origins.clear();
   m.rangeActive = false;
   m.rangeFirst = 1;

@@ -585,6 +585,42 @@ TEST(Cursor, The129thOpenBlobIsRefused) {
   EXPECT_EQ(out[2], 7);
 }
 
+// Open blobs are reached through negative handles in record images; a record
+// whose file bytes hold a negative block number is damaged, and must not
+// hand out the blob another record has open.
+TEST(Cursor, ANegativeBlockNumberInTheFileIsCorruptNotAHandle) {
+  TFixture f;
+  Build(f.dir, "Pics", {{"apple", 1, {1, 2, 3}}, {"fig", 2, {4, 5}}});
+  // Every cursor hands out the same first handle.
+  int32_t handle = 0;
+  std::size_t reference = 0;
+  {
+    auto c = f.Open("Pics");
+    ASSERT_TRUE(c->GoToPosition(1));
+    std::vector<uint8_t> image(c->CurrentRecord().begin(), c->CurrentRecord().end());
+    uint32_t size = 0;
+    ASSERT_EQ(c->OpenBlob(3, image, TBlobOpenMode::Read, size), kStatusOk);
+    reference = c->Field(3).offset + 1u;
+    handle = GetI32(image.data(), reference);
+  }
+  auto bytes = testing::ReadBytes(f.dir / "Pics.DAT");
+  const std::size_t recordSize = GetU16(bytes.data(), 21);
+  const std::size_t record2 = 127 + 768 * std::size_t{GetU16(bytes.data(), 23)} + recordSize;
+  PutI32(bytes.data(), record2 + reference, handle);
+  testing::WriteBytes(f.dir / "Pics.DAT", bytes);
+
+  auto c = f.Open("Pics");
+  ASSERT_TRUE(c->GoToPosition(1));
+  std::vector<uint8_t> apple(c->CurrentRecord().begin(), c->CurrentRecord().end());
+  uint32_t size = 0;
+  ASSERT_EQ(c->OpenBlob(3, apple, TBlobOpenMode::Read, size), kStatusOk);
+  ASSERT_EQ(GetI32(apple.data(), reference), handle);
+  EXPECT_EQ(CodeOf([&] { c->GoToPosition(2); }), LEDGER_MEMOCORRUPT);
+  EXPECT_EQ(c->OpenBlobCount(), 1u);
+  ASSERT_TRUE(c->GoToPosition(1));
+  EXPECT_EQ(Word(*c), "apple");
+}
+
 // ---------------------------------------------------------------- sharing
 
 // Two cursors in one directory share the table object and its files; one
