@@ -67,7 +67,11 @@ void TDataFile::LoadDescriptors() {
   if (!area.empty()) ReadAt(kDataHeaderSize, area.data(), area.size());
   if (Encrypted()) Scramble(area.data(), area.size(), kRecordKey);
   fields_.assign(count, TFieldDesc{});
-  for (std::size_t i = 0; i < count; ++i) DecodeFieldDesc(area.data() + i * kFieldDescSize, fields_[i]);
+  storedSizes_.clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    DecodeFieldDesc(area.data() + i * kFieldDescSize, fields_[i]);
+    storedSizes_.push_back({fields_[i].physicalSize, fields_[i].physicalScale});
+  }
 }
 
 void TDataFile::SizeCache() {
@@ -262,7 +266,7 @@ void TDataFile::AdoptHeader(const TDataHeader& fresh) {
     DecodeFieldDesc(area.data() + i * kFieldDescSize, now);
     const TFieldDesc& was = fields_[i];
     if (now.type != was.type || now.subtype != was.subtype || now.offset != was.offset ||
-        now.physicalSize != was.physicalSize || now.physicalScale != was.physicalScale)
+        TStoredSize{now.physicalSize, now.physicalScale} != storedSizes_[i])
       Fail(LEDGER_HEADERCORRUPT);
   }
   header_ = fresh;
@@ -298,6 +302,8 @@ void TDataFile::WriteDescriptors() {
   for (std::size_t i = 0; i < fields_.size(); ++i) EncodeFieldDesc(fields_[i], area.data() + i * kFieldDescSize);
   if (Encrypted()) Scramble(area.data(), area.size(), kRecordKey);
   if (!area.empty()) WriteAt(kDataHeaderSize, area.data(), area.size());
+  storedSizes_.clear();
+  for (const TFieldDesc& d : fields_) storedSizes_.push_back({d.physicalSize, d.physicalScale});
   owner_->MarkWritten();
   descriptorsModified_ = false;
 }

@@ -160,6 +160,15 @@ class TDataFile : public TFileHandler {
   bool headerModified_ = false;
   bool descriptorsModified_ = false;
   std::vector<TFieldDesc> fields_;
+  // Physical size and scale of each field as the file holds them: the full
+  // check puts recomputed ones into fields_, and a header another writer
+  // left is compared with what was read, not with what was recomputed.
+  struct TStoredSize {
+    uint8_t size = 0;
+    uint8_t scale = 0;
+    bool operator==(const TStoredSize&) const = default;
+  };
+  std::vector<TStoredSize> storedSizes_;
   // Cache: sorted by number, plus a recency list (newest_ first).
   // A deque, because scans evict at one end and add at the other: a vector
   // would move the whole list for every record read. Each entry keeps its

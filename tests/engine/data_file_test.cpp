@@ -604,6 +604,36 @@ TEST_F(DataFileTest, HeaderWritesCountAndOthersSeeThem) {
   EXPECT_EQ(mine.RecordSize(), 100);
 }
 
+// The full check puts computed physical sizes in place of the stored ones.
+// A header another process wrote is judged by the bytes the file held at
+// open: stored bytes that differ from the computed ones are no change.
+TEST_F(DataFileTest, AnotherWritersHeaderIsComparedWithTheStoredSizes) {
+  MakeNarrow(1);
+  constexpr std::size_t kStoredSize = 127 + 88;
+  std::vector<uint8_t> bytes = ReadBytes(Path());
+  bytes[kStoredSize] = 0;
+  WriteBytes(Path(), bytes);
+  TDataFile mine, theirs;
+  mine.SetFileName(Path());
+  theirs.SetFileName(Path());
+  mine.Open();
+  mine.CheckStructure();
+  ASSERT_EQ(mine.Fields()[0].physicalSize, 90);
+  theirs.Open();
+  EXPECT_TRUE(theirs.WriteHeader(true));
+  theirs.Close();
+  EXPECT_TRUE(mine.HeaderChanged());
+  EXPECT_EQ(mine.Header().changeCounter, theirs.Header().changeCounter);
+
+  // Stored bytes that did change still keep the header out.
+  bytes = ReadBytes(Path());
+  PutI32(bytes.data(), 0, mine.Header().changeCounter + 1);
+  bytes[kStoredSize] = 90;
+  WriteBytes(Path(), bytes);
+  EXPECT_EQ(CodeOf([&] { mine.HeaderChanged(); }), LEDGER_HEADERCORRUPT);
+  mine.Close();
+}
+
 TEST_F(DataFileTest, EmptyTruncatesAfterTheDescriptorsAndKeepsCounting) {
   MakeNarrow(4);
   TDataFile file;
