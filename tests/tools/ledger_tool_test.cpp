@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/files/byte_order.h"
 #include "tests/engine/table_files_util.h"
 #include "tools/ledger/base64.h"
 #include "tests/tools/run_tool.h"
@@ -91,6 +92,21 @@ TEST(LedgerSchema, TableSettingsAndPrimaryIndex) {
   TTableSchema bare = ParseSchemaText(R"({"fields": [{"name": "n", "type": "integer"}]})");
   EXPECT_FALSE(bare.hasPrimary);
   EXPECT_EQ(bare.data.blockSize, 512);
+}
+
+// The data file's 0 means 512; a table made with it keeps the 0.
+TEST(LedgerSchema, BlockSizeZeroIsStoredAsGiven) {
+  TScratchDir dir;
+  { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "Pic", "type": "blob"}], "block_size": 0})"; }
+  const std::string picture(1500, 'p');
+  TRun created = RunTool({"create", dir.Path(), "T", "--schema", dir / "s.json"}, "{\"Pic\": \"" + picture + "\"}\n");
+  ASSERT_EQ(created.code, kExitOk) << created.err;
+  const std::vector<uint8_t> data = ledger::testing::ReadBytes(dir / "T.DAT");
+  ASSERT_GE(data.size(), 8u);
+  EXPECT_EQ(GetU32(data.data(), 4), 0u);
+  EXPECT_EQ(json::parse(RunTool({"info", dir.Path(), "T"}).out)["block_size"], 512);
+  EXPECT_EQ(RunTool({"check", dir.Path(), "T"}).out, "ok\n");
+  EXPECT_EQ(RunTool({"blob", dir.Path(), "T", "1", "Pic"}).out, picture);
 }
 
 TEST(LedgerSchema, RefusesWhatCannotBeBuilt) {

@@ -146,8 +146,10 @@ TTableSchema ParseSchema(const json& j) {
     schema.data.fields.push_back(std::move(desc));
   }
 
+  // 0 is the format's own spelling of 512 and is stored as given.
   int blockSize = Get<int>(j, "block_size", 512, "");
-  if (blockSize < 64 || blockSize > 65535) Fail("\"block_size\" must be 64 to 65535");
+  if (blockSize != 0 && (blockSize < 64 || blockSize > 65535))
+    Fail("\"block_size\" must be 0 (512) or 64 to 65535");
   schema.data.blockSize = static_cast<uint16_t>(blockSize);
   int64_t locale = Get<int64_t>(j, "locale", 0, "");
   if (locale < 0 || locale > 0xFFFFFFFFLL) Fail("bad \"locale\"");
