@@ -30,8 +30,8 @@ std::string SlotName(int slot, const TIndexDesc& desc) {
 
 class TWalker {
  public:
-  TWalker(TDataFile& data, TIndexFile& index, TBlobFile* blob)
-      : data_(data), index_(index), blob_(blob) {}
+  TWalker(TDataFile& data, TIndexFile& index, TBlobFile* blob, const std::function<void()>& midway)
+      : data_(data), index_(index), blob_(blob), midway_(midway) {}
 
   void Run() {
     const uint64_t pages = index_.Size() / kIndexPageSize;
@@ -47,6 +47,7 @@ class TWalker {
     }
     ReadStatuses();
     CheckFreeChain();
+    if (midway_) midway_();
     const TIndexHeader& h = index_.Header();
     if (h.activeRecords != active_)
       Found("index header counts " + std::to_string(h.activeRecords) + " active records, the data file holds " +
@@ -280,54 +281,111 @@ class TWalker {
   TDataFile& data_;
   TIndexFile& index_;
   TBlobFile* blob_;
+  const std::function<void()>& midway_;
   int32_t records_ = 0;
   int32_t active_ = 0;
   std::vector<uint8_t> status_;  // per record number
 };
 
+// The table's read lock as every reader takes it: a byte of the index file
+// and one of the blob file, which keep out a writer and no other reader.
+class TReadLock {
+ public:
+  ~TReadLock() { Release(); }
+
+  void Take(TFileHandler& index, TFileHandler* blob) {
+    if (!index.LockReadByte(indexByte_)) index.Raise(LEDGER_LOCKTIMEOUT);
+    index_ = &index;
+    if (blob && !blob->LockReadByte(blobByte_)) blob->Raise(LEDGER_LOCKTIMEOUT);
+    blob_ = blob;
+  }
+
+  void Release() noexcept {
+    if (blob_) blob_->UnlockReadByte(blobByte_);
+    if (index_) index_->UnlockReadByte(indexByte_);
+    blob_ = index_ = nullptr;
+  }
+
+ private:
+  TFileHandler* index_ = nullptr;
+  TFileHandler* blob_ = nullptr;
+  uint64_t indexByte_ = 0;
+  uint64_t blobByte_ = 0;
+};
+
+int32_t CounterOnDisk(TFileHandler& file, bool scrambled) {
+  uint8_t raw[4];
+  file.ReadAt(0, raw, sizeof raw);
+  if (scrambled) Scramble(raw, sizeof raw, kRecordKey);
+  return GetI32(raw, 0);
+}
+
+// A table a writer changed between the open and the lock is opened again,
+// this often at most: a writer never idle that long leaves no other choice
+// than to check what was read.
+constexpr int kMaxOpens = 16;
+
 }  // namespace
 
 std::string TTableVerifier::Run() {
   const std::string base = directory_ + "/" + table_;
-  TStandaloneOwner owner(table_, directory_);
-  TDataFile data(&owner);
-  TIndexFile index(&owner);
-  TBlobFile blob(&owner);
-  bool blobOpen = false;
-  std::string result = "ok";
-  try {
-    data.SetFileName(base + ".DAT");
-    data.SetErrorContext(table_, directory_);
-    data.Open();
-    data.CheckStructure();
-    index.SetFileName(base + ".IDX");
-    index.SetErrorContext(table_, directory_);
-    index.SetEncrypted(data.Encrypted());
-    index.Open();
-    owner.hasPrimaryIndex = !index.NoPrimary();
-    index.CheckVersion();
-    index.CheckStructure(data.Fields(), data.LocaleId());
-    if (data.BlobFieldCount() > 0) {
-      blob.SetFileName(base + ".BLB");
-      blob.SetErrorContext(table_, directory_);
-      blob.SetBlockSize(data.Header().blockSize);
-      blob.SetEncrypted(data.Encrypted());
-      blob.Open();
-      blobOpen = true;
-      blob.CheckStructure();
+  for (int attempt = 1;; ++attempt) {
+    TStandaloneOwner owner(table_, directory_);
+    TDataFile data(&owner);
+    TIndexFile index(&owner);
+    TBlobFile blob(&owner);
+    TReadLock lock;
+    bool blobOpen = false;
+    bool changed = false;
+    std::string result = "ok";
+    try {
+      data.SetFileName(base + ".DAT");
+      data.SetErrorContext(table_, directory_);
+      data.Open();
+      index.SetFileName(base + ".IDX");
+      index.SetErrorContext(table_, directory_);
+      index.SetEncrypted(data.Encrypted());
+      index.Open();
+      if (data.BlobFieldCount() > 0) {
+        blob.SetFileName(base + ".BLB");
+        blob.SetErrorContext(table_, directory_);
+        blob.SetBlockSize(data.Header().blockSize);
+        blob.SetEncrypted(data.Encrypted());
+        blob.Open();
+        blobOpen = true;
+      }
+      // Files nobody can write need no lock.
+      const bool writable = !data.ReadOnlyFile() && !index.ReadOnlyFile() && !(blobOpen && blob.ReadOnlyFile());
+      if (writable) {
+        lock.Take(index, blobOpen ? &blob : nullptr);
+        // The headers were read before the lock: a writer may have moved on
+        // since, and the check would judge its new files by the old headers.
+        changed = CounterOnDisk(data, false) != data.Header().changeCounter ||
+                  CounterOnDisk(index, data.Encrypted()) != index.Header().changeCounter ||
+                  (blobOpen && CounterOnDisk(blob, data.Encrypted()) != blob.Header().changeCounter);
+        changed = changed && attempt < kMaxOpens;
+      }
+      if (!changed) {
+        data.CheckStructure();
+        owner.hasPrimaryIndex = !index.NoPrimary();
+        index.CheckVersion();
+        index.CheckStructure(data.Fields(), data.LocaleId());
+        if (blobOpen) blob.CheckStructure();
+        TWalker(data, index, blobOpen ? &blob : nullptr, midway_).Run();
+      }
+    } catch (const TFinding& f) {
+      result = f.what();
+    } catch (const ELedgerEngineError& e) {
+      result = e.what();
+    } catch (const std::exception& e) {
+      result = e.what();
     }
-    TWalker(data, index, blobOpen ? &blob : nullptr).Run();
-  } catch (const TFinding& f) {
-    result = f.what();
-  } catch (const ELedgerEngineError& e) {
-    result = e.what();
-  } catch (const std::exception& e) {
-    result = e.what();
+    lock.Release();
+    if (blob.IsOpen()) blob.Close();
+    if (index.IsOpen()) index.Close();
+    if (data.IsOpen()) data.Close();
+    if (!changed) return result;
   }
-  if (blob.IsOpen()) blob.Close();
-  if (index.IsOpen()) index.Close();
-  if (data.IsOpen()) data.Close();
-  return result;
 }
 
 }  // namespace ledger

@@ -14,6 +14,7 @@
 #include "engine/files/byte_order.h"
 #include "engine/files/index_header.h"
 #include "engine/files/index_page.h"
+#include "rewriter_process.h"
 #include "table_files_util.h"
 
 namespace ledger {
@@ -27,7 +28,7 @@ constexpr int kRecords = 300;
 constexpr int kKeyLength = 22;  // flag + 21 bytes of a 20-character string
 constexpr int kBlobBytes = 1000;  // three 512-byte blocks each
 
-void BuildTable(const TScratchDir& dir) {
+void BuildTable(const TScratchDir& dir, int records = kRecords, TBuildTarget target = TBuildTarget::NewFiles) {
   TTableDefinition def;
   TFieldDesc word, count, picture;
   word.name = "Word";
@@ -43,8 +44,8 @@ void BuildTable(const TScratchDir& dir) {
   primary.fields = {"Word"};
   def.primary = primary;
   def.fillFactor = 0.1;  // three levels from a few hundred keys
-  TTableBuilder builder(dir.Path(), "T", def);
-  for (int i = 1; i <= kRecords; ++i) {
+  TTableBuilder builder(dir.Path(), "T", def, target);
+  for (int i = 1; i <= records; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "k%05d", i);
     builder.Append(std::vector<TFieldValue>{std::string(name), int64_t{i},
@@ -75,6 +76,24 @@ constexpr std::size_t kRecord2 = 127 + 3 * 768 + 45;  // records are 45 bytes
 TEST(TableVerifier, BuiltTableIsSound) {
   TScratchDir dir;
   BuildTable(dir);
+  EXPECT_EQ(TTableVerifier(dir.Path(), "T").Run(), "ok");
+}
+
+// Another process rewrites the table, with more records, while the check is
+// halfway: the check's read lock keeps it waiting, so the check sees one
+// whole table and finds nothing wrong with it.
+TEST(TableVerifier, AWriterWaitsForTheCheckToEnd) {
+  TScratchDir dir;
+  BuildTable(dir);
+  testing::TRewriterProcess writer(dir / "T.IDX", [&](int records) {
+    BuildTable(dir, records, TBuildTarget::InPlace);
+  });
+  TTableVerifier verifier(dir.Path(), "T");
+  testing::TRewriterProcess::TOutcome outcome{};
+  verifier.SetMidwayHook([&] { outcome = writer.Rewrite(kRecords + 50); });
+  EXPECT_EQ(verifier.Run(), "ok");
+  EXPECT_EQ(outcome, testing::TRewriterProcess::TOutcome::Waiting);
+  ASSERT_TRUE(writer.Finish());
   EXPECT_EQ(TTableVerifier(dir.Path(), "T").Run(), "ok");
 }
 
