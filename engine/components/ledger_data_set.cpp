@@ -262,7 +262,10 @@ std::size_t TLedgerDataSet::RecordBufferSize() const {
   return static_cast<std::size_t>(recordSize_ + calcFieldsSize_ + kRecordInfoSize + bookmarkSize_);
 }
 
-void TLedgerDataSet::InternalRefresh() { cursor_->Refresh(); }
+void TLedgerDataSet::InternalRefresh() {
+  ++refreshes_;
+  cursor_->Refresh();
+}
 
 bool TLedgerDataSet::IsSequenced() { return cursor_ && !cursor_->PhysicalOrder(); }
 

@@ -37,6 +37,11 @@ class TLedgerDataSet : public dataset::TDataSet {
   // for null or when no record is shown): for tools that want more than
   // the framework's kinds.
   TFieldValue EngineValue(int fieldNo);
+  // Moves on at every refresh, the one included that a blob read makes when
+  // it finds the record changed by another process. A reader that puts
+  // several fields of the shown record together compares it before and
+  // after: when it moved, the fields read first belong to the old record.
+  uint64_t RefreshCount() const noexcept { return refreshes_; }
 
   // dataset::TDataSet
   bool GetFieldData(const dataset::TField& field, dataset::TFieldData* value) override;
@@ -121,6 +126,7 @@ class TLedgerDataSet : public dataset::TDataSet {
   std::vector<TKeyBuffer> keyBuffers_;
   std::vector<uint8_t> oldBuffer_;
   std::vector<TLedgerBlobStream*> streams_;
+  uint64_t refreshes_ = 0;
 };
 
 class TLedgerDBDataSet : public TLedgerDataSet {

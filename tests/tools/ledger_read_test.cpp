@@ -5,6 +5,8 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,9 +15,12 @@
 #include <zlib.h>
 
 #include "engine/build/table_builder.h"
+#include "engine/components/ledger_table.h"
+#include "tests/engine/rewriter_process.h"
 #include "tests/engine/table_files_util.h"
 #include "tests/tools/run_tool.h"
 #include "tools/ledger/commands.h"
+#include "tools/ledger/record_output.h"
 
 namespace ledger::tool {
 namespace {
@@ -414,6 +419,70 @@ TEST(LedgerBlob, WritesTheBytesDumpSummarises) {
     EXPECT_EQ(r.code, kExitFailed);
     EXPECT_EQ(r.err, c.err);
   }
+}
+
+// ------------------------------------------------------------------ rewrites
+
+// Record "w1" of each version of table V: its version number, and a blob
+// that version 3 no longer has.
+std::optional<std::vector<uint8_t>> BlobOf(int version, int i) {
+  if (version == 3 && i == 1) return std::nullopt;
+  return std::vector<uint8_t>(static_cast<std::size_t>(300 * version + i), static_cast<uint8_t>(version * 7 + i));
+}
+
+void BuildVersion(const TScratchDir& dir, int version, TBuildTarget target) {
+  TTableDefinition def;
+  def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Version", ftInteger), FieldDef("Data", ftBlob, 0, fstBinary)};
+  def.primary = Index("", {"Word"}, true);
+  TTableBuilder builder(dir.Path(), "V", def, target);
+  for (int i = 1; i <= 3; ++i) {
+    TFieldValue blob;
+    if (auto bytes = BlobOf(version, i)) blob = *bytes;
+    builder.Append(std::vector<TFieldValue>{"w" + std::to_string(i), int64_t{version}, blob});
+  }
+  builder.Finish();
+}
+
+// Runs a hook just before the first blob is read: after the fields before it.
+class TTableWithHook : public TLedgerTable {
+ public:
+  std::unique_ptr<dataset::TStream> CreateBlobStream(const dataset::TField& field,
+                                                     dataset::TBlobStreamMode mode) override {
+    if (auto hook = std::exchange(beforeBlob, nullptr)) hook();
+    return TLedgerTable::CreateBlobStream(field, mode);
+  }
+  std::function<void()> beforeBlob;
+};
+
+// Another process rewrites the table in place between the reads of a
+// record's fields and of its blob. The blob read sees the new record; the
+// line must then be all of it, not old fields beside a new blob, or beside
+// a blob of size 0 that neither version had.
+TEST(LedgerRead, ALineIsOfOneVersionOfItsRecordWhileAnotherProcessRewritesIt) {
+  TScratchDir dir;
+  BuildVersion(dir, 1, TBuildTarget::NewFiles);
+  testing::TRewriterProcess writer(dir / "V.IDX", [&](int version) { BuildVersion(dir, version, TBuildTarget::InPlace); });
+  for (int version : {2, 3}) {
+    SCOPED_TRACE(version);
+    TTableWithHook table;
+    table.SetDatabaseName(dir.Path());
+    table.SetTableName("V");
+    table.SetReadOnly(true);
+    table.Open();
+    table.beforeBlob = [&] { EXPECT_EQ(writer.Rewrite(version), testing::TRewriterProcess::TOutcome::Rewritten); };
+    std::ostringstream out;
+    WriteRecordLine(table, PositionKey(table), out);
+    const json line = json::parse(out.str());
+    EXPECT_EQ(line["Word"], "w1");
+    EXPECT_EQ(line["Version"], version);
+    if (const auto blob = BlobOf(version, 1)) {
+      EXPECT_EQ(line["Data"], (json{{"size", blob->size()}, {"crc32", Crc32Hex(*blob)}}));
+    } else {
+      EXPECT_TRUE(line["Data"].is_null()) << line["Data"];
+    }
+    table.Close();
+  }
+  EXPECT_TRUE(writer.Finish());
 }
 
 // ------------------------------------------------------------------ info

@@ -11,6 +11,7 @@
 
 #include "dataset/field.h"
 #include "engine/components/ledger_table.h"
+#include "engine/errors/ledger_error.h"
 #include "engine/files/value.h"
 #include "tools/ledger/base64.h"
 #include "tools/ledger/record_json.h"
@@ -22,6 +23,9 @@ using nlohmann::ordered_json;
 
 constexpr int64_t kMsPerDay = 86400000;
 constexpr std::size_t kChunk = 64 * 1024;
+// A writer that rewrites the record this often while its line is made keeps
+// the line from ever being whole.
+constexpr int kMaxLineAttempts = 16;
 
 std::string TimeText(int64_t ms) {
   char text[16];
@@ -151,13 +155,21 @@ std::string PositionKey(const TLedgerTable& table) {
 }
 
 ordered_json RecordJson(TLedgerTable& table, const std::string& positionKey) {
-  ordered_json record = ordered_json::object();
-  record[positionKey] = table.RecNo();
-  for (int i = 0; i < table.FieldCount(); ++i) {
-    const dataset::TField& field = table.Fields(i);
-    record[Latin1ToUtf8(field.FieldName())] = FieldJson(field);
+  // A blob read that finds the record rewritten by another process shows the
+  // new record, and the fields read before it are of the old one: the line
+  // is made again until no refresh came between its first field and its last.
+  for (int attempt = 1;; ++attempt) {
+    const uint64_t refreshes = table.RefreshCount();
+    ordered_json record = ordered_json::object();
+    record[positionKey] = table.RecNo();
+    for (int i = 0; i < table.FieldCount(); ++i) {
+      const dataset::TField& field = table.Fields(i);
+      record[Latin1ToUtf8(field.FieldName())] = FieldJson(field);
+    }
+    if (table.RefreshCount() == refreshes) return record;
+    // Nothing left to show, or no end to the rewrites.
+    if (table.IsEmpty() || attempt == kMaxLineAttempts) table.Handle()->RaiseStatus(LEDGER_KEYORRECDELETED);
   }
-  return record;
 }
 
 void WriteRecordLine(TLedgerTable& table, const std::string& positionKey, std::ostream& out) {

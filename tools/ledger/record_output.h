@@ -40,7 +40,8 @@ int64_t CopyBlob(const dataset::TField& field, std::ostream& out);
 // leading underscores to differ from every field's name.
 std::string PositionKey(const TLedgerTable& table);
 
-// "recno" (see PositionKey) and then every field of the shown record by name.
+// "recno" (see PositionKey) and then every field of the shown record by name,
+// all of one version of the record even while another process rewrites it.
 nlohmann::ordered_json RecordJson(TLedgerTable& table, const std::string& positionKey);
 
 // One record as one line of text.
