@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
 #include "engine/errors/ledger_error.h"
@@ -92,6 +91,8 @@ struct TTableBuilder::TState {
 
   std::string FinalName(const char* ext) const { return directory + "/" + table + ext; }
   std::string TempName(const char* ext) const { return FinalName(ext) + kBuildSuffix; }
+  // Where an old file waits while the new set moves in.
+  std::string AsideName(const char* ext) const { return FinalName(ext) + ".replaced" + kBuildSuffix; }
 
   [[noreturn]] void Fail(TErrorCode code) const { RaiseTableError(code, table, directory); }
 
@@ -108,6 +109,7 @@ struct TTableBuilder::TState {
   void CloseAll();
   void RemoveTemporaries();
   void RenameIntoPlace(const char* ext);
+  void ReplaceFiles();
   void ContinueBlobIds();
   void RewriteInPlace();
   void CopyOver(const char* ext, TFileHandler& target, int32_t counter, bool scrambleCounter);
@@ -490,7 +492,7 @@ void TTableBuilder::Finish() {
     if (s.target == TBuildTarget::InPlace) {
       s.RewriteInPlace();
     } else {
-      for (const char* ext : {".DAT", ".IDX", ".BLB"}) s.RenameIntoPlace(ext);
+      s.ReplaceFiles();
     }
   } catch (...) {
     s.CloseAll();
@@ -503,13 +505,52 @@ void TTableBuilder::Finish() {
 }
 
 void TTableBuilder::TState::RenameIntoPlace(const char* ext) {
-  std::error_code ec;
   if (std::string_view(ext) == ".BLB" && !hasBlobs) {
-    std::filesystem::remove(FinalName(ext), ec);  // a stale blob file of an older table
+    system->Unlink(FinalName(ext));  // a stale blob file of an older table
     return;
   }
-  std::filesystem::rename(TempName(ext), FinalName(ext), ec);
-  if (ec) Fail(LEDGER_WRITEERR);
+  if (int r = system->Rename(TempName(ext), FinalName(ext)); r < 0) {
+    errno = -r;
+    Fail(LEDGER_WRITEERR);
+  }
+}
+
+// The new files replace the old set whole or not at all: the old files step
+// aside, the new ones move in, and the old ones go only once all new ones are
+// in place. On any failure the new ones go and the old ones come back; an old
+// file that cannot come back stays under its aside name rather than be lost.
+void TTableBuilder::TState::ReplaceFiles() {
+  const char* const exts[] = {".DAT", ".IDX", ".BLB"};
+  bool aside[3] = {};
+  bool placed[3] = {};
+  int failure = 0;
+  for (int i = 0; i < 3 && failure == 0; ++i) {
+    int r = system->Rename(FinalName(exts[i]), AsideName(exts[i]));
+    if (r == -EEXIST) {
+      // Left by a build cut short; the file under the real name is newer.
+      system->Unlink(AsideName(exts[i]));
+      r = system->Rename(FinalName(exts[i]), AsideName(exts[i]));
+    }
+    if (r < 0 && r != -ENOENT) failure = r;
+    aside[i] = r == 0;
+  }
+  for (int i = 0; i < 3 && failure == 0; ++i) {
+    if (i == 2 && !hasBlobs) continue;
+    const int r = system->Rename(TempName(exts[i]), FinalName(exts[i]));
+    if (r < 0) failure = r;
+    placed[i] = r == 0;
+  }
+  if (failure == 0) {
+    for (int i = 0; i < 3; ++i)
+      if (aside[i]) system->Unlink(AsideName(exts[i]));
+    return;
+  }
+  for (int i = 2; i >= 0; --i) {
+    if (placed[i]) system->Unlink(FinalName(exts[i]));
+    if (aside[i]) system->Rename(AsideName(exts[i]), FinalName(exts[i]));
+  }
+  errno = -failure;
+  Fail(LEDGER_WRITEERR);
 }
 
 // A reader that read a record before the rewrite may open its blob after
@@ -639,8 +680,7 @@ void TTableBuilder::TState::CloseAll() {
 }
 
 void TTableBuilder::TState::RemoveTemporaries() {
-  std::error_code ec;
-  for (const char* ext : {".DAT", ".IDX", ".BLB"}) std::filesystem::remove(TempName(ext), ec);
+  for (const char* ext : {".DAT", ".IDX", ".BLB"}) system->Unlink(TempName(ext));
 }
 
 }  // namespace ledger

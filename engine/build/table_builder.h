@@ -3,7 +3,8 @@
 // and blobs stream to disk as they are appended, index keys are kept in
 // memory, sorted once and bulk-loaded when the table is finished. The files
 // are written under temporary names and take their real names only when the
-// table is complete, so a refused build leaves no table behind.
+// table is complete, so a refused build leaves no table behind, and a failed
+// move into place leaves the old table as it was.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -837,6 +839,71 @@ TEST(BuilderInPlace, WaitsForEveryLockAndGivesUpWithoutHarm) {
       const int fd = ::open((dir / (std::string("Words") + ext)).c_str(), O_RDWR);
       EXPECT_TRUE(OtherLock(fd, F_WRLCK, kWriteRangeStart, kWriteRangeLength + 1)) << ext;
       ::close(fd);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- new files
+
+// Fails the k-th rename the builder asks for; everything else is real.
+class TFailingRename : public TPosixFileSystem {
+ public:
+  int failAt = 0;
+  int renames = 0;
+  int Rename(const std::string& from, const std::string& to) override {
+    return ++renames == failAt ? -EIO : TPosixFileSystem::Rename(from, to);
+  }
+};
+
+// Every file in the directory by name, with its bytes.
+std::map<std::string, std::vector<uint8_t>> FilesIn(const TScratchDir& dir) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+    files[entry.path().filename().string()] = testing::ReadBytes(entry.path().string());
+  return files;
+}
+
+std::vector<std::string> NamesOf(const std::map<std::string, std::vector<uint8_t>>& files) {
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : files) names.push_back(name);
+  return names;
+}
+
+// The new files replace the old set whole or not at all: whichever rename
+// fails, the old table is left as it was and readable, with nothing beside it.
+TEST(BuilderNewFiles, AFailedRenameLeavesTheOldTableWhole) {
+  const struct {
+    const char* label;
+    TVersion before;
+    TVersion after;
+  } shapes[] = {
+      {"same files", {1, 10, false, true}, {2, 12, false, true}},
+      {"blob file dropped", {1, 10, false, true}, {2, 12, false, false}},
+      {"blob file added", {1, 10, false, false}, {2, 12, false, true}},
+  };
+  for (const auto& shape : shapes) {
+    for (int k = 1;; ++k) {
+      SCOPED_TRACE(std::string(shape.label) + ", rename " + std::to_string(k) + " fails");
+      ASSERT_LE(k, 10) << "more renames than replacing three files takes";
+      TScratchDir dir;
+      BuildVersion(dir, shape.before, TBuildTarget::NewFiles);
+      const auto before = FilesIn(dir);
+      auto system = std::make_shared<TFailingRename>();
+      system->failAt = k;
+      const TErrorCode code = CodeOf([&] { BuildVersion(dir, shape.after, TBuildTarget::NewFiles, system); });
+      const auto after = FilesIn(dir);
+      if (system->renames < k) {  // every rename went through
+        EXPECT_EQ(code, 0);
+        std::vector<std::string> expected = {"Words.DAT", "Words.IDX"};
+        if (shape.after.blobs) expected.insert(expected.begin(), "Words.BLB");
+        EXPECT_EQ(NamesOf(after), expected);
+        ExpectVersion(dir, shape.after);
+        break;
+      }
+      EXPECT_EQ(code, LEDGER_WRITEERR);
+      ASSERT_EQ(NamesOf(after), NamesOf(before));
+      for (const auto& [name, bytes] : before) EXPECT_TRUE(after.at(name) == bytes) << name << " changed";
+      ExpectVersion(dir, shape.before);
     }
   }
 }
