@@ -108,7 +108,10 @@ void TDBMediaView::HidePlayer() {
 }
 
 void TDBMediaView::LoadContent(const dataset::TField& field) {
+  const std::uint64_t changes = DataChanges();
   const std::vector<std::uint8_t> bytes = BlobBytes(field);
+  // The record was shown anew meanwhile, and loaded as it now is.
+  if (DataChanges() != changes) return;
   const std::string kind = RecognizeContent(bytes);
   SetContentKind(kind);
   if (player_) player_->Close();

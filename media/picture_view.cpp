@@ -179,6 +179,7 @@ void TDBPictureView::SetFont(const toolkit::TFont& value) {
 // ---- loading ----
 
 void TDBPictureView::DataChange() {
+  ++dataChanges_;
   info_.Clear();
   // Banners are never drawn on this platform, so there is no banner mode to leave.
   pictureLoaded_ = false;
@@ -204,7 +205,10 @@ void TDBPictureView::LoadBlobContent() {
 void TDBPictureView::LoadContent(const dataset::TField& field) {
   ReportProgress(0);
   const int depth = RequestedDepth();
+  const std::uint64_t changes = DataChanges();
   const std::vector<std::uint8_t> bytes = BlobBytes(field);
+  // The record was shown anew meanwhile, and loaded as it now is.
+  if (DataChanges() != changes) return;
   kind_ = RecognizeContent(bytes);
   ShowContent(kind_, bytes, depth);
 }

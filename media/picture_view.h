@@ -279,6 +279,11 @@ class TDBPictureView : public toolkit::TControl {
   void PushUndo();
   void ComputeRatioZoom();
   void SetContentKind(std::string kind) { kind_ = std::move(kind); }
+  // Counts data changes. Reading a blob that another process rewrote has
+  // the dataset show the record anew, a data change of its own that loads
+  // the record as it now is; the load that was reading is out of date then,
+  // down to the null flag it went by.
+  std::uint64_t DataChanges() const { return dataChanges_; }
 
  private:
   void PictureChanged();
@@ -306,6 +311,7 @@ class TDBPictureView : public toolkit::TControl {
   TPicture picture_;
   TContentInfo info_;
   std::string kind_ = "-1";
+  std::uint64_t dataChanges_ = 0;
   bool pictureLoaded_ = false;
   bool loaded_ = false;
   bool annotationRegistered_ = false;

@@ -121,12 +121,13 @@ struct TRow {
 
 // Name (string, primary key) and one blob field; records in key order.
 inline void MakeTable(const std::string& dir, const std::string& name, const std::string& blobField,
-                      const std::vector<TRow>& rows) {
+                      const std::vector<TRow>& rows,
+                      ledger::TBuildTarget target = ledger::TBuildTarget::NewFiles) {
   using namespace ledger;
   TTableDefinition def;
   def.data.fields = {FieldDef("Name", ftString, 20), FieldDef(blobField, ftBlob, 0, fstBinary)};
   def.primary = TIndexDefinition{.fields = {"Name"}};
-  TTableBuilder builder(dir, name, def);
+  TTableBuilder builder(dir, name, def, target);
   for (const TRow& row : rows) {
     TFieldValue blob;
     if (row.blob) blob = *row.blob;

@@ -6,12 +6,15 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <utility>
 
 #include "dataset/database_error.h"
 #include "dataset/field.h"
 #include "media/packed_dib.h"
 #include "tests/dataset/memory_data_set.h"
+#include "tests/engine/rewriter_process.h"
 #include "tests/media/media_fixture.h"
 #include "toolkit/cursors.h"
 
@@ -467,6 +470,45 @@ TEST_F(PictureViewTest, APastedPictureIsWrittenBackWhenTheDatasetPosts) {
   EXPECT_FALSE(view->Picture().HasGraphic());
   data.Post();
   EXPECT_TRUE(data.FieldByName("Graphic").IsNull());
+}
+
+// Lets another process rewrite the table just before the next blob read.
+class TTableWithHook : public ledger::TLedgerTable {
+ public:
+  std::vector<std::uint8_t> GetBlobFieldData(const dataset::TField& field) override {
+    if (auto hook = std::exchange(beforeBlob, nullptr)) hook();
+    return ledger::TLedgerTable::GetBlobFieldData(field);
+  }
+  std::function<void()> beforeBlob;
+};
+
+// The record the control moves to is rewritten in place, without its
+// picture, between the control's look at the null flag and its blob read.
+// The read shows the new record, and the control must show it as it is:
+// empty, not the new record's empty blob decoded as the picture the old
+// record's flag promised.
+TEST_F(PictureViewTest, ARecordRewrittenWhileItsBlobIsReadIsShownAsItNowIs) {
+  const TBytes red = SolidPng(20, 10, kRed);
+  MakeTable(dir, "Blend", "Graphic", {{"a", red}, {"b", SolidPng(8, 4, kBlue)}});
+  ledger::testing::TRewriterProcess writer(dir + "/Blend.IDX", [&](int) {
+    MakeTable(dir, "Blend", "Graphic", {{"a", red}, {"b", std::nullopt}}, ledger::TBuildTarget::InPlace);
+  });
+  TTableWithHook table;
+  table.SetDatabaseName(dir);
+  table.SetTableName("Blend");
+  table.Open();
+  dataset::TDataSource source(&table);
+  view->SetDataField("Graphic");
+  view->SetDataSource(&source);
+  ASSERT_EQ(view->ContentKind(), "PNG");
+
+  table.beforeBlob = [&] { EXPECT_EQ(writer.Rewrite(2), ledger::testing::TRewriterProcess::TOutcome::Rewritten); };
+  EXPECT_EQ(MessageOf<std::exception>([&] { table.Next(); }), "");
+  EXPECT_EQ(table.FieldByName("Name").AsString(), "b");
+  EXPECT_TRUE(table.FieldByName("Graphic").IsNull());
+  EXPECT_FALSE(view->Picture().HasBitmap());
+  view->SetDataSource(nullptr);
+  EXPECT_TRUE(writer.Finish());
 }
 
 }  // namespace
