@@ -22,10 +22,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "engine/build/table_builder.h"
-#include "engine/core/data_cursor.h"
-#include "engine/core/data_directory.h"
-#include "engine/core/data_session.h"
+#include "engine/public/builder.h"
+#include "engine/public/cursor.h"
 
 namespace {
 

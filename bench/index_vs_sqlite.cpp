@@ -17,9 +17,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "engine/build/table_builder.h"
-#include "engine/files/data_file.h"
-#include "engine/files/index_file.h"
+#include "engine/public/builder.h"
+#include "engine/public/table_files.h"
 
 namespace {
 

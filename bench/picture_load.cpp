@@ -17,8 +17,8 @@
 #include <random>
 
 #include "bench/bench_support.h"
-#include "engine/build/table_builder.h"
 #include "engine/components/ledger_table.h"
+#include "engine/public/builder.h"
 #include "media/image_library.h"
 #include "media/media_player.h"
 #include "media/media_view.h"

@@ -6,7 +6,7 @@
 #include "dataset/database_error.h"
 #include "engine/components/component_messages.h"
 #include "engine/components/ledger_data_set.h"
-#include "engine/errors/ledger_error.h"
+#include "engine/public/errors.h"
 
 namespace ledger {
 

@@ -9,7 +9,7 @@
 #include "engine/components/ledger_blob_stream.h"
 #include "engine/components/ledger_database.h"
 #include "engine/components/ledger_session.h"
-#include "engine/errors/ledger_error.h"
+#include "engine/public/errors.h"
 
 namespace ledger {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dataset/data_set.h"
-#include "engine/core/data_cursor.h"
+#include "engine/public/cursor.h"
 
 namespace ledger {
 

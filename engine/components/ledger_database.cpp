@@ -7,7 +7,7 @@
 #include "engine/components/component_messages.h"
 #include "engine/components/ledger_data_set.h"
 #include "engine/components/ledger_session.h"
-#include "engine/core/data_session.h"
+#include "engine/public/cursor.h"
 
 namespace ledger {
 

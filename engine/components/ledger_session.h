@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/data_session.h"
+#include "engine/public/cursor.h"
 
 namespace ledger {
 

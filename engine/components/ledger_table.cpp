@@ -7,7 +7,7 @@
 #include "engine/components/component_messages.h"
 #include "engine/components/ledger_database.h"
 #include "engine/components/ledger_session.h"
-#include "engine/files/index_header.h"
+#include "engine/public/schema.h"
 
 namespace ledger {
 

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/errors/ledger_error.h"
+#include "engine/public/errors.h"
 #include "tools/ledger/read_verbs.h"
 #include "tools/ledger/record_json.h"
 #include "tools/ledger/schema.h"

@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/components/ledger_table.h"
-#include "engine/core/data_cursor.h"
-#include "engine/files/index_header.h"
+#include "engine/public/cursor.h"
+#include "engine/public/table_files.h"
 #include "tools/ledger/commands.h"
 #include "tools/ledger/record_json.h"
 #include "tools/ledger/record_output.h"

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "engine/files/value.h"
+#include "engine/public/schema.h"
 #include "tools/ledger/schema.h"
 
 namespace ledger::tool {

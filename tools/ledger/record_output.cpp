@@ -11,8 +11,8 @@
 
 #include "dataset/field.h"
 #include "engine/components/ledger_table.h"
-#include "engine/errors/ledger_error.h"
-#include "engine/files/value.h"
+#include "engine/public/errors.h"
+#include "engine/public/schema.h"
 #include "tools/ledger/base64.h"
 #include "tools/ledger/record_json.h"
 

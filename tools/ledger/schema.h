@@ -8,7 +8,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "engine/files/data_file.h"
+#include "engine/public/builder.h"
 
 namespace ledger::tool {
 

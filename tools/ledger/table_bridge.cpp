@@ -3,8 +3,7 @@
 #include <fstream>
 #include <vector>
 
-#include "engine/build/table_builder.h"
-#include "engine/build/table_verifier.h"
+#include "engine/public/builder.h"
 
 namespace ledger::tool {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <numbers>
 
-#include "engine/files/byte_order.h"
+#include "engine/public/byte_order.h"
 
 namespace tamblo::content_tool {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/build/table_builder.h"
+#include "engine/public/builder.h"
 #include "tools/tamblo-content/content_rules.h"
 
 namespace tamblo::content_tool {

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "engine/files/byte_order.h"
+#include "engine/public/byte_order.h"
 #include "media/content_recognition.h"
 #include "media/image_library.h"
 
