@@ -42,7 +42,7 @@ class TFileSystem {
   virtual int Unlink(const std::string& path) = 0;
   // Fails with -EEXIST rather than replacing an existing target.
   virtual int Rename(const std::string& from, const std::string& to) = 0;
-  // The absolute working directory, without a trailing '/'.
+  // The absolute working directory, as getcwd(3) gives it.
   virtual int GetCwd(std::string& path) = 0;
 
   // Wall-clock time, as stamped into headers.
