@@ -37,6 +37,9 @@ bool ValidIndexName(std::string_view name) {
 
 // As the file classes count: past the largest value comes 1, never 0.
 int32_t NextCounter(int32_t counter) { return counter == INT32_MAX ? 1 : counter + 1; }
+// A counter is read and written as the first four bytes of its header.
+static_assert(data_header::kChangeCounter == 0 && index_header::kChangeCounter == 0 &&
+              blob_header::kChangeCounter == 0);
 
 struct TIndexBuild {
   int slot = 0;
@@ -64,7 +67,7 @@ struct TTableBuilder::TState {
   uint64_t dataStart = 0;
   bool encrypted = false;
   bool hasBlobs = false;
-  uint32_t blockSize = 512;
+  uint32_t blockSize = kDefaultBlockSize;
   bool finished = false;
 
   int32_t records = 0;
@@ -260,11 +263,11 @@ TBlobRef TTableBuilder::TState::WriteBlob(uint64_t size,
       got += std::min(piece, n - got);
     }
     const int32_t number = nextBlock++;
-    PutI32(b, 0, i == 0 ? 0 : number - 1);
-    PutI32(b, 4, i + 1 == blocks ? 0 : number + 1);
-    PutU16(b, 8, static_cast<uint16_t>(n));
-    PutI32(b, 10, ref.blobId);
-    PutI32(b, 14, i == 0 ? static_cast<int32_t>(size) : 0);
+    PutI32(b, block_header::kPrev, i == 0 ? 0 : number - 1);
+    PutI32(b, block_header::kNext, i + 1 == blocks ? 0 : number + 1);
+    PutU16(b, block_header::kUsed, static_cast<uint16_t>(n));
+    PutI32(b, block_header::kBlobId, ref.blobId);
+    PutI32(b, block_header::kTotalLength, i == 0 ? static_cast<int32_t>(size) : 0);
     if (encrypted) {
       Scramble(b, kBlockHeaderSize, kRecordKey);
       Scramble(b + kBlockHeaderSize, room, kRecordKey);
@@ -292,7 +295,7 @@ int32_t TTableBuilder::Append(std::span<const TFieldValue> values, std::span<con
   s.recordBuffer.resize(at + s.recordSize, 0);
   std::span<uint8_t> image(s.recordBuffer.data() + at, s.recordSize);
   try {
-    PutI32(image.data(), 1, number);
+    PutI32(image.data(), record_image::kLink, number);
     PutI32(image.data(), kAutoIncOffset, number);
     for (std::size_t i = 0; i < s.fields.size(); ++i) {
       const TFieldDesc& f = s.fields[i];
@@ -409,9 +412,9 @@ void TTableBuilder::TState::ApplyDeletions() {
     const uint64_t at = dataStart + static_cast<uint64_t>(r - 1) * recordSize;
     data.ReadAt(at, image.data(), image.size());
     if (encrypted) Scramble(image.data(), image.size(), kRecordKey);
-    image[0] = 1;
+    image[record_image::kStatus] = kRecordDeleted;
     // A table without primary index keeps insertion order and never reuses slots.
-    PutI32(image.data(), 1, def.primary ? firstFree : 0);
+    PutI32(image.data(), record_image::kLink, def.primary ? firstFree : 0);
     firstFree = r;
     if (encrypted) Scramble(image.data(), image.size(), kRecordKey);
     data.WriteAt(at, image.data(), image.size());
@@ -438,10 +441,10 @@ void TTableBuilder::TState::WriteDataHeader(int32_t firstFree) {
 
 void TTableBuilder::TState::WriteBlobHeader() {
   uint8_t raw[kBlobHeaderSize] = {};
-  PutI32(raw, 0, 1);
-  PutU8(raw, 8, 5);
-  PutI32(raw, 9, 0);
-  PutI32(raw, 13, nextBlock);
+  PutI32(raw, blob_header::kChangeCounter, 1);
+  PutU8(raw, blob_header::kVersion, kBlobVersion);
+  PutI32(raw, blob_header::kFirstFree, 0);
+  PutI32(raw, blob_header::kNextBlock, nextBlock);
   if (encrypted) Scramble(raw, sizeof raw, kRecordKey);
   blob.WriteAt(0, raw, sizeof raw);
 }
@@ -607,7 +610,7 @@ void TTableBuilder::TState::RewriteInPlace() {
     if (targets[0].file.IsOpen()) {
       uint8_t raw[kDataHeaderSize];
       std::size_t n = targets[0].file.ReadAt(0, raw, sizeof raw, true);
-      if (n >= 4) targets[0].counter = GetI32(raw, 0);
+      if (n >= 4) targets[0].counter = GetI32(raw, data_header::kChangeCounter);
       if (n == sizeof raw) {
         TDataHeader h;
         DecodeDataHeader(raw, h);

@@ -64,9 +64,9 @@ class TWalker {
     status_.assign(static_cast<std::size_t>(records_) + 1, 0);
     for (int32_t r = 1; r <= records_; ++r) {
       TRecord* rec = data_.GetRecord(r, TReadDirection::Forward, true);
-      status_[r] = rec->Data()[0];
-      if (status_[r] == 0) ++active_;
-      else if (status_[r] != 1) Found("record " + std::to_string(r) + " has status " + std::to_string(status_[r]));
+      status_[r] = rec->Data()[record_image::kStatus];
+      if (status_[r] == kRecordActive) ++active_;
+      else if (status_[r] != kRecordDeleted) Found("record " + std::to_string(r) + " has status " + std::to_string(status_[r]));
       data_.ReleaseRecord(rec);
     }
   }
@@ -99,7 +99,7 @@ class TWalker {
     TRecord* rec = data_.GetRecord(r);
     if (slot == kSlotDeleted) {
       key.assign(kDeletedKeyLength, 0);
-      key[0] = rec->Data()[0];
+      key[0] = rec->Data()[record_image::kStatus];
       PutKeyInt32(key.data() + 1, rec->AutoIncValue());
     } else {
       const TKeyDef& def = index_.KeyDef(slot);
@@ -255,14 +255,16 @@ class TWalker {
           owner[b] = 1;
           readBlock(b);
           const std::string at = what + ", block " + std::to_string(b);
-          if (GetI32(raw.data(), 0) != prev)
-            Found(at + ": links back to " + std::to_string(GetI32(raw.data(), 0)) + " instead of " + std::to_string(prev));
-          if (GetI32(raw.data(), 10) != refs[i].blobId)
-            Found(at + ": carries blob identifier " + std::to_string(GetI32(raw.data(), 10)) + " instead of " +
+          const int32_t back = GetI32(raw.data(), block_header::kPrev);
+          if (back != prev)
+            Found(at + ": links back to " + std::to_string(back) + " instead of " + std::to_string(prev));
+          const int32_t id = GetI32(raw.data(), block_header::kBlobId);
+          if (id != refs[i].blobId)
+            Found(at + ": carries blob identifier " + std::to_string(id) + " instead of " +
                   std::to_string(refs[i].blobId));
-          uint16_t used = GetU16(raw.data(), 8);
+          uint16_t used = GetU16(raw.data(), block_header::kUsed);
           if (used > room) Found(at + ": uses " + std::to_string(used) + " bytes of " + std::to_string(room));
-          int32_t length = GetI32(raw.data(), 14);
+          int32_t length = GetI32(raw.data(), block_header::kTotalLength);
           if (total < 0) {
             total = length;
           } else if (length != 0) {
@@ -270,7 +272,7 @@ class TWalker {
           }
           sum += used;
           prev = b;
-          b = GetI32(raw.data(), 4);
+          b = GetI32(raw.data(), block_header::kNext);
         }
         if (sum != total)
           Found(what + ": chain holds " + std::to_string(sum) + " bytes, its first block says " + std::to_string(total));

@@ -25,7 +25,7 @@ constexpr int kKeyBufferCount = 6;
 constexpr int kRecordInfoSize = 5;  // record number, bookmark flag
 constexpr uint8_t kBookmarkCurrent = 0;
 // Where a hidden field is marked in a descriptor's reserved bytes.
-constexpr std::size_t kHiddenFieldByte = 252 - 247;
+constexpr std::size_t kHiddenFieldByte = field_desc::kHidden - field_desc::kReserved;
 
 TFieldData ToFieldData(const TFieldValue& value, const dataset::TField& field, bool& isNull) {
   isNull = false;

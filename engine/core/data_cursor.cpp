@@ -786,7 +786,7 @@ void TDataCursor::Open() {
     for (const TFieldDesc& f : m.fields) {
       const bool fits = FieldFits(f, static_cast<std::size_t>(table.Data().RecordSize()));
       m.fitsRecord.push_back(fits);
-      if (fits && f.type == ftBlob) m.blobReferences.push_back(f.offset + 1u);
+      if (fits && f.type == ftBlob) m.blobReferences.push_back(f.ValueOffset() + blob_ref::kFirstBlock);
     }
     m.origins.clear();
     for (const TFieldDesc& f : m.fields) {
@@ -1111,7 +1111,7 @@ bool TDataCursor::GetField(int number, std::span<const uint8_t> image, uint8_t* 
     return true;
   }
   // Copied even when null: a blob's open handle lives there whatever its size.
-  if (value) CopyValue(value, image.data() + d->offset + 1, d->physicalSize);
+  if (value) CopyValue(value, image.data() + d->ValueOffset(), d->physicalSize);
   return image[d->offset] != 0;
 }
 
@@ -1179,7 +1179,7 @@ int TDataCursor::OpenBlob(int field, std::span<uint8_t> image, TBlobOpenMode mod
   const TFieldDesc* d = m.BlobField(field, image.size());
   if (!d) return LEDGER_NOTABLOB;
   TImpl::TOp op(m);
-  const int32_t first = GetI32(image.data(), d->offset + 1u);
+  const int32_t first = GetI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock);
   if (first < 0) {
     int i = m.FindBlob(first);
     if (i < 0) return LEDGER_INVALIDBLOBOFFSET;
@@ -1190,8 +1190,9 @@ int TDataCursor::OpenBlob(int field, std::span<uint8_t> image, TBlobOpenMode mod
     return kStatusOk;
   }
   if (blobs_.size() >= kMaxOpenBlobs) return LEDGER_OPENBLOBLIMIT;
-  TBlobRef ref{first, GetI32(image.data(), d->offset + 5u)};
-  auto buffer = std::make_unique<TBlobBuffer>(field, GetI32(image.data(), 1), ref, mode, m.InTextIndex(field));
+  TBlobRef ref{first, GetI32(image.data(), d->ValueOffset() + blob_ref::kBlobId)};
+  auto buffer = std::make_unique<TBlobBuffer>(field, GetI32(image.data(), record_image::kLink), ref, mode,
+                                               m.InTextIndex(field));
   if (first != 0) {
     TBlobFile* file = table_->Blob();
     if (!file) m.Raise(LEDGER_MEMOCORRUPT, d->name);
@@ -1201,7 +1202,7 @@ int TDataCursor::OpenBlob(int field, std::span<uint8_t> image, TBlobOpenMode mod
   size = static_cast<uint32_t>(buffer->Size());
   blobs_.push_back(std::move(buffer));
   m.blobHandles.push_back(handle);
-  PutI32(image.data(), d->offset + 1u, handle);
+  PutI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock, handle);
   image[d->offset] = size != 0 ? 1 : 0;
   op.End();
   return kStatusOk;
@@ -1251,7 +1252,7 @@ int TDataCursor::ReleaseBlob(int field, std::span<uint8_t> image) {
   const int32_t first = blobs_[at]->Ref().firstBlock;
   blobs_.erase(blobs_.begin() + i);
   m.blobHandles.erase(m.blobHandles.begin() + i);
-  PutI32(image.data(), d->offset + 1u, first);
+  PutI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock, first);
   image[d->offset] = first != 0 ? 1 : 0;
   return kStatusOk;
 }

@@ -432,7 +432,7 @@ void TDataTable::RebuildDeletedIndex() {
       for (std::size_t i = 0; i < count; ++i) {
         uint8_t* image = buffer.data() + i * recordSize;
         if (data_.Encrypted()) Scramble(image, recordSize, kRecordKey);
-        deleted[first + i] = image[0] != 0;
+        deleted[first + i] = image[record_image::kStatus] != kRecordActive;
         autoInc[first + i] = GetI32(image, kAutoIncOffset);
       }
     }

@@ -22,7 +22,7 @@ TBlobFile::~TBlobFile() { DetachAll(); }
 
 void TBlobFile::SetBlockSize(uint32_t headerValue) noexcept {
   uint32_t size = headerValue & 0xFFFF;
-  blockSize_ = size == 0 ? 512 : size;
+  blockSize_ = size == 0 ? kDefaultBlockSize : size;
 }
 
 void TBlobFile::SizeCache() {
@@ -43,11 +43,11 @@ void TBlobFile::ReadHeader(TBlobHeader& header) {
 void TBlobFile::DecodeHeader(TBlobHeader& header) {
   if (encrypted_) Scramble(header.raw.data(), header.raw.size(), kRecordKey);
   const uint8_t* b = header.raw.data();
-  header.changeCounter = GetI32(b, 0);
-  header.version = GetU8(b, 8);
-  header.firstFree = GetI32(b, 9);
-  header.nextBlock = GetI32(b, 13);
-  header.modifiedMark = GetU8(b, 17);
+  header.changeCounter = GetI32(b, blob_header::kChangeCounter);
+  header.version = GetU8(b, blob_header::kVersion);
+  header.firstFree = GetI32(b, blob_header::kFirstFree);
+  header.nextBlock = GetI32(b, blob_header::kNextBlock);
+  header.modifiedMark = GetU8(b, blob_header::kModifiedMark);
 }
 
 void TBlobFile::Open() {
@@ -93,7 +93,7 @@ void TBlobFile::Create() {
 }
 
 void TBlobFile::CheckVersion() const {
-  if (header_.version != 5) Fail(LEDGER_OLDVERSION);
+  if (header_.version != kBlobVersion) Fail(LEDGER_OLDVERSION);
 }
 
 void TBlobFile::CheckStructure() const {
@@ -110,7 +110,7 @@ bool TBlobFile::HeaderChanged() {
   uint8_t counter[4];
   std::memcpy(counter, fresh.raw.data(), sizeof counter);
   if (encrypted_) Scramble(counter, sizeof counter, kRecordKey);
-  if (GetI32(counter, 0) == header_.changeCounter) return false;
+  if (GetI32(counter, blob_header::kChangeCounter) == header_.changeCounter) return false;
   DecodeHeader(fresh);
   header_ = fresh;
   headerModified_ = false;
@@ -125,11 +125,11 @@ bool TBlobFile::WriteHeader(bool forced) {
                               : header_.changeCounter + 1;
   header_.modifiedMark = headerModified_ ? 1 : 0;
   uint8_t* b = header_.raw.data();
-  PutI32(b, 0, header_.changeCounter);
-  PutU8(b, 8, header_.version);
-  PutI32(b, 9, header_.firstFree);
-  PutI32(b, 13, header_.nextBlock);
-  PutU8(b, 17, header_.modifiedMark);
+  PutI32(b, blob_header::kChangeCounter, header_.changeCounter);
+  PutU8(b, blob_header::kVersion, header_.version);
+  PutI32(b, blob_header::kFirstFree, header_.firstFree);
+  PutI32(b, blob_header::kNextBlock, header_.nextBlock);
+  PutU8(b, blob_header::kModifiedMark, header_.modifiedMark);
   std::array<uint8_t, kBlobHeaderSize> out = header_.raw;
   if (encrypted_) Scramble(out.data(), out.size(), kRecordKey);
   WriteAt(0, out.data(), out.size());

@@ -1,6 +1,31 @@
 #pragma once
 // The blob file (".BLB"): a 512-byte header and fixed-size blocks; each blob
 // is a doubly linked chain of blocks tagged with the blob's identifier.
+//
+// File layout: the header at 0; block b (from 1) at 512 + (b - 1) * B, B the
+// block size of the data file header (low 16 bits, 0 = kDefaultBlockSize; it
+// must exceed the 18-byte block header). Blocks 1 .. next block - 1 exist.
+// The header is scrambled whole with kRecordKey when the table is encrypted
+// (scramble.h).
+//
+// A record's blob field holds the blob's first block (0 = empty) and its
+// identifier (value.h). Reading it: from the first block follow the next
+// links, taking the used bytes of each block (block.h), until the total
+// length the first block gives is collected; every block of the chain must
+// carry the record's identifier, or the blob was rewritten since the record
+// was read.
+//
+// Header (blob_header::k*), integers little-endian
+//   off  size  type   meaning
+//     0     4  int32  change counter: +1 on every header write, from
+//                     INT32_MAX back to 1; other processes compare it
+//     4     4         reserved: zero when created, kept as found
+//     8     1  uint8  format version, kBlobVersion
+//     9     4  int32  first free block, head of the free chain through the
+//                     blocks' next links; 0 = none
+//    13     4  int32  next block number; 1 in an empty file
+//    17     1  uint8  the writer's header-modified flag; ignored on read
+//    18   494         reserved: zero when created, kept as found
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,10 +40,26 @@ namespace ledger {
 
 inline constexpr int kBlobHeaderSize = 512;
 inline constexpr int32_t kMaxBlocks = 2000000000;
+inline constexpr uint8_t kBlobVersion = 5;
+
+namespace blob_header {
+inline constexpr int kChangeCounter = 0;
+inline constexpr int kReservedAfterCounter = 4;
+inline constexpr int kVersion = 8;
+inline constexpr int kFirstFree = 9;
+inline constexpr int kNextBlock = 13;
+inline constexpr int kModifiedMark = 17;
+inline constexpr int kReserved = 18;
+inline constexpr int kReservedBytes = 494;
+static_assert(kReservedAfterCounter == kChangeCounter + 4 && kVersion == kReservedAfterCounter + 4 &&
+              kFirstFree == kVersion + 1 && kNextBlock == kFirstFree + 4 &&
+              kModifiedMark == kNextBlock + 4 && kReserved == kModifiedMark + 1 &&
+              kReserved + kReservedBytes == kBlobHeaderSize);
+}  // namespace blob_header
 
 struct TBlobHeader {
   int32_t changeCounter = 0;
-  uint8_t version = 5;
+  uint8_t version = kBlobVersion;
   int32_t firstFree = 0;
   int32_t nextBlock = 1;
   uint8_t modifiedMark = 0;

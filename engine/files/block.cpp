@@ -30,19 +30,19 @@ void TBlock::Reset(TBlobFile* owner, std::size_t dataSize, bool blank) {
 
 void TBlock::DecodeHeader(const uint8_t* bytes) {
   std::copy(bytes, bytes + kBlockHeaderSize, raw_.begin());
-  prev = GetI32(bytes, 0);
-  next = GetI32(bytes, 4);
-  used = GetU16(bytes, 8);
-  blobId = GetI32(bytes, 10);
-  totalLength = GetI32(bytes, 14);
+  prev = GetI32(bytes, block_header::kPrev);
+  next = GetI32(bytes, block_header::kNext);
+  used = GetU16(bytes, block_header::kUsed);
+  blobId = GetI32(bytes, block_header::kBlobId);
+  totalLength = GetI32(bytes, block_header::kTotalLength);
 }
 
 void TBlock::EncodeHeader(uint8_t* bytes) {
-  PutI32(bytes, 0, prev);
-  PutI32(bytes, 4, next);
-  PutU16(bytes, 8, used);
-  PutI32(bytes, 10, blobId);
-  PutI32(bytes, 14, totalLength);
+  PutI32(bytes, block_header::kPrev, prev);
+  PutI32(bytes, block_header::kNext, next);
+  PutU16(bytes, block_header::kUsed, used);
+  PutI32(bytes, block_header::kBlobId, blobId);
+  PutI32(bytes, block_header::kTotalLength, totalLength);
   std::copy(bytes, bytes + kBlockHeaderSize, raw_.begin());
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/errors/ledger_error.h"
+#include "engine/files/block.h"
 #include "engine/files/byte_order.h"
 #include "engine/files/scramble.h"
 
@@ -50,7 +51,7 @@ uint64_t TDataFile::DataStart() const noexcept {
 
 uint32_t TDataFile::BlobBlockSize() const noexcept {
   uint32_t size = header_.blockSize & 0xFFFF;
-  return size == 0 ? 512 : size;
+  return size == 0 ? kDefaultBlockSize : size;
 }
 
 // ---------------------------------------------------------------- open, close, create
@@ -144,10 +145,10 @@ void TDataFile::Create(const TDataFileDefinition& def) {
   h.blobFieldCount = static_cast<uint16_t>(blobs);
   h.blockSize = def.blockSize;
   h.encrypted = def.encrypted ? 1 : 0;
-  PutShortString(h.description.data(), 50, def.description);
+  PutShortString(h.description.data(), data_header::kDescriptionChars, def.description);
   if (def.encrypted) {
     Scramble(h.description.data() + 1, h.description[0], kTextKey);
-    PutShortString(h.password.data(), 15, def.password);
+    PutShortString(h.password.data(), data_header::kPasswordChars, def.password);
     Scramble(h.password.data() + 1, h.password[0], kTextKey);
   }
   h.languageId = def.languageId;
@@ -238,7 +239,7 @@ bool TDataFile::HeaderChanged() {
   // is decoded only for a header that did change.
   uint8_t bytes[kDataHeaderSize];
   ReadAt(0, bytes, sizeof bytes);
-  if (GetI32(bytes, 0) == header_.changeCounter) return false;
+  if (GetI32(bytes, data_header::kChangeCounter) == header_.changeCounter) return false;
   TDataHeader fresh;
   DecodeDataHeader(bytes, fresh);
   AdoptHeader(fresh);
@@ -309,15 +310,15 @@ void TDataFile::WriteDescriptors() {
 }
 
 std::string TDataFile::Description() const {
-  std::array<uint8_t, 51> bytes = header_.description;
-  int len = std::min<int>(bytes[0], 50);
+  std::array bytes = header_.description;
+  int len = std::min<int>(bytes[0], data_header::kDescriptionChars);
   if (Encrypted()) Scramble(bytes.data() + 1, static_cast<std::size_t>(len), kTextKey);
   return std::string(reinterpret_cast<const char*>(bytes.data() + 1), static_cast<std::size_t>(len));
 }
 
 std::string TDataFile::Password() const {
-  std::array<uint8_t, 16> bytes = header_.password;
-  int len = std::min<int>(bytes[0], 15);
+  std::array bytes = header_.password;
+  int len = std::min<int>(bytes[0], data_header::kPasswordChars);
   Scramble(bytes.data() + 1, static_cast<std::size_t>(len), kTextKey);
   return std::string(reinterpret_cast<const char*>(bytes.data() + 1), static_cast<std::size_t>(len));
 }
@@ -876,7 +877,7 @@ void TDataFile::FreeRecordSlot(TRecord* record) {
   // Freeing a slot twice would put it on the chain twice and let two new
   // records share it.
   if (record->Deleted()) Fail(LEDGER_KEYORRECDELETED);
-  record->Data()[0] = 1;
+  record->Data()[record_image::kStatus] = kRecordDeleted;
   record->SetLink(header_.firstFree != 0 && owner_->HasPrimaryIndex() ? header_.firstFree : 0);
   header_.firstFree = record->number_;
   record->modified_ = true;

@@ -22,6 +22,8 @@ namespace ledger {
 enum class TReadDirection { Forward = 1, Backward = 2 };
 
 inline constexpr int32_t kMaxRecords = 200000000;
+// Every record's lock byte lies beyond the bytes a data file may hold.
+static_assert(RecordLockOffset(kMaxRecords) >= kMaxFileSize);
 
 struct TDataFileStats {
   int64_t cacheHits = 0;

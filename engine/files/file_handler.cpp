@@ -210,7 +210,7 @@ bool TFileHandler::LockReadByte(std::uint64_t& heldOffset) {
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     if (attempt > 0) file_->System().SleepMs(kLockPauseMs);
     // A new byte each time: the one just refused may stay taken for long.
-    std::uint32_t k = file_->System().Random(65536);
+    std::uint32_t k = file_->System().Random(kReadLockBytes + 1);
     if (k == 0) k = 1;
     const std::uint64_t offset = ReadLockOffset(k);
     if (file_->LockRange(offset, 1, true)) {

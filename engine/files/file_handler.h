@@ -15,25 +15,48 @@
 
 namespace ledger {
 
-// Lock bytes sit near 4 GB, beyond any data, which stops at kMaxFileSize.
+// Lock bytes. Processes sharing a table coordinate through byte-range locks
+// near 4 GB, beyond any data (files stop at kMaxFileSize), each taken without
+// waiting and tried again on refusal.
+//   file       offset                     length  kind       taken for
+//   .DAT       4294967295 kDataWriteByte       1  exclusive  write lock, transaction lock
+//   .DAT       4294967294 - r                  1  exclusive  lock of record r, r >= 1
+//   .IDX .BLB  4294901759 kWriteRangeStart 65536  exclusive  write lock: the whole range
+//   .IDX .BLB  4294967295 - k                  1  shared     read lock, k drawn at random
+//                                                            from 1 .. 65535 per attempt
+// Every read byte lies inside the write range, so readers exclude a writer
+// and never one another. A write lock takes the data byte, then the index
+// range, then the blob range. The write, transaction and read locks are
+// tried kLockAttempts times kLockPauseMs apart; a record lock once plus the
+// session's retry count, its wait time apart. After a lock the reader trusts
+// its caches only while the change counters at offset 0 of the three
+// headers stay as they were.
 inline constexpr std::uint64_t kDataWriteByte = 4294967295ULL;
 inline constexpr std::uint64_t kWriteRangeStart = 4294901759ULL;
 inline constexpr std::uint64_t kWriteRangeLength = 65536;
+// Read bytes are drawn from 1 .. kReadLockBytes below kDataWriteByte.
+inline constexpr std::uint32_t kReadLockBytes = 65535;
 inline constexpr int kLockAttempts = 32767;
 inline constexpr unsigned kLockPauseMs = 3;
 inline constexpr std::size_t kCopyChunkSize = 65536;
 
 // Record 0 and numbers past the lock area have no lock byte.
 inline constexpr bool HasRecordLockByte(std::uint32_t record) noexcept {
-  return record != 0 && record <= 4294967294U;
+  return record != 0 && record <= kDataWriteByte - 1;
 }
 inline constexpr std::uint64_t RecordLockOffset(std::uint32_t record) noexcept {
-  return 4294967294ULL - record;
+  return kDataWriteByte - 1 - record;
 }
-// k from 1 to 65535: always inside the write range.
+// k from 1 to kReadLockBytes: always inside the write range.
 inline constexpr std::uint64_t ReadLockOffset(std::uint32_t k) noexcept {
-  return 4294967295ULL - k;
+  return kDataWriteByte - k;
 }
+
+static_assert(kWriteRangeStart >= kMaxFileSize);
+static_assert(kWriteRangeStart + kWriteRangeLength == kDataWriteByte);
+static_assert(ReadLockOffset(1) == kWriteRangeStart + kWriteRangeLength - 1 &&
+              ReadLockOffset(kReadLockBytes) > kWriteRangeStart);
+static_assert(RecordLockOffset(1) < kDataWriteByte);
 
 // Percentage done, reported by the copy operations.
 using TProgressCallback = std::function<void(int percent)>;

@@ -114,7 +114,7 @@ bool TIndexFile::HeaderChanged() {
   uint8_t counter[4];
   ReadAt(0, counter, sizeof counter);
   if (encrypted_) Scramble(counter, sizeof counter, kRecordKey);
-  if (GetI32(counter, 0) == header_.changeCounter) return false;
+  if (GetI32(counter, index_header::kChangeCounter) == header_.changeCounter) return false;
   TIndexHeader fresh;
   ReadHeader(fresh);
   if (fresh.changeCounter == header_.changeCounter) return false;
@@ -285,7 +285,7 @@ TPage* TIndexFile::GetPage(int slot, int32_t p, bool isNew) {
   TPage* page = nullptr;
   if (isNew) {
     if (p != header_.nextPage) Corrupt();
-    if (p > kMaxIndexPages || (static_cast<int64_t>(p) + 1) * kIndexPageSize > 4000000000LL)
+    if (p > kMaxIndexPages || (static_cast<uint64_t>(p) + 1) * kIndexPageSize > kMaxFileSize)
       Raise(LEDGER_TABLEFULL);
     page = TakeEntry(slot, p);
     page->modified = true;

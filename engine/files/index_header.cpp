@@ -9,46 +9,48 @@
 namespace ledger {
 
 void TIndexDesc::Encode(uint8_t* out) const {
+  using namespace index_desc;
   std::memset(out, 0, kDescriptorSize);
-  std::size_t len = std::min<std::size_t>(name.size(), 30);
-  out[0] = static_cast<uint8_t>(len);
-  std::memcpy(out + 1, name.data(), len);
-  PutU16(out, 31, keyLength);
-  out[33] = descending;
-  out[34] = caseInsensitive;
-  out[35] = unique;
-  out[36] = compression;
-  out[37] = fieldCount;
+  std::size_t len = std::min<std::size_t>(name.size(), kNameChars);
+  out[kName] = static_cast<uint8_t>(len);
+  std::memcpy(out + kName + 1, name.data(), len);
+  PutU16(out, kKeyLength, keyLength);
+  out[kDescending] = descending;
+  out[kCaseInsensitive] = caseInsensitive;
+  out[kUnique] = unique;
+  out[kCompression] = compression;
+  out[kFieldCount] = fieldCount;
   for (int i = 0; i < kMaxKeyFields; ++i) {
-    out[38 + i] = fieldDescending[i];
-    PutU16(out, 54 + 2 * i, fields[i]);
+    out[kFieldDescending + i] = fieldDescending[i];
+    PutU16(out, kFields + 2 * i, fields[i]);
   }
-  PutI32(out, 86, rootPage);
-  PutI32(out, 90, firstFreePage);
-  PutI32(out, 96, paramPage);
-  out[100] = noCounts;
-  out[101] = beingBuilt;
+  PutI32(out, kRootPage, rootPage);
+  PutI32(out, kFirstFreePage, firstFreePage);
+  PutI32(out, kParamPage, paramPage);
+  out[kNoCounts] = noCounts;
+  out[kBeingBuilt] = beingBuilt;
 }
 
 TIndexDesc TIndexDesc::Decode(const uint8_t* in) {
+  using namespace index_desc;
   TIndexDesc d;
-  std::size_t len = std::min<std::size_t>(in[0], 30);
-  d.name.assign(reinterpret_cast<const char*>(in + 1), len);
-  d.keyLength = GetU16(in, 31);
-  d.descending = in[33] != 0;
-  d.caseInsensitive = in[34] != 0;
-  d.unique = in[35] != 0;
-  d.compression = in[36];
-  d.fieldCount = in[37];
+  std::size_t len = std::min<std::size_t>(in[kName], kNameChars);
+  d.name.assign(reinterpret_cast<const char*>(in + kName + 1), len);
+  d.keyLength = GetU16(in, kKeyLength);
+  d.descending = in[kDescending] != 0;
+  d.caseInsensitive = in[kCaseInsensitive] != 0;
+  d.unique = in[kUnique] != 0;
+  d.compression = in[kCompression];
+  d.fieldCount = in[kFieldCount];
   for (int i = 0; i < kMaxKeyFields; ++i) {
-    d.fieldDescending[i] = in[38 + i];
-    d.fields[i] = GetU16(in, 54 + 2 * i);
+    d.fieldDescending[i] = in[kFieldDescending + i];
+    d.fields[i] = GetU16(in, kFields + 2 * i);
   }
-  d.rootPage = GetI32(in, 86);
-  d.firstFreePage = GetI32(in, 90);
-  d.paramPage = GetI32(in, 96);
-  d.noCounts = in[100] != 0;
-  d.beingBuilt = in[101] != 0;
+  d.rootPage = GetI32(in, kRootPage);
+  d.firstFreePage = GetI32(in, kFirstFreePage);
+  d.paramPage = GetI32(in, kParamPage);
+  d.noCounts = in[kNoCounts] != 0;
+  d.beingBuilt = in[kBeingBuilt] != 0;
   return d;
 }
 
@@ -67,28 +69,30 @@ TIndexHeader TIndexHeader::Fresh() {
 }
 
 void TIndexHeader::Encode(uint8_t* out) const {
+  using namespace index_header;
   std::memset(out, 0, kIndexPageSize);
-  PutI32(out, 0, changeCounter);
-  out[8] = version;
-  PutI32(out, 9, nextPage);
-  out[13] = secondaryCount;
-  for (int i = 0; i < kIndexSlots; ++i) slots[i].Encode(out + kDescriptorOffset + kDescriptorSize * i);
-  PutI32(out, 3974, activeRecords);
-  out[3978] = noPrimary;
-  out[3979] = modifiedMark;
+  PutI32(out, kChangeCounter, changeCounter);
+  out[kVersion] = version;
+  PutI32(out, kNextPage, nextPage);
+  out[kSecondaryCount] = secondaryCount;
+  for (int i = 0; i < kIndexSlots; ++i) slots[i].Encode(out + kDescriptors + kDescriptorSize * i);
+  PutI32(out, kActiveRecords, activeRecords);
+  out[kNoPrimary] = noPrimary;
+  out[kModifiedMark] = modifiedMark;
 }
 
 TIndexHeader TIndexHeader::Decode(const uint8_t* in) {
+  using namespace index_header;
   TIndexHeader h;
-  h.changeCounter = GetI32(in, 0);
-  h.version = in[8];
-  h.nextPage = GetI32(in, 9);
-  h.secondaryCount = in[13];
+  h.changeCounter = GetI32(in, kChangeCounter);
+  h.version = in[kVersion];
+  h.nextPage = GetI32(in, kNextPage);
+  h.secondaryCount = in[kSecondaryCount];
   for (int i = 0; i < kIndexSlots; ++i)
-    h.slots[i] = TIndexDesc::Decode(in + kDescriptorOffset + kDescriptorSize * i);
-  h.activeRecords = GetI32(in, 3974);
-  h.noPrimary = in[3978] != 0;
-  h.modifiedMark = in[3979] != 0;
+    h.slots[i] = TIndexDesc::Decode(in + kDescriptors + kDescriptorSize * i);
+  h.activeRecords = GetI32(in, kActiveRecords);
+  h.noPrimary = in[kNoPrimary] != 0;
+  h.modifiedMark = in[kModifiedMark] != 0;
   return h;
 }
 

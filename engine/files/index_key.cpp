@@ -70,7 +70,7 @@ void PutKeyInt32(uint8_t* out, int32_t value) {
 }
 
 int32_t RecordAutoInc(std::span<const uint8_t> image) {
-  return image.size() >= 9 ? GetI32(image.data(), kAutoIncOffset) : 0;
+  return image.size() >= kRecordHeaderSize ? GetI32(image.data(), kAutoIncOffset) : 0;
 }
 
 TKeyDef::TKeyDef(int slot, const TIndexDesc& desc, const std::vector<TFieldDesc>& fields, uint32_t lcid)

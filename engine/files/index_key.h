@@ -1,5 +1,30 @@
 #pragma once
 // Keys of one index: building them from a record image and comparing them.
+//
+// A key of K bytes (index descriptor offset 31): per key field in key order a
+// flag byte (1 value present, 0 null) and the field's key part (zeros when
+// null); then, for a non-unique index, the suffix: the key form of the
+// record's auto-increment value, which makes every key unique.
+//   type                         part size      key part
+//   1 string                     declared + 1   the characters zero-terminated
+//                                               and padded; upper-cased with the
+//                                               locale for a case-insensitive
+//                                               index (English (USA) without one)
+//   2 date, 6 integer, 10 time   4              big-endian, sign bit inverted
+//   5 small int                  2              big-endian, sign bit inverted
+//   4 Boolean, 12 word           2              big-endian
+//   18 large int                 8              big-endian, sign bit inverted
+//   8 BCD                        8              units of 1/10000, rounded, as an
+//                                               int64 big-endian, sign bit inverted
+//   7 float, 11 timestamp        8              float64 big-endian, top bit set
+//                                               when not negative, else every
+//                                               bit inverted
+//   other (9, 13, 15)            physical size  the record's value bytes
+// Blob fields are never key fields. In a table without locale a descending
+// field of an ascending index stores its flag and part inverted, the last
+// byte of a string part excepted. Keys compare as unsigned bytes (negated
+// for a descending index) without a locale; with one, strings compare by
+// the locale, field by field (Compare).
 #include <cstdint>
 #include <span>
 #include <vector>

@@ -133,11 +133,11 @@ int TPage::EncodedSize() const {
 bool TPage::Encode(uint8_t* raw) {
   std::memset(raw, 0, kIndexPageSize);
   const int k = format_.keyLength;
-  raw[0] = type;
-  PutI32(raw, 3, prevPage);
-  PutI32(raw, 7, nextPage);
+  raw[page_header::kType] = type;
+  PutI32(raw, page_header::kPrevPage, prevPage);
+  PutI32(raw, page_header::kNextPage, nextPage);
   if (isFree) return true;
-  PutU16(raw, 1, static_cast<uint16_t>(count_));
+  PutU16(raw, page_header::kCount, static_cast<uint16_t>(count_));
   uint8_t* out = raw + kPageHeaderSize;
   const bool compressed = IsLeaf() && format_.compression != lcNone;
   int pos = 0;
@@ -182,20 +182,20 @@ bool TPage::Encode(uint8_t* raw) {
     }
     pos += size;
   }
-  if (compressed) PutU16(raw, 11, static_cast<uint16_t>(pos));
+  if (compressed) PutU16(raw, page_header::kUsedBytes, static_cast<uint16_t>(pos));
   return true;
 }
 
 bool TPage::Decode(const uint8_t* raw) {
   const int k = format_.keyLength;
   Clear();
-  type = raw[0];
-  prevPage = GetI32(raw, 3);
-  nextPage = GetI32(raw, 7);
+  type = raw[page_header::kType];
+  prevPage = GetI32(raw, page_header::kPrevPage);
+  nextPage = GetI32(raw, page_header::kNextPage);
   isFree = false;
   if (type > ptRootLeaf || k <= 0) return false;
-  int count = GetU16(raw, 1);
-  int used = GetU16(raw, 11);
+  int count = GetU16(raw, page_header::kCount);
+  int used = GetU16(raw, page_header::kUsedBytes);
   const uint8_t* in = raw + kPageHeaderSize;
   const bool compressed = IsLeaf() && format_.compression != lcNone;
   if (!compressed) {

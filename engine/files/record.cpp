@@ -7,9 +7,9 @@
 
 namespace ledger {
 
-int32_t TRecord::Link() const noexcept { return GetI32(image_.data(), 1); }
+int32_t TRecord::Link() const noexcept { return GetI32(image_.data(), record_image::kLink); }
 
-void TRecord::SetLink(int32_t value) noexcept { PutI32(image_.data(), 1, value); }
+void TRecord::SetLink(int32_t value) noexcept { PutI32(image_.data(), record_image::kLink, value); }
 
 int32_t TRecord::AutoIncValue() const noexcept { return GetI32(image_.data(), kAutoIncOffset); }
 

@@ -20,7 +20,7 @@ int PhysicalSizeOf(uint8_t type, uint8_t declaredSize) {
   switch (type) {
     case ftString: return declaredSize + 1;
     case ftDate: return 4;
-    case ftBlob: return 8;
+    case ftBlob: return blob_ref::kSize;
     case ftBoolean: return 2;
     case ftSmallInt: return 2;
     case ftInteger: return 4;
@@ -214,7 +214,7 @@ TFieldValue ReadValue(std::span<const uint8_t> image, const TFieldDesc& desc) {
     case ftDate:
     case ftTime:
     case ftInteger: return int64_t{GetI32(v)};
-    case ftBlob: return TBlobRef{GetI32(v), GetI32(v + 4)};
+    case ftBlob: return TBlobRef{GetI32(v, blob_ref::kFirstBlock), GetI32(v, blob_ref::kBlobId)};
     case ftBoolean: return GetU16(v) != 0;
     case ftSmallInt: return int64_t{GetI16(v)};
     case ftFloat:
@@ -274,8 +274,8 @@ void WriteValue(std::span<uint8_t> image, const TFieldDesc& desc, const TFieldVa
       break;
     case ftBlob: {
       TBlobRef ref = ExpectAlt<TBlobRef>(value, "a blob reference");
-      PutI32(v, 0, ref.firstBlock);
-      PutI32(v + 4, 0, ref.blobId);
+      PutI32(v, blob_ref::kFirstBlock, ref.firstBlock);
+      PutI32(v, blob_ref::kBlobId, ref.blobId);
       present = ref.firstBlock != 0;
       break;
     }

@@ -3,6 +3,37 @@
 //
 // Strings are single-byte characters (ISO 8859-1): a declared size counts
 // bytes and characters alike, and case mapping goes through the table's locale.
+//
+// Field values by type code (descriptor offset 84; the record layout is in
+// record.h, the descriptor in data_header.h). Integers little-endian.
+//   code  type        physical size    value bytes
+//     1   string      declared + 1     characters, a zero byte after the last,
+//                                      zero padded; stored trimmed of trailing
+//                                      blanks and in the field's case; empty =
+//                                      null. Subtype 31: fixed-length string
+//     2   date        4                int32 day number, 0001-01-01 = day 1
+//     3   blob        8                int32 first block in the blob file, 0 =
+//                                      empty; int32 blob identifier (blob_ref)
+//     4   Boolean     2                uint16, 0 false, 1 true (non-zero read true)
+//     5   small int   2                int16
+//     6   integer     4                int32; subtype 29: auto-increment, kept
+//                                      in the record header (record.h)
+//     7   float       8                float64; subtype 21: money
+//     8   BCD         34               precision byte, sign (bit 7) and places
+//                                      (bits 0-5) byte, 32 bytes of packed
+//                                      decimal digits, most significant first
+//     9   bytes       declared         the bytes as given, zero padded
+//    10   time        4                int32 milliseconds since midnight
+//    11   timestamp   8                float64: day number * 86400000 +
+//                                      milliseconds of the day
+//    12   word        2                uint16
+//    13   long word   4                uint32
+//    15   varbytes    declared         the bytes as given, zero padded
+//    18   large int   8                int64
+// Other codes (0, 14, 16, 17 and the rest) have no stored form: a table using
+// them fails the structure check. A blob's subtype says what it holds (22
+// memo, 23 binary, 24 formatted memo, 25 and 27 OLE, 26 graphic, 28 typed
+// binary); the bytes are the same for all of them.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -10,6 +41,8 @@
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "engine/files/record.h"
 
 namespace ledger {
 
@@ -47,11 +80,17 @@ enum TFieldSubtype : uint8_t {
 
 enum TCharCase : uint8_t { ccUnchanged = 0, ccLower = 1, ccUpper = 2 };
 
-inline constexpr int kRecordHeaderSize = 9;
-inline constexpr int kAutoIncOffset = 5;
 inline constexpr int kMaxDeclaredSize = 250;
 
-// One field descriptor as stored (768 bytes on disk).
+// A blob reference: the value bytes of a blob field.
+namespace blob_ref {
+inline constexpr int kFirstBlock = 0;
+inline constexpr int kBlobId = 4;
+inline constexpr int kSize = 8;
+static_assert(kBlobId == kFirstBlock + 4 && kSize == kBlobId + 4);
+}  // namespace blob_ref
+
+// One field descriptor as stored (768 bytes on disk, data_header.h).
 struct TFieldDesc {
   uint16_t number = 0;
   std::string name;
@@ -71,6 +110,9 @@ struct TFieldDesc {
   std::array<uint8_t, 521> reserved{};
 
   bool IsAutoInc() const { return type == ftInteger && subtype == fstAutoInc; }
+  // Where the value starts in a record image: after the null flag at offset.
+  // REQUIRES: !IsAutoInc(); that value sits in the record header.
+  std::size_t ValueOffset() const { return std::size_t{offset} + 1; }
 };
 
 // Bytes the value of a field occupies in the record (without its null flag);
