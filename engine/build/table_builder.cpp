@@ -40,6 +40,9 @@ int32_t NextCounter(int32_t counter) { return counter == INT32_MAX ? 1 : counter
 // A counter is read and written as the first four bytes of its header.
 static_assert(data_header::kChangeCounter == 0 && index_header::kChangeCounter == 0 &&
               blob_header::kChangeCounter == 0);
+// A counter is read and written as the first four bytes of its header.
+static_assert(data_header::kChangeCounter == 0 && index_header::kChangeCounter == 0 &&
+              blob_header::kChangeCounter == 0);
 
 struct TIndexBuild {
   int slot = 0;
@@ -82,6 +85,12 @@ struct TTableBuilder::TState {
   std::vector<uint8_t> deleted;  // per record slot
   std::vector<int32_t> deletionOrder;
 
+  // In key order, appended records wait in the spill file (in append order)
+  // until Finish knows where each one goes.
+  bool keyOrdered = false;
+  TFileHandler spill;
+  std::vector<int32_t> autoIncBySlot;  // empty while slots follow append order
+
   TState(std::string dir, std::string name, TTableDefinition d, TBuildTarget t, std::shared_ptr<TFileSystem> fs)
       : directory(std::move(dir)),
         table(std::move(name)),
@@ -102,6 +111,7 @@ struct TTableBuilder::TState {
   void DefineIndexes();
   TIndexDesc Describe(const TIndexDefinition& def, bool primary) const;
   void FlushRecords();
+  void PlaceInKeyOrder(std::vector<std::vector<const uint8_t*>>& sorted);
   void FlushBlocks();
   TBlobRef WriteBlob(uint64_t size, const std::function<std::size_t(uint8_t*, std::size_t)>& read);
   void ApplyDeletions();
@@ -196,6 +206,14 @@ TTableBuilder::TTableBuilder(std::string directory, std::string table, TTableDef
     s.blockSize = s.data.BlobBlockSize();
     if (s.blockSize <= kBlockHeaderSize) throw std::invalid_argument("blob block size too small");
     s.DefineIndexes();
+    s.keyOrdered = s.def.primary && s.def.order == TRecordOrder::PrimaryKey;
+    if (s.keyOrdered) {
+      s.spill.SetFileName(s.FinalName(".DAT") + ".records" + kBuildSuffix);
+      s.spill.SetSystem(s.system);
+      s.spill.SetErrorContext(s.table, s.directory);
+      s.spill.SetTemporary(true);  // gone when closed, whatever happens
+      s.spill.Create();
+    }
     if (s.target == TBuildTarget::InPlace) s.ContinueBlobIds();
     s.index.SetFileName(s.TempName(".IDX"));
     s.index.SetErrorContext(s.table, s.directory);
@@ -226,8 +244,9 @@ int32_t TTableBuilder::RecordCount() const noexcept { return state_->records; }
 
 void TTableBuilder::TState::FlushRecords() {
   if (recordBuffer.empty()) return;
-  data.WriteAt(dataStart + static_cast<uint64_t>(firstBufferedRecord - 1) * recordSize,
-               recordBuffer.data(), recordBuffer.size());
+  const uint64_t at = static_cast<uint64_t>(firstBufferedRecord - 1) * recordSize;
+  if (keyOrdered) spill.WriteAt(at, recordBuffer.data(), recordBuffer.size());
+  else data.WriteAt(dataStart + at, recordBuffer.data(), recordBuffer.size());
   recordBuffer.clear();
   firstBufferedRecord = records + 1;
 }
@@ -354,13 +373,13 @@ int32_t TTableBuilder::Append(std::span<const TFieldValue> values, std::span<con
   return number;
 }
 
-void TTableBuilder::MarkDeleted(int32_t recordNumber) {
+void TTableBuilder::MarkDeleted(int32_t appendNumber) {
   TState& s = *state_;
   if (s.finished) throw std::logic_error("table already finished");
-  if (recordNumber < 1 || recordNumber > s.records) throw std::out_of_range("no such record");
-  if (s.deleted[recordNumber - 1]) throw std::invalid_argument("record already deleted");
-  s.deleted[recordNumber - 1] = 1;
-  s.deletionOrder.push_back(recordNumber);
+  if (appendNumber < 1 || appendNumber > s.records) throw std::out_of_range("no such record");
+  if (s.deleted[appendNumber - 1]) throw std::invalid_argument("record already deleted");
+  s.deleted[appendNumber - 1] = 1;
+  s.deletionOrder.push_back(appendNumber);
 }
 
 std::vector<const uint8_t*> TTableBuilder::TState::SortedEntries(const TIndexBuild& index) const {
@@ -403,6 +422,76 @@ std::vector<const uint8_t*> TTableBuilder::TState::SortedEntries(const TIndexBui
       if (key.Compare(entries[i - 1], entries[i]) == 0)
         RaiseError(LEDGER_KEYVIOL, {}, {}, {}, index.desc.name, {}, table, directory);
   return entries;
+}
+
+// Record numbers are given out in primary-key order, deleted records among
+// the live ones by their keys; ties go by append order. The index entries are
+// renumbered in place, so the sorted lists that point at them stay valid.
+void TTableBuilder::TState::PlaceInKeyOrder(std::vector<std::vector<const uint8_t*>>& sorted) {
+  const TIndexBuild& primary = indexes.front();
+  const TKeyDef& key = primary.keyDef;
+  const int k = primary.desc.keyLength;
+  auto appendNumber = [k](const uint8_t* entry) { return GetI32(entry, k); };
+  std::vector<const uint8_t*> gone;
+  for (int32_t r : deletionOrder) gone.push_back(primary.keys.data() + static_cast<std::size_t>(r - 1) * primary.stride);
+  auto before = [&](const uint8_t* a, const uint8_t* b) {
+    const int c = key.Compare(a, b);
+    return c != 0 ? c < 0 : appendNumber(a) < appendNumber(b);
+  };
+  std::sort(gone.begin(), gone.end(), before);
+  std::vector<const uint8_t*> order;
+  order.reserve(static_cast<std::size_t>(records));
+  std::merge(sorted.front().begin(), sorted.front().end(), gone.begin(), gone.end(), std::back_inserter(order),
+             before);
+
+  std::vector<int32_t> slotOf(static_cast<std::size_t>(records));
+  autoIncBySlot.resize(static_cast<std::size_t>(records));
+  std::vector<uint8_t> deletedBySlot(static_cast<std::size_t>(records));
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const int32_t was = appendNumber(order[i]);
+    slotOf[static_cast<std::size_t>(was - 1)] = static_cast<int32_t>(i + 1);
+    autoIncBySlot[i] = was;
+    deletedBySlot[i] = deleted[static_cast<std::size_t>(was - 1)];
+  }
+  deleted.swap(deletedBySlot);
+  for (int32_t& r : deletionOrder) r = slotOf[static_cast<std::size_t>(r - 1)];
+  for (TIndexBuild& index : indexes)
+    for (std::size_t at = 0; at < index.keys.size(); at += index.stride) {
+      uint8_t* number = index.keys.data() + at + index.desc.keyLength;
+      PutI32(number, 0, slotOf[static_cast<std::size_t>(GetI32(number, 0) - 1)]);
+    }
+
+  // The spill is read whole when it is of a size memory takes easily, a
+  // record at a time otherwise.
+  constexpr uint64_t kWholeSpill = 256ull << 20;
+  const uint64_t spillSize = static_cast<uint64_t>(records) * recordSize;
+  std::vector<uint8_t> whole;
+  if (spillSize <= kWholeSpill) {
+    whole.resize(static_cast<std::size_t>(spillSize));
+    spill.ReadAt(0, whole.data(), whole.size());
+  }
+  recordBuffer.clear();
+  uint64_t written = 0;
+  auto flush = [&] {
+    data.WriteAt(dataStart + written, recordBuffer.data(), recordBuffer.size());
+    written += recordBuffer.size();
+    recordBuffer.clear();
+  };
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    // The entries are renumbered already: the append number is kept apart.
+    const uint64_t from = static_cast<uint64_t>(autoIncBySlot[i] - 1) * recordSize;
+    const std::size_t at = recordBuffer.size();
+    recordBuffer.resize(at + recordSize);
+    uint8_t* image = recordBuffer.data() + at;
+    if (whole.empty()) spill.ReadAt(from, image, static_cast<std::size_t>(recordSize));
+    else std::memcpy(image, whole.data() + from, static_cast<std::size_t>(recordSize));
+    if (encrypted) Scramble(image, static_cast<std::size_t>(recordSize), kRecordKey);
+    PutI32(image, 1, static_cast<int32_t>(i + 1));
+    if (encrypted) Scramble(image, static_cast<std::size_t>(recordSize), kRecordKey);
+    if (recordBuffer.size() >= kWriteChunk) flush();
+  }
+  flush();
+  spill.Close();
 }
 
 void TTableBuilder::TState::ApplyDeletions() {
@@ -465,7 +554,7 @@ void TTableBuilder::TState::WriteIndexFile(std::vector<std::vector<const uint8_t
   header.noPrimary = !def.primary;
 
   // "Sys Deleted": the auto-increment values follow the slots in a new table.
-  const int32_t active = LoadStatusIndex(loader, header.slots[kSlotDeleted], deleted);
+  const int32_t active = LoadStatusIndex(loader, header.slots[kSlotDeleted], deleted, autoIncBySlot);
   writer.Flush();
 
   header.activeRecords = active;
@@ -489,6 +578,7 @@ void TTableBuilder::Finish() {
       s.FlushBlocks();
       s.WriteBlobHeader();
     }
+    if (s.keyOrdered) s.PlaceInKeyOrder(sorted);
     s.ApplyDeletions();
     s.WriteIndexFile(sorted);
     s.CloseAll();
@@ -677,6 +767,7 @@ void TTableBuilder::TState::CopyOver(const char* ext, TFileHandler& target, int3
 }
 
 void TTableBuilder::TState::CloseAll() {
+  if (spill.IsOpen()) spill.Close();
   if (data.IsOpen()) data.Close();
   if (index.IsOpen()) index.Close();
   if (blob.IsOpen()) blob.Close();

@@ -28,12 +28,23 @@ struct TIndexDefinition {
   uint8_t compression = 0;          // 0 none, 1 duplicate, 2 trailing, 3 full
 };
 
+// Where the records of a table with a primary index lie in its data file.
+enum class TRecordOrder {
+  // Record numbers follow the primary key, so a scan in key order reads the
+  // data file front to back. A deleted record takes its key's place.
+  PrimaryKey,
+  // Record numbers follow the order of Append.
+  Input,
+};
+
 struct TTableDefinition {
   TDataFileDefinition data;  // fields, locale, block size, description, encryption
   std::optional<TIndexDefinition> primary;
   std::vector<TIndexDefinition> secondary;  // up to 30, all named
   // Share of each index page filled, for leaves and branches alike.
   double fillFactor = 1.0;
+  // Without a primary index records always keep the input order.
+  TRecordOrder order = TRecordOrder::PrimaryKey;
 };
 
 // Contents of a blob field read piece by piece, so a blob never has to be
@@ -82,12 +93,14 @@ class TTableBuilder {
 
   // One value per field in field order (monostate = null). Blob fields take
   // their contents as std::vector<uint8_t> or std::string; an auto-increment
-  // field's value is assigned here and anything given for it is ignored.
-  // Returns the record number.
-  // A source given for a blob field stands in for its value.
+  // field's value is assigned here (1, 2, 3, ... in call order) and anything
+  // given for it is ignored. A source given for a blob field stands in for
+  // its value. Returns the record's append number, which is its record
+  // number only in input order; in key order Finish assigns the numbers.
   int32_t Append(std::span<const TFieldValue> values, std::span<const TBlobSource> blobs = {});
-  // Marks an appended record deleted; deletions are applied in call order.
-  void MarkDeleted(int32_t recordNumber);
+  // Marks an appended record deleted, by append number; the free chain links
+  // the deleted slots in call order, the last one first.
+  void MarkDeleted(int32_t appendNumber);
 
   // Sorts and loads the indexes and writes every header. Duplicate keys of a
   // unique index raise LEDGER_KEYVIOL and leave no table (in place: the old

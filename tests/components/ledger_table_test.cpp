@@ -354,6 +354,7 @@ TEST_F(LedgerTableTest, FailedOpensLeaveTheTableClosedAndTheDatabaseFree) {
 
 TEST_F(LedgerTableTest, FieldDefinitionsFollowTheEngineTypes) {
   TTableDefinition def;
+  def.order = TRecordOrder::Input;  // these tests name records by the order they were added
   def.data.fields = {FieldDef("S", ftString, 12),      FieldDef("Fixed", ftString, 3, fstFixedChar),
                      FieldDef("D", ftDate),             FieldDef("Memo", ftBlob, 0, fstMemo),
                      FieldDef("Pic", ftBlob, 0, fstGraphic), FieldDef("Bin", ftBlob, 0, fstBinary),
@@ -398,6 +399,7 @@ TEST_F(LedgerTableTest, FieldDefinitionsFollowTheEngineTypes) {
 
 TEST_F(LedgerTableTest, AnotherIndexOrdersTheRecordsAndNumbersThemAnew) {
   TTableDefinition def;
+  def.order = TRecordOrder::Input;  // these tests name records by the order they were added
   def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Rank", ftInteger)};
   def.primary = TIndexDefinition{.fields = {"Word"}};
   def.secondary.push_back(TIndexDefinition{.name = "ByRank", .fields = {"Rank"}, .unique = false});

@@ -40,6 +40,7 @@ using testing::TScratchDir;
 // Word (string 20), Count (integer), Flag (Boolean), Picture (blob), RecID (autoinc).
 TTableDefinition WordTable() {
   TTableDefinition def;
+  def.order = TRecordOrder::Input;  // these tests name records by the order they were added
   def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Count", ftInteger), FieldDef("Flag", ftBoolean),
                      FieldDef("Picture", ftBlob, 0, fstGraphic), FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   TIndexDefinition primary;
@@ -243,6 +244,74 @@ TEST(Builder, DeletedRecordsLeaveIndexesAndJoinTheFreeChain) {
     // "Sys Deleted" lists the live records first, the deleted ones last.
     EXPECT_EQ(t.index.Nth(kSlotDeleted, 298).record, 5);
     EXPECT_EQ(t.index.Nth(kSlotDeleted, 300).record, 200);
+  }
+}
+
+// Record numbers follow the primary key, deleted records included; the
+// auto-increment values keep the order the records came in.
+TEST(Builder, KeyOrderNumbersRecordsByKeyAndDeletedOnesKeepTheirPlace) {
+  for (bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    TScratchDir dir;
+    TTableDefinition def = WordTable();
+    def.order = TRecordOrder::PrimaryKey;
+    def.data.encrypted = encrypted;
+    TIndexDefinition byCount;
+    byCount.name = "ByCount";
+    byCount.fields = {"Count"};
+    byCount.unique = false;
+    def.secondary = {byCount};
+    {
+      TTableBuilder builder(dir.Path(), "Words", def);
+      for (int i = 1; i <= 300; ++i) EXPECT_EQ(builder.Append(Row(i)), i);
+      // A deleted record may share a live one's key; it comes after it.
+      EXPECT_EQ(builder.Append(Row(7, {1, 2, 3})), 301);
+      for (int a : {5, 200, 301, 17}) builder.MarkDeleted(a);
+      builder.Finish();
+    }
+    EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+    TOpenTable t(dir);
+    ASSERT_EQ(t.data.RecordCount(), 301);
+    auto appendNumberAt = [&](int32_t r) {
+      TRecord* rec = t.data.GetRecord(r);
+      const int64_t a = std::get<int64_t>(ReadValue(rec->Image(), t.data.Field(5)));
+      t.data.ReleaseRecord(rec);
+      return static_cast<int32_t>(a);
+    };
+    std::map<int32_t, int32_t> slotOf;  // append number -> record number
+    for (int32_t r = 1; r <= 301; ++r) {
+      slotOf[appendNumberAt(r)] = r;
+      if (r > 1) EXPECT_LE(t.WordAt(r - 1), t.WordAt(r)) << r;
+    }
+    ASSERT_EQ(slotOf.size(), 301u);
+    EXPECT_EQ(slotOf[301], slotOf[7] + 1);
+    int32_t previous = 0;
+    for (int32_t k = 1; k <= t.index.TotalKeys(0); ++k) {
+      const int32_t r = t.index.Nth(0, k).record;
+      EXPECT_GT(r, previous);
+      previous = r;
+    }
+    // Each secondary entry leads to the record its count came from.
+    for (int32_t k = 1; k <= t.index.TotalKeys(1); ++k) {
+      const int32_t r = t.index.Nth(1, k).record;
+      TRecord* rec = t.data.GetRecord(r);
+      EXPECT_EQ(std::get<int64_t>(ReadValue(rec->Image(), t.data.Field(2))), appendNumberAt(r));
+      t.data.ReleaseRecord(rec);
+    }
+    // The last deletion heads the chain, which runs through every deleted slot.
+    std::vector<int32_t> chain;
+    for (int32_t r = t.data.Header().firstFree; r != 0 && chain.size() < 10;) {
+      chain.push_back(appendNumberAt(r));
+      TRecord* rec = t.data.GetRecord(r);
+      EXPECT_TRUE(rec->Deleted());
+      r = rec->Link();
+      t.data.ReleaseRecord(rec);
+    }
+    EXPECT_EQ(chain, (std::vector<int32_t>{17, 301, 200, 5}));
+    // "Sys Deleted" orders within a status by the auto-increment value.
+    EXPECT_EQ(t.index.Nth(kSlotDeleted, 1).record, slotOf[1]);
+    EXPECT_EQ(t.index.Nth(kSlotDeleted, 298).record, slotOf[5]);
+    EXPECT_EQ(t.index.Nth(kSlotDeleted, 301).record, slotOf[301]);
   }
 }
 

@@ -112,6 +112,7 @@ TEST_P(CursorProperty, RandomWalksAgreeWithASortedArray) {
   TTableModel model;
   model.hasPrimary = tc.primary;
   TTableDefinition def;
+  def.order = TRecordOrder::Input;  // these tests name records by the order they were added
   def.data.fields = {FieldDef("Key", ftString, static_cast<uint8_t>(tc.keySize)), FieldDef("Num", ftInteger),
                      FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   if (tc.primary) {

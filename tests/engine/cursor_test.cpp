@@ -33,6 +33,7 @@ enum class TOrder { Primary, NoPrimary, NoIndex };
 // primary index on Word, a non-unique "ByCount" on Count.
 TTableDefinition WordTable(bool primary = true) {
   TTableDefinition def;
+  def.order = TRecordOrder::Input;  // these tests name records by the order they were added
   def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Count", ftInteger), FieldDef("Picture", ftBlob, 0, fstGraphic),
                      FieldDef("RecID", ftInteger, 0, fstAutoInc)};
   if (primary) {

@@ -312,6 +312,8 @@ TEST(LedgerCommand, UsageErrorsExit64AndHelpExits0) {
       {"create", "dir", "--schema", "s.json"},
       {"create", "dir", "table", "--schema"},
       {"create", "dir", "table", "--schema", "s.json", "--fast"},
+      {"create", "dir", "table", "--schema", "s.json", "--order", "sideways"},
+      {"create", "dir", "table", "--schema", "s.json", "--order"},
   };
   for (const auto& args : usage) {
     TRun r = RunTool(args);
@@ -322,6 +324,29 @@ TEST(LedgerCommand, UsageErrorsExit64AndHelpExits0) {
   EXPECT_EQ(help.code, kExitOk);
   EXPECT_NE(help.out.find("ledger check DIR TABLE"), std::string::npos);
   EXPECT_NE(help.out.find("ledger create DIR TABLE --schema FILE"), std::string::npos);
+}
+
+// Where each word's record lies in the data file shows the order it was stored in.
+TEST(LedgerCommand, CreateStoresRecordsInKeyOrderUnlessAskedForInputOrder) {
+  struct TCase {
+    std::vector<std::string> order;
+    bool alphaFirst;
+  } cases[] = {{{}, true}, {{"--order", "key"}, true}, {{"--order=input"}, false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.order));
+    TScratchDir dir;
+    { std::ofstream(dir / "s.json") << R"({"fields": [{"name": "w", "type": "string", "size": 8}], "primary": {"fields": ["w"]}})"; }
+    std::vector<std::string> args = {"create", dir.Path(), "T", "--schema", dir / "s.json"};
+    args.insert(args.end(), c.order.begin(), c.order.end());
+    TRun created = RunTool(args, "{\"w\": \"bravo\"}\n{\"w\": \"alpha\"}\n");
+    ASSERT_EQ(created.code, kExitOk) << created.err;
+    const std::vector<uint8_t> data = ledger::testing::ReadBytes(dir / "T.DAT");
+    const std::string bytes(data.begin(), data.end());
+    ASSERT_NE(bytes.find("alpha"), std::string::npos);
+    EXPECT_EQ(bytes.find("alpha") < bytes.find("bravo"), c.alphaFirst);
+    EXPECT_EQ(RunTool({"check", dir.Path(), "T"}).out, "ok\n");
+    EXPECT_EQ(RunTool({"get", dir.Path(), "T", "1"}).out.find("alpha") != std::string::npos, true);
+  }
 }
 
 TEST(LedgerCommand, CreateRefusesBadInputAndLeavesNoTable) {

@@ -24,9 +24,11 @@ const char* const kHelpText =
     "      leaf chain both ways, live record numbers) and every blob chain.\n"
     "      Prints \"ok\", or the engine error or the first inconsistency found.\n"
     "\n"
-    "  ledger create DIR TABLE --schema FILE\n"
+    "  ledger create DIR TABLE --schema FILE [--order key|input]\n"
     "      Builds TABLE in DIR from the JSON schema in FILE and one JSON record per\n"
-    "      line on standard input. Refuses to overwrite an existing table.\n"
+    "      line on standard input. Refuses to overwrite an existing table. With a\n"
+    "      primary key the records are stored in key order, so a scan in key order\n"
+    "      reads the file front to back; --order input keeps the input order.\n"
     "      Schema: {\"fields\": [{\"name\": \"Word\", \"type\": \"string\", \"size\": 20},\n"
     "               {\"name\": \"Picture\", \"type\": \"blob\", \"subtype\": \"graphic\"}],\n"
     "               \"primary\": {\"fields\": [\"Word\"], \"compression\": 0,\n"
@@ -91,7 +93,7 @@ int Check(const std::string& dir, const std::string& table, std::ostream& out) {
 }
 
 int Create(const std::string& dir, const std::string& table, const std::string& schemaPath,
-           std::istream& in, std::ostream& err) {
+           bool inputOrder, std::istream& in, std::ostream& err) {
   std::ifstream schemaFile(schemaPath, std::ios::binary);
   if (!schemaFile) {
     err << "ledger: cannot read the schema file \"" << schemaPath << "\"\n";
@@ -134,7 +136,7 @@ int Create(const std::string& dir, const std::string& table, const std::string& 
     }
     return false;
   };
-  int64_t stored = BuildTable(dir, table, schema, next);
+  int64_t stored = BuildTable(dir, table, schema, next, inputOrder);
   if (progressShown) err << "ledger: " << stored << " records stored\n";
   return kExitOk;
 }
@@ -158,9 +160,14 @@ int RunLedger(const std::vector<std::string>& args, std::istream& in, std::ostre
       std::vector<std::string> positional;
       std::string schemaPath;
       bool haveSchema = false;
+      std::string order = "key";
       for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--schema") {
+        if (a == "--order" || a.rfind("--order=", 0) == 0) {
+          if (a == "--order" && i + 1 >= args.size()) return Usage(err, "--order needs key or input");
+          order = a == "--order" ? args[++i] : a.substr(8);
+          if (order != "key" && order != "input") return Usage(err, "--order takes key or input");
+        } else if (a == "--schema") {
           if (i + 1 >= args.size()) return Usage(err, "--schema needs a file");
           schemaPath = args[++i];
           haveSchema = true;
@@ -174,8 +181,8 @@ int RunLedger(const std::vector<std::string>& args, std::istream& in, std::ostre
         }
       }
       if (positional.size() != 2 || !haveSchema || schemaPath.empty())
-        return Usage(err, "create takes DIR TABLE --schema FILE");
-      return Create(positional[0], positional[1], schemaPath, in, err);
+        return Usage(err, "create takes DIR TABLE --schema FILE [--order key|input]");
+      return Create(positional[0], positional[1], schemaPath, order == "input", in, err);
     }
     if (IsReadVerb(verb)) return RunReadVerb(args, out, err);
     return Usage(err, "unknown verb \"" + verb + "\"");

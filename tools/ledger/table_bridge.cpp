@@ -8,9 +8,10 @@
 namespace ledger::tool {
 
 int64_t BuildTable(const std::string& directory, const std::string& table,
-                   const TTableSchema& schema, const TRecordSource& next) {
+                   const TTableSchema& schema, const TRecordSource& next, bool inputOrder) {
   TTableDefinition definition;
   definition.data = schema.data;
+  definition.order = inputOrder ? TRecordOrder::Input : TRecordOrder::PrimaryKey;
   if (schema.hasPrimary) {
     TIndexDefinition primary;
     primary.fields = schema.primary.fields;
@@ -35,8 +36,8 @@ int64_t BuildTable(const std::string& directory, const std::string& table,
                          return static_cast<std::size_t>(in.gcount());
                        }});
     }
-    int32_t recordNumber = builder.Append(record.values, blobs);
-    if (record.deleted) builder.MarkDeleted(recordNumber);
+    const int32_t appended = builder.Append(record.values, blobs);
+    if (record.deleted) builder.MarkDeleted(appended);
   }
   builder.Finish();
   return builder.RecordCount();

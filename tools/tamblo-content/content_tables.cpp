@@ -15,6 +15,9 @@ std::string Cut(const std::string& text, std::size_t size) { return text.substr(
 ledger::TTableDefinition TableDefinition(TTableKind kind) {
   using namespace ledger;
   TTableDefinition def;
+  // The records keep the order of the lists, so a problem found in a table
+  // is reported in the order the teacher wrote the words.
+  def.order = TRecordOrder::Input;
   auto& fields = def.data.fields;
   if (kind == TTableKind::SndFx) {
     def.data.description = "Sound effects by name";
