@@ -18,7 +18,7 @@ TBlobFile::TBlobFile(TTableOwner* owner) : owner_(owner) {
   }
 }
 
-TBlobFile::~TBlobFile() { DetachAll(); }
+TBlobFile::~TBlobFile() = default;
 
 void TBlobFile::SetBlockSize(uint32_t headerValue) noexcept {
   uint32_t size = headerValue & 0xFFFF;
@@ -28,8 +28,7 @@ void TBlobFile::SetBlockSize(uint32_t headerValue) noexcept {
 void TBlobFile::SizeCache() {
   TCacheLimits limits = owner_->CacheLimits();
   int64_t byBytes = std::max<int64_t>(limits.blobCacheBytes, 0) / blockSize_;
-  limit_ = static_cast<std::size_t>(std::max<int64_t>(1, std::min<int64_t>(byBytes, limits.blobCacheBlocks)));
-  capacity_ = limit_;
+  cache_.SetLimit(static_cast<std::size_t>(std::max<int64_t>(1, std::min<int64_t>(byBytes, limits.blobCacheBlocks))));
   readAhead_ = std::max<int32_t>(1, static_cast<int32_t>(16384 / blockSize_));
 }
 
@@ -52,7 +51,7 @@ void TBlobFile::DecodeHeader(TBlobHeader& header) {
 
 void TBlobFile::Open() {
   if (IsOpen()) return;
-  DetachAll();
+  cache_.Clear();
   if (!owner_->TableName().empty()) SetErrorContext(owner_->TableName(), owner_->DirectoryName());
   TFileHandler::Open();
   try {
@@ -70,7 +69,7 @@ void TBlobFile::Open() {
 }
 
 void TBlobFile::Close() {
-  DetachAll();
+  cache_.Clear();
   headerModified_ = false;
   TFileHandler::Close();
 }
@@ -78,7 +77,7 @@ void TBlobFile::Close() {
 void TBlobFile::Create() {
   if (!owner_->TableName().empty()) SetErrorContext(owner_->TableName(), owner_->DirectoryName());
   if (blockSize_ <= kBlockHeaderSize) Fail(LEDGER_HEADERCORRUPT);
-  DetachAll();
+  cache_.Clear();
   TFileHandler::Create();
   try {
     header_ = TBlobHeader{};
@@ -156,94 +155,21 @@ void TBlobFile::Empty() {
 uint64_t TBlobFile::MaxBlobBytes() {
   uint64_t size = Size();
   uint64_t inFile = size > kBlobHeaderSize ? (size - kBlobHeaderSize) / blockSize_ : 0;
-  uint64_t cached = sorted_.empty() ? 0 : static_cast<uint64_t>(sorted_.back()->number_);
+  uint64_t cached = cache_.Count() == 0 ? 0 : static_cast<uint64_t>(cache_.Sorted().back().number);
   uint64_t blocks = std::min<uint64_t>(std::max(inFile, cached),
                                        static_cast<uint64_t>(std::max(BlockCount(), 0)));
   return blocks * BlockDataSize();
 }
 
-std::size_t TBlobFile::PinnedCount() const noexcept {
-  std::size_t n = orphans_.size();
-  for (const auto& block : sorted_) n += block->Pinned() ? 1 : 0;
-  return n;
-}
-
-// ---------------------------------------------------------------- cache lists
-
-std::size_t TBlobFile::LowerBound(int32_t b) const {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), b,
-                             [](const std::unique_ptr<TBlock>& a, int32_t n) { return a->number_ < n; });
-  return static_cast<std::size_t>(it - sorted_.begin());
-}
-
-TBlock* TBlobFile::FindCached(int32_t b) {
-  int checked = 0;
-  for (TBlock* p = newest_; p && checked < 4; p = p->older_, ++checked)
-    if (p->number_ == b) return p;
-  std::size_t i = LowerBound(b);
-  if (i < sorted_.size() && sorted_[i]->number_ == b) return sorted_[i].get();
-  return nullptr;
-}
-
-void TBlobFile::InsertSorted(std::unique_ptr<TBlock> block) {
-  std::size_t i = LowerBound(block->number_);
-  if (i < sorted_.size() && sorted_[i]->number_ == block->number_) Fail(LEDGER_MEMOCORRUPT);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), std::move(block));
-}
-
-std::unique_ptr<TBlock> TBlobFile::RemoveSorted(TBlock* block) {
-  std::size_t i = LowerBound(block->number_);
-  if (i >= sorted_.size() || sorted_[i].get() != block) Fail(LEDGER_MEMOCORRUPT);
-  std::unique_ptr<TBlock> owned = std::move(sorted_[i]);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(i));
-  return owned;
-}
-
-void TBlobFile::LinkFront(TBlock* block) {
-  block->older_ = newest_;
-  block->newer_ = nullptr;
-  if (newest_) newest_->newer_ = block;
-  newest_ = block;
-  if (!oldest_) oldest_ = block;
-}
-
-void TBlobFile::Unlink(TBlock* block) {
-  if (block->newer_) block->newer_->older_ = block->older_;
-  else if (newest_ == block) newest_ = block->older_;
-  if (block->older_) block->older_->newer_ = block->newer_;
-  else if (oldest_ == block) oldest_ = block->newer_;
-  block->older_ = block->newer_ = nullptr;
-}
+// ---------------------------------------------------------------- cache
 
 TBlock* TBlobFile::TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast, bool blank) {
-  auto findVictim = [this]() -> TBlock* {
-    for (TBlock* p = oldest_; p; p = p->newer_)
-      if (!p->modified_ && !p->Pinned()) return p;
-    return nullptr;
-  };
-  std::unique_ptr<TBlock> block;
-  if (sorted_.size() < capacity_) {
-    block = stack_.Take(this, BlockDataSize());
-  } else {
-    TBlock* victim = findVictim();
-    if (!victim && !owner_->InTransaction()) {
-      FlushExcept(windowFirst, windowLast);
-      victim = findVictim();
-    }
-    if (victim) {
-      block = RemoveSorted(victim);
-      Unlink(victim);
-      block->Reset(this, BlockDataSize(), blank);
-    } else {
-      capacity_ += 32;
-      block = stack_.Take(this, BlockDataSize());
-    }
-  }
-  block->number_ = b;
-  TBlock* p = block.get();
-  InsertSorted(std::move(block));
-  LinkFront(p);
-  return p;
+  TBlock* block = cache_.Take(b, [&] {
+    if (!owner_->InTransaction()) FlushExcept(windowFirst, windowLast);
+  });
+  if (!block) Fail(LEDGER_MEMOCORRUPT);
+  block->Reset(this, BlockDataSize(), blank);
+  return block;
 }
 
 void TBlobFile::Refresh(TBlock* block, const uint8_t* bytes) {
@@ -257,40 +183,9 @@ void TBlobFile::Refresh(TBlock* block, const uint8_t* bytes) {
   block->DecodeHeader(head);
 }
 
-void TBlobFile::DetachAll() {
-  for (auto& block : sorted_) block->older_ = block->newer_ = nullptr;
-  sorted_.clear();
-  orphans_.clear();
-  newest_ = oldest_ = nullptr;
-}
+void TBlobFile::DropCache() { cache_.Drop(); }
 
-void TBlobFile::DropCache() {
-  for (auto& block : sorted_) {
-    block->older_ = block->newer_ = nullptr;
-    if (block->Pinned()) {
-      block->orphan_ = true;
-      orphans_.push_back(std::move(block));
-    } else {
-      stack_.Give(std::move(block));
-    }
-  }
-  sorted_.clear();
-  newest_ = oldest_ = nullptr;
-  capacity_ = limit_;
-}
-
-void TBlobFile::TrimCache() {
-  TBlock* p = oldest_;
-  while (sorted_.size() > limit_ && p) {
-    TBlock* next = p->newer_;
-    if (!p->modified_ && !p->Pinned()) {
-      Unlink(p);
-      stack_.Give(RemoveSorted(p));
-    }
-    p = next;
-  }
-  capacity_ = std::max(limit_, sorted_.size());
-}
+void TBlobFile::TrimCache() { cache_.Trim(); }
 
 // ---------------------------------------------------------------- blocks
 
@@ -301,23 +196,20 @@ TBlock* TBlobFile::GetBlock(int32_t b, bool readAhead, int32_t blocksNeeded) {
     if (b > kMaxBlocks || kBlobHeaderSize + uint64_t(b) * blockSize_ > kMaxFileSize) Fail(LEDGER_TABLEFULL);
     // The block before must exist, on disk or still in the cache; a header
     // that counts blocks the file never had would have us write far past its end.
-    if (b > 1 && kBlobHeaderSize + uint64_t(b - 1) * blockSize_ > Size() && !FindCached(b - 1))
+    if (b > 1 && kBlobHeaderSize + uint64_t(b - 1) * blockSize_ > Size() && !cache_.Find(b - 1))
       Fail(LEDGER_HEADERCORRUPT);
     TBlock* block = TakeEntry(b, 0, -1);
-    ++block->pinCount_;
-    block->modified_ = true;  // the block exists from now on
+    cache_.Pin(block);
+    block->SetModified(true);  // the block exists from now on
     ++stats_.cacheHits;
     ++header_.nextBlock;
     headerModified_ = true;
     return block;
   }
 
-  if (TBlock* hit = FindCached(b)) {
-    Unlink(hit);
-    LinkFront(hit);
-    ++hit->pinCount_;
+  if (TBlock* hit = cache_.Find(b)) {
     ++stats_.cacheHits;
-    return hit;
+    return cache_.Hit(hit);
   }
 
   if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
@@ -326,7 +218,7 @@ TBlock* TBlobFile::GetBlock(int32_t b, bool readAhead, int32_t blocksNeeded) {
   int64_t n = 1;
   if (readAhead) {
     n = std::min<int64_t>({readAhead_, std::max<int32_t>(blocksNeeded, 1), int64_t{header_.nextBlock} - b});
-    n = std::max<int64_t>(1, std::min<int64_t>(n, static_cast<int64_t>(limit_)));
+    n = std::max<int64_t>(1, std::min<int64_t>(n, static_cast<int64_t>(cache_.Limit())));
   }
   const int32_t first = b;
   const int32_t last = static_cast<int32_t>(b + n - 1);
@@ -341,9 +233,9 @@ TBlock* TBlobFile::GetBlock(int32_t b, bool readAhead, int32_t blocksNeeded) {
     std::size_t index = static_cast<std::size_t>(number - first);
     if (index >= whole) return nullptr;
     const uint8_t* bytes = io_.data() + index * blockSize_;
-    TBlock* block = FindCached(number);
+    TBlock* block = cache_.Find(number);
     if (block) {
-      if (!block->modified_ && !block->Pinned()) Refresh(block, bytes);
+      if (!block->Modified() && !block->Pinned()) Refresh(block, bytes);
       return block;
     }
     // Refreshed whole from the read: no need to blank it first.
@@ -352,26 +244,14 @@ TBlock* TBlobFile::GetBlock(int32_t b, bool readAhead, int32_t blocksNeeded) {
     return block;
   };
   TBlock* result = place(b);
-  if (!result || result->number_ != b) Fail(LEDGER_MEMOCORRUPT);
-  ++result->pinCount_;
+  if (!result || result->Number() != b) Fail(LEDGER_MEMOCORRUPT);
+  cache_.Pin(result);
   for (int32_t number = first + 1; number <= last; ++number) place(number);
-  Unlink(result);
-  LinkFront(result);
+  cache_.Touch(result);
   return result;
 }
 
-void TBlobFile::ReleaseBlock(TBlock* block) {
-  if (!block || block->pinCount_ == 0) return;
-  if (--block->pinCount_ == 0 && block->orphan_) {
-    auto it = std::find_if(orphans_.begin(), orphans_.end(),
-                           [block](const std::unique_ptr<TBlock>& p) { return p.get() == block; });
-    if (it != orphans_.end()) {
-      std::unique_ptr<TBlock> owned = std::move(*it);
-      orphans_.erase(it);
-      stack_.Give(std::move(owned));
-    }
-  }
-}
+void TBlobFile::ReleaseBlock(TBlock* block) { cache_.Release(block); }
 
 // The write path runs under the table's write lock, where no change can be
 // reported; if one is, the caller's view of the chain is stale.
@@ -389,7 +269,7 @@ TBlock* TBlobFile::NewBlock() {
     block = GetForWrite(b);
     // A free block in use elsewhere, or a free link out of range, means the
     // free chain is broken; handing the block out would lose data.
-    if (block->pinCount_ > 1 || block->next < 0 || block->next > BlockCount()) {
+    if (block->PinCount() > 1 || block->next < 0 || block->next > BlockCount()) {
       ReleaseBlock(block);
       Fail(LEDGER_MEMOCORRUPT);
     }
@@ -398,7 +278,7 @@ TBlock* TBlobFile::NewBlock() {
     block = GetForWrite(header_.nextBlock);
   }
   block->Clear();
-  block->modified_ = true;
+  block->SetModified(true);
   headerModified_ = true;
   return block;
 }
@@ -410,7 +290,7 @@ void TBlobFile::FreeChain(int32_t first, int32_t blobId, bool force) {
     if (b < 1 || b > BlockCount() || !seen.insert(b).second) Fail(LEDGER_MEMOCORRUPT);
     TBlock* block = GetForWrite(b);
     bool foreign = block->blobId != blobId;
-    if (block->pinCount_ > 1 || (foreign && !force)) {
+    if (block->PinCount() > 1 || (foreign && !force)) {
       ReleaseBlock(block);
       Fail(LEDGER_MEMOCORRUPT);
     }
@@ -418,7 +298,7 @@ void TBlobFile::FreeChain(int32_t first, int32_t blobId, bool force) {
     int32_t next = block->next;
     block->next = header_.firstFree;
     header_.firstFree = b;
-    block->modified_ = true;
+    block->SetModified(true);
     headerModified_ = true;
     ReleaseBlock(block);
     b = next;
@@ -430,17 +310,13 @@ void TBlobFile::FlushBlocks() { FlushExcept(0, -1); }
 void TBlobFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
   const std::size_t perWrite = std::max<std::size_t>(1, 65536 / blockSize_);
   std::vector<TBlock*> dirty;
-  for (auto& block : sorted_) {
-    if (!block->modified_ || block->Pinned()) continue;
-    if (block->number_ >= windowFirst && block->number_ <= windowLast) continue;
-    dirty.push_back(block.get());
-  }
+  cache_.Dirty(dirty, windowFirst, windowLast);
   std::vector<uint8_t> buffer;
   std::size_t i = 0;
   bool wrote = false;
   while (i < dirty.size()) {
     std::size_t j = i + 1;
-    while (j < dirty.size() && j - i < perWrite && dirty[j]->number_ == dirty[j - 1]->number_ + 1) ++j;
+    while (j < dirty.size() && j - i < perWrite && dirty[j]->Number() == dirty[j - 1]->Number() + 1) ++j;
     buffer.resize((j - i) * blockSize_);
     for (std::size_t k = i; k < j; ++k) {
       uint8_t* out = buffer.data() + (k - i) * blockSize_;
@@ -451,10 +327,10 @@ void TBlobFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
         Scramble(out + kBlockHeaderSize, dirty[k]->DataSize(), kRecordKey);
       }
     }
-    WriteAt(kBlobHeaderSize + uint64_t(dirty[i]->number_ - 1) * blockSize_, buffer.data(), buffer.size());
+    WriteAt(kBlobHeaderSize + uint64_t(dirty[i]->Number() - 1) * blockSize_, buffer.data(), buffer.size());
     ++stats_.writes;
     stats_.blocksWritten += static_cast<int64_t>(j - i);
-    for (std::size_t k = i; k < j; ++k) dirty[k]->modified_ = false;
+    for (std::size_t k = i; k < j; ++k) dirty[k]->SetModified(false);
     wrote = true;
     i = j;
   }

@@ -118,11 +118,11 @@ class TBlobFile : public TFileHandler {
   bool ChangedSinceOpen() const noexcept { return changedSinceOpen_; }
   const TBlobFileStats& Stats() const noexcept { return stats_; }
   void ResetStats() noexcept { stats_ = {}; }
-  std::size_t CacheCount() const noexcept { return sorted_.size(); }
+  std::size_t CacheCount() const noexcept { return cache_.Count(); }
   // Blocks somebody still holds, the dropped ones included.
-  std::size_t PinnedCount() const noexcept;
-  std::size_t CacheCapacity() const noexcept { return capacity_; }
-  std::size_t CacheLimit() const noexcept { return limit_; }
+  std::size_t PinnedCount() const noexcept { return cache_.PinnedCount(); }
+  std::size_t CacheCapacity() const noexcept { return cache_.Capacity(); }
+  std::size_t CacheLimit() const noexcept { return cache_.Limit(); }
   int32_t ReadAheadCount() const noexcept { return readAhead_; }
   TTableOwner& Owner() const noexcept { return *owner_; }
 
@@ -131,16 +131,9 @@ class TBlobFile : public TFileHandler {
   void ReadHeader(TBlobHeader& header);
   void DecodeHeader(TBlobHeader& header);  // from its raw bytes, as read
   void SizeCache();
-  TBlock* FindCached(int32_t b);
-  std::size_t LowerBound(int32_t b) const;
-  void InsertSorted(std::unique_ptr<TBlock> block);
-  std::unique_ptr<TBlock> RemoveSorted(TBlock* block);
-  void LinkFront(TBlock* block);
-  void Unlink(TBlock* block);
   TBlock* TakeEntry(int32_t b, int32_t windowFirst, int32_t windowLast, bool blank = true);
   void Refresh(TBlock* block, const uint8_t* bytes);
   void FlushExcept(int32_t windowFirst, int32_t windowLast);
-  void DetachAll();
   TBlock* GetForWrite(int32_t b);
 
   TTableOwner* owner_;
@@ -150,14 +143,10 @@ class TBlobFile : public TFileHandler {
   TBlobHeader header_;
   bool headerModified_ = false;
   bool changedSinceOpen_ = false;
-  std::vector<std::unique_ptr<TBlock>> sorted_;
-  std::vector<std::unique_ptr<TBlock>> orphans_;
-  TBlock* newest_ = nullptr;
-  TBlock* oldest_ = nullptr;
-  std::size_t capacity_ = 1;
-  std::size_t limit_ = 1;
+  TEntryPool<TBlock> pool_{32};
+  // Grows by 32 blocks when every block is pinned or modified.
+  TPinnedCache<TBlock> cache_{pool_, 32};
   int32_t readAhead_ = 1;
-  TBlockStack stack_;
   std::vector<uint8_t> io_;
   TBlobFileStats stats_;
 };

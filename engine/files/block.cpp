@@ -15,17 +15,12 @@ void TBlock::Clear() {
 
 void TBlock::Reset(TBlobFile* owner, std::size_t dataSize, bool blank) {
   owner_ = owner;
-  number_ = 0;
-  modified_ = false;
-  pinCount_ = 0;
-  orphan_ = false;
   raw_.fill(0);
   if (blank) data_.assign(dataSize, 0);
   else data_.resize(dataSize);
   prev = next = 0;
   used = 0;
   blobId = totalLength = 0;
-  older_ = newer_ = nullptr;
 }
 
 void TBlock::DecodeHeader(const uint8_t* bytes) {
@@ -44,18 +39,6 @@ void TBlock::EncodeHeader(uint8_t* bytes) {
   PutI32(bytes, block_header::kBlobId, blobId);
   PutI32(bytes, block_header::kTotalLength, totalLength);
   std::copy(bytes, bytes + kBlockHeaderSize, raw_.begin());
-}
-
-std::unique_ptr<TBlock> TBlockStack::Take(TBlobFile* owner, std::size_t dataSize) {
-  if (pool_.empty()) return std::make_unique<TBlock>(owner, dataSize);
-  std::unique_ptr<TBlock> block = std::move(pool_.back());
-  pool_.pop_back();
-  block->Reset(owner, dataSize);
-  return block;
-}
-
-void TBlockStack::Give(std::unique_ptr<TBlock> block) {
-  if (block && pool_.size() < kLimit) pool_.push_back(std::move(block));
 }
 
 }  // namespace ledger

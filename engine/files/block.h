@@ -1,5 +1,5 @@
 #pragma once
-// A block of the blob file in memory, and the pool released blocks go back to.
+// A block of the blob file in memory.
 //
 // Block of B bytes (blob_file.h): an 18-byte header, then B - 18 data bytes.
 // Header and data are each scrambled with kRecordKey when the table is
@@ -20,6 +20,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/files/pinned_cache.h"
+
 namespace ledger {
 
 class TBlobFile;
@@ -39,16 +41,10 @@ inline constexpr int kBlockHeaderSize = block_header::kSize;
 // The block size of a table whose data file header says 0.
 inline constexpr uint32_t kDefaultBlockSize = 512;
 
-class TBlock {
+// Its number, modified flag and pins come from the cache entry.
+class TBlock : public TCacheEntry<TBlock> {
  public:
-  TBlock(TBlobFile* owner, std::size_t dataSize) : owner_(owner), data_(dataSize, 0) {}
-
   TBlobFile* Owner() const noexcept { return owner_; }
-  int32_t Number() const noexcept { return number_; }
-  bool Modified() const noexcept { return modified_; }
-  void SetModified(bool value) noexcept { modified_ = value; }
-  int PinCount() const noexcept { return pinCount_; }
-  bool Pinned() const noexcept { return pinCount_ > 0; }
 
   // The 18-byte header as last read or written.
   const std::array<uint8_t, kBlockHeaderSize>& RawHeader() const noexcept { return raw_; }
@@ -68,35 +64,15 @@ class TBlock {
 
  private:
   friend class TBlobFile;
-  friend class TBlockStack;
 
   // blank false: the caller fills the whole block from the file right away.
   void Reset(TBlobFile* owner, std::size_t dataSize, bool blank = true);
   void DecodeHeader(const uint8_t* bytes);
   void EncodeHeader(uint8_t* bytes);
 
-  TBlobFile* owner_;
-  int32_t number_ = 0;
-  bool modified_ = false;
-  int pinCount_ = 0;
-  bool orphan_ = false;  // dropped from the cache while pinned
+  TBlobFile* owner_ = nullptr;
   std::array<uint8_t, kBlockHeaderSize> raw_{};
   std::vector<uint8_t> data_;
-  TBlock* older_ = nullptr;
-  TBlock* newer_ = nullptr;
-};
-
-// Keeps up to 32 released blocks.
-class TBlockStack {
- public:
-  static constexpr std::size_t kLimit = 32;
-
-  std::unique_ptr<TBlock> Take(TBlobFile* owner, std::size_t dataSize);
-  void Give(std::unique_ptr<TBlock> block);
-  std::size_t Count() const noexcept { return pool_.size(); }
-
- private:
-  std::vector<std::unique_ptr<TBlock>> pool_;
 };
 
 }  // namespace ledger

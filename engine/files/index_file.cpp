@@ -16,6 +16,12 @@ TIndexFile::TIndexFile(TTableOwner* owner) : owner_(owner) {
     standalone_ = std::make_unique<TStandaloneOwner>();
     owner_ = standalone_.get();
   }
+  // A slot whose pages are all pinned or modified grows a page at a time.
+  caches_.reserve(kIndexSlots);
+  for (int i = 0; i < kIndexSlots; ++i) {
+    caches_.emplace_back(pool_, 1);
+    caches_.back().SetLimit(capacity_);
+  }
 }
 
 TIndexFile::~TIndexFile() = default;
@@ -24,10 +30,11 @@ void TIndexFile::Corrupt() const { Raise(LEDGER_INDEXCORRUPT); }
 
 void TIndexFile::SetCacheBytes(int32_t bytes) {
   capacity_ = std::max<std::size_t>(2, static_cast<std::size_t>(std::max(bytes, 0)) / 8192);
+  for (TPinnedCache<TPage>& c : caches_) c.SetLimit(capacity_);
 }
 
 std::size_t TIndexFile::CachedPages(int slot) const {
-  return slot >= 0 && slot < kIndexSlots ? caches_[slot].sorted.size() : 0;
+  return slot >= 0 && slot < kIndexSlots ? caches_[slot].Count() : 0;
 }
 
 void TIndexFile::ReadHeader(TIndexHeader& header) {
@@ -173,125 +180,29 @@ const TKeyDef& TIndexFile::KeyDef(int slot) const {
 
 // ---------------------------------------------------------------- cache
 
-TPage* TIndexFile::Lookup(int slot, int32_t p) {
-  TSlotCache& c = caches_[slot];
-  for (TPage* r : c.recent)
-    if (r && r->Number() == p) return r;
-  auto it = Find(c, p);
-  if (it != c.sorted.end() && it->number == p) return it->page;
-  return nullptr;
-}
-
-std::vector<TIndexFile::TCached>::iterator TIndexFile::Find(TSlotCache& c, int32_t p) {
-  // A miss is followed by taking an entry for the same page: the place found
-  // for it is tried first.
-  const std::size_t n = c.sorted.size();
-  const std::size_t h = c.hint;
-  if (h <= n && (h == 0 || c.sorted[h - 1].number < p) && (h == n || c.sorted[h].number >= p))
-    return c.sorted.begin() + static_cast<std::ptrdiff_t>(h);
-  auto it = std::lower_bound(c.sorted.begin(), c.sorted.end(), p,
-                             [](const TCached& a, int32_t x) { return a.number < x; });
-  c.hint = static_cast<std::size_t>(it - c.sorted.begin());
-  return it;
-}
-
-void TIndexFile::LinkFront(TSlotCache& c, TPage* page) {
-  page->older = c.newest;
-  page->newer = nullptr;
-  if (c.newest) c.newest->newer = page;
-  c.newest = page;
-  if (!c.oldest) c.oldest = page;
-}
-
-void TIndexFile::Unlink(TSlotCache& c, TPage* page) {
-  if (page->newer) page->newer->older = page->older;
-  else c.newest = page->older;
-  if (page->older) page->older->newer = page->newer;
-  else c.oldest = page->newer;
-  page->newer = page->older = nullptr;
-}
-
-// Takes the page out of the slot's cache and returns it to the pool.
-TPage* TIndexFile::RemoveFromCache(TSlotCache& c, TPage* page) {
-  auto it = Find(c, page->Number());
-  if (it == c.sorted.end() || it->page != page) Corrupt();
-  auto owner = std::find_if(c.owned.begin(), c.owned.end(),
-                            [page](const std::unique_ptr<TPage>& q) { return q.get() == page; });
-  if (owner == c.owned.end()) Corrupt();
-  Unlink(c, page);
-  for (TPage*& r : c.recent)
-    if (r == page) r = nullptr;
-  c.sorted.erase(it);
-  stack_.Give(std::move(*owner));
-  std::swap(*owner, c.owned.back());
-  c.owned.pop_back();
-  return nullptr;
-}
-
 TPage* TIndexFile::TakeEntry(int slot, int32_t p) {
-  TSlotCache& c = caches_[slot];
-  TPage* victim = nullptr;
-  if (c.sorted.size() >= capacity_) {
-    auto evictable = [&]() -> TPage* {
-      for (TPage* q = c.oldest; q; q = q->newer)
-        if (q->pinCount == 0 && !q->modified) return q;
-      return nullptr;
-    };
-    victim = evictable();
-    if (!victim && !owner_->InTransaction()) {
-      FlushPages();
-      victim = evictable();
-    }
-  }
-  const TPageFormat format = TPageFormat::Of(slot, header_.slots[slot]);
-  // Before the victim's search moves the hint away from p.
-  const auto at = static_cast<std::size_t>(Find(c, p) - c.sorted.begin());
-  TPage* raw = nullptr;
-  if (victim) {
-    // The new page takes the victim's object and place: only the entries
-    // between the two places move, where removing and inserting would move
-    // everything after each of them.
-    auto from = Find(c, victim->Number());
-    if (from == c.sorted.end() || from->page != victim) Corrupt();
-    Unlink(c, victim);
-    for (TPage*& r : c.recent)
-      if (r == victim) r = nullptr;
-    const auto i = static_cast<std::size_t>(from - c.sorted.begin());
-    auto pos = [&c](std::size_t k) { return c.sorted.begin() + static_cast<std::ptrdiff_t>(k); };
-    std::size_t to = at;
-    if (at > i) {
-      std::copy(pos(i + 1), pos(at), pos(i));
-      to = at - 1;
-    } else {
-      std::copy_backward(pos(at), pos(i), pos(i + 1));
-    }
-    victim->Reset(format, slot, p);
-    raw = victim;
-    c.sorted[to] = TCached{p, victim};
-  } else {
-    c.owned.push_back(stack_.Take());
-    raw = c.owned.back().get();
-    raw->Reset(format, slot, p);
-    c.sorted.insert(c.sorted.begin() + static_cast<std::ptrdiff_t>(at), TCached{p, raw});
-  }
-  LinkFront(c, raw);
-  return raw;
+  TPage* page = caches_[slot].Take(p, [this] {
+    if (!owner_->InTransaction()) FlushPages();
+  });
+  if (!page) Corrupt();
+  page->Reset(TPageFormat::Of(slot, header_.slots[slot]), slot, p);
+  return page;
 }
 
 TPage* TIndexFile::GetPage(int slot, int32_t p, bool isNew) {
   if (slot < 0 || slot >= kIndexSlots) throw std::out_of_range("index slot");
   if (p <= 0) Corrupt();
-  TSlotCache& c = caches_[slot];
+  TPinnedCache<TPage>& c = caches_[slot];
   TPage* page = nullptr;
   if (isNew) {
     if (p != header_.nextPage) Corrupt();
     if (p > kMaxIndexPages || (static_cast<uint64_t>(p) + 1) * kIndexPageSize > kMaxFileSize)
       Raise(LEDGER_TABLEFULL);
     page = TakeEntry(slot, p);
-    page->modified = true;
+    page->SetModified(true);
     header_.nextPage += 1;
     headerModified_ = true;
-  } else if ((page = Lookup(slot, p)) != nullptr) {
+  } else if ((page = c.Find(p)) != nullptr) {
     ++stats_.cacheHits;
   } else {
     if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
@@ -311,22 +222,12 @@ TPage* TIndexFile::GetPage(int slot, int32_t p, bool isNew) {
     page = TakeEntry(slot, p);
     if (!page->Decode(raw)) {
       // Leave the cache as it was before the read.
-      RemoveFromCache(c, page);
+      c.Remove(page);
       Corrupt();
     }
   }
   if (page->Number() != p) Corrupt();
-  page->lastUse = ++clock_;
-  page->pinCount += 1;
-  if (c.newest != page) {
-    Unlink(c, page);
-    LinkFront(c, page);
-  }
-  if (c.recent[0] != page) {
-    c.recent[1] = c.recent[0];
-    c.recent[0] = page;
-  }
-  return page;
+  return c.Hit(page);
 }
 
 TPage* TIndexFile::RootPage(int slot) {
@@ -335,13 +236,7 @@ TPage* TIndexFile::RootPage(int slot) {
 }
 
 void TIndexFile::ReleasePage(TPage* page) {
-  if (!page || page->pinCount == 0) return;
-  if (--page->pinCount > 0 || orphans_.empty()) return;
-  auto it = std::find_if(orphans_.begin(), orphans_.end(),
-                         [page](const std::unique_ptr<TPage>& q) { return q.get() == page; });
-  if (it == orphans_.end()) return;
-  stack_.Give(std::move(*it));
-  orphans_.erase(it);
+  if (page) caches_[page->Slot()].Release(page);
 }
 
 TPage* TIndexFile::NewPage(int slot) {
@@ -360,7 +255,7 @@ TPage* TIndexFile::NewPage(int slot) {
   page->type = ptLeaf;
   page->prevPage = page->nextPage = 0;
   page->isFree = false;
-  page->modified = true;
+  page->SetModified(true);
   return page;
 }
 
@@ -370,7 +265,7 @@ void TIndexFile::FreePage(TPage* page) {
   page->isFree = true;
   page->prevPage = 0;
   page->nextPage = d.firstFreePage;
-  page->modified = true;
+  page->SetModified(true);
   d.firstFreePage = page->Number();
   headerModified_ = true;
 }
@@ -382,9 +277,7 @@ void TIndexFile::WritePage(TPage& page, uint8_t* raw) {
 
 void TIndexFile::FlushPages() {
   std::vector<TPage*> dirty;
-  for (auto& c : caches_)
-    for (TCached& p : c.sorted)
-      if (p.page->modified && p.page->pinCount == 0) dirty.push_back(p.page);
+  for (const TPinnedCache<TPage>& c : caches_) c.Dirty(dirty);
   std::sort(dirty.begin(), dirty.end(), [](TPage* a, TPage* b) { return a->Number() < b->Number(); });
   std::vector<uint8_t> run;
   for (std::size_t i = 0; i < dirty.size();) {
@@ -398,7 +291,7 @@ void TIndexFile::FlushPages() {
     WriteAt(static_cast<uint64_t>(dirty[i]->Number()) * kIndexPageSize, run.data(), run.size());
     ++stats_.writes;
     stats_.pagesWritten += static_cast<int64_t>(j - i);
-    for (std::size_t k = i; k < j; ++k) dirty[k]->modified = false;
+    for (std::size_t k = i; k < j; ++k) dirty[k]->SetModified(false);
     fileSize_ = std::max<uint64_t>(fileSize_, (static_cast<uint64_t>(dirty[j - 1]->Number()) + 1) * kIndexPageSize);
     owner_->MarkWritten();
     i = j;
@@ -406,19 +299,9 @@ void TIndexFile::FlushPages() {
 }
 
 void TIndexFile::DropPages() {
-  for (auto& c : caches_) {
-    // A page somebody still holds (a search that met the change on its way
-    // to the next page) stays theirs until released.
-    for (auto& page : c.owned) {
-      page->newer = page->older = nullptr;
-      if (page->pinCount > 0) orphans_.push_back(std::move(page));
-      else stack_.Give(std::move(page));
-    }
-    c.owned.clear();
-    c.sorted.clear();
-    c.recent = {};
-    c.newest = c.oldest = nullptr;
-  }
+  // A page somebody still holds (a search that met the change on its way to
+  // the next page) stays theirs until released.
+  for (TPinnedCache<TPage>& c : caches_) c.Drop();
 }
 
 // ---------------------------------------------------------------- searches

@@ -10,6 +10,7 @@
 #include "engine/files/index_header.h"
 #include "engine/files/index_key.h"
 #include "engine/files/index_page.h"
+#include "engine/files/pinned_cache.h"
 #include "engine/files/table_owner.h"
 
 namespace ledger {
@@ -76,6 +77,8 @@ class TIndexFile : public TFileHandler {
   // The session's index cache size; each slot keeps bytes / 8192 pages (at least 2).
   void SetCacheBytes(int32_t bytes);
   std::size_t SlotCapacity() const noexcept { return capacity_; }
+  // Pages released and kept for reuse, for all slots together.
+  std::size_t PooledPages() const noexcept { return pool_.Count(); }
   std::size_t CachedPages(int slot) const;
 
   // Pages. GetPage returns the page pinned, or null when another process
@@ -106,7 +109,6 @@ class TIndexFile : public TFileHandler {
 
   const TIndexFileStats& Stats() const noexcept { return stats_; }
   void ResetStats() noexcept { stats_ = {}; }
-  const TPageStack& PageStack() const noexcept { return stack_; }
 
  private:
   using TFileHandler::Create;
@@ -115,43 +117,24 @@ class TIndexFile : public TFileHandler {
   [[noreturn]] void Corrupt() const;
   [[noreturn]] void RaiseChanged() const;
   void ReadHeader(TIndexHeader& header);
-  TPage* Lookup(int slot, int32_t p);
   TPage* TakeEntry(int slot, int32_t p);
   void WritePage(TPage& page, uint8_t* raw);
   TKeyPosition Descend(int slot, TMode mode, const uint8_t* key, int n, int64_t nth);
   TKeyPosition Finish(int slot, TPage* leaf, int s, int64_t position);
   TPage* GetLeaf(int slot, int32_t p);
 
-  // Each page's number is kept beside it, so that a search reads no page,
-  // and only a pointer, so that entries move as plain bytes.
-  struct TCached {
-    int32_t number = 0;
-    TPage* page = nullptr;
-  };
-  struct TSlotCache {
-    std::vector<TCached> sorted;  // by page number
-    std::vector<std::unique_ptr<TPage>> owned;  // the pages sorted lists, in no order
-    std::size_t hint = 0;         // where the last search ended
-    std::array<TPage*, 2> recent{};
-    TPage* newest = nullptr;
-    TPage* oldest = nullptr;
-  };
-  static void LinkFront(TSlotCache& c, TPage* page);
-  static void Unlink(TSlotCache& c, TPage* page);
-  TPage* RemoveFromCache(TSlotCache& c, TPage* page);
-  static std::vector<TCached>::iterator Find(TSlotCache& c, int32_t p);
 
   TTableOwner* owner_;
   std::unique_ptr<TStandaloneOwner> standalone_;
   TIndexHeader header_;
   bool headerModified_ = false;
   bool encrypted_ = false;
-  std::array<TSlotCache, kIndexSlots> caches_;
   std::array<std::optional<TKeyDef>, kIndexSlots> keyDefs_;
-  TPageStack stack_;
-  std::vector<std::unique_ptr<TPage>> orphans_;  // dropped while pinned
+  // One cache per index, so that a walk through one does not push out the
+  // pages of the others; released pages go to one pool.
+  TEntryPool<TPage> pool_{4};
+  std::vector<TPinnedCache<TPage>> caches_;
   std::size_t capacity_ = 2;
-  uint64_t clock_ = 0;
   uint64_t fileSize_ = 0;
   TIndexFileStats stats_;
 };

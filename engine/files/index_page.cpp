@@ -35,14 +35,12 @@ TPageFormat TPageFormat::Of(int slot, const TIndexDesc& desc) {
 void TPage::Reset(const TPageFormat& format, int slot, int32_t number) {
   format_ = format;
   slot_ = slot;
-  number_ = number;
+  SetNumber(number);
   Clear();
   type = ptRootLeaf;
   prevPage = nextPage = 0;
-  modified = isFree = false;
-  pinCount = 0;
-  lastUse = 0;
-  newer = older = nullptr;
+  SetModified(false);
+  isFree = false;
 }
 
 void TPage::Reserve(int count) {
@@ -273,17 +271,6 @@ bool TPage::Decode(const uint8_t* raw) {
     count_ = s;
   }
   return pos == used;
-}
-
-std::unique_ptr<TPage> TPageStack::Take() {
-  if (pages_.empty()) return std::make_unique<TPage>();
-  auto page = std::move(pages_.back());
-  pages_.pop_back();
-  return page;
-}
-
-void TPageStack::Give(std::unique_ptr<TPage> page) {
-  if (pages_.size() < 4) pages_.push_back(std::move(page));
 }
 
 }  // namespace ledger

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "engine/files/index_header.h"
+#include "engine/files/pinned_cache.h"
 
 namespace ledger {
 
@@ -79,7 +80,9 @@ struct TPageFormat {
 
 class TIndexFile;
 
-class TPage {
+// A page of the index file in memory; its number, modified flag and pins
+// come from the cache entry.
+class TPage : public TCacheEntry<TPage> {
  public:
   TPage() = default;
   void Reset(const TPageFormat& format, int slot, int32_t number);
@@ -101,7 +104,6 @@ class TPage {
   int Count() const noexcept { return count_; }
   const TPageFormat& Format() const noexcept { return format_; }
   int Slot() const noexcept { return slot_; }
-  int32_t Number() const noexcept { return number_; }
 
   // Entries, 1-based.
   uint8_t* Key(int s) { return Entry(s); }
@@ -126,13 +128,7 @@ class TPage {
   uint8_t type = ptRootLeaf;
   int32_t prevPage = 0;
   int32_t nextPage = 0;
-  bool modified = false;
   bool isFree = false;
-  int pinCount = 0;
-  uint64_t lastUse = 0;
-  // Recency list of the owning slot's cache, newest first.
-  TPage* newer = nullptr;
-  TPage* older = nullptr;
 
  private:
   int Stride() const noexcept { return format_.keyLength + 10; }
@@ -143,22 +139,10 @@ class TPage {
 
   TPageFormat format_;
   int slot_ = 0;
-  int32_t number_ = 0;
   int count_ = 0;
   int64_t totalKeys_ = 0;    // sum of the branch entries' key counts
   int32_t minKeyCount_ = 1;  // smallest of them
   std::vector<uint8_t> slots_;  // key, ref, key count, d, t per entry
-};
-
-// Up to four released pages kept for reuse.
-class TPageStack {
- public:
-  std::unique_ptr<TPage> Take();
-  void Give(std::unique_ptr<TPage> page);
-  std::size_t Size() const noexcept { return pages_.size(); }
-
- private:
-  std::vector<std::unique_ptr<TPage>> pages_;
 };
 
 }  // namespace ledger

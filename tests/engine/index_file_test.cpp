@@ -320,9 +320,9 @@ TEST(IndexFile, APageHeldWhenTheCacheIsDroppedStaysUntilReleased) {
   EXPECT_EQ(held->Number(), first.leafPage);
   EXPECT_EQ(ValueOf(std::vector<uint8_t>(held->Key(1), held->Key(1) + 5)), 2);
   f.ReleasePage(other);
-  const std::size_t pooled = f.PageStack().Size();
+  const std::size_t pooled = f.PooledPages();
   f.ReleasePage(held);
-  EXPECT_EQ(f.PageStack().Size(), pooled + 1);
+  EXPECT_EQ(f.PooledPages(), pooled + 1);
 }
 
 TEST(IndexFile, FreedPagesAreReusedFirst) {
