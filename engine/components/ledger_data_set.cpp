@@ -374,22 +374,25 @@ std::unique_ptr<dataset::TStream> TLedgerDataSet::CreateBlobStream(const dataset
 }
 
 std::vector<uint8_t> TLedgerDataSet::GetBlobFieldData(const dataset::TField& field) {
-  uint32_t size = 0;
-  uint8_t* image = OpenBlob(field.FieldNo(), field.FieldName(), TBlobOpenMode::Read, size);
-  if (!image) return {};
-  std::vector<uint8_t> data(size);
-  uint32_t copied = 0;
-  int code;
-  try {
-    code = cursor_->ReadBlob(field.FieldNo(), ImageSpan(image), 0, size, data.data(), copied);
-  } catch (...) {
-    cursor_->ReleaseBlob(field.FieldNo(), ImageSpan(image));
-    throw;
+  std::vector<uint8_t> data;
+  for (bool retried = false;; retried = true) {
+    uint8_t* image = RecordImage();
+    if (!image || !cursor_) return {};
+    int code;
+    try {
+      code = cursor_->ReadWholeBlob(field.FieldNo(), ImageSpan(image), data);
+    } catch (const ELedgerEngineError& e) {
+      if (e.ErrorCode() != LEDGER_KEYORRECDELETED || retried) throw;
+      code = LEDGER_KEYORRECDELETED;
+    }
+    if (code == kStatusOk) return data;
+    // Another process changed the record under us: see it anew, once.
+    if (code == LEDGER_KEYORRECDELETED && !retried) {
+      Refresh();
+      continue;
+    }
+    cursor_->RaiseStatus(code, field.FieldName());
   }
-  cursor_->ReleaseBlob(field.FieldNo(), ImageSpan(image));
-  if (code != kStatusOk && code != LEDGER_ENDOFBLOB) cursor_->RaiseStatus(code, field.FieldName());
-  data.resize(copied);
-  return data;
 }
 
 void TLedgerDataSet::AddStream(TLedgerBlobStream& stream) { streams_.push_back(&stream); }

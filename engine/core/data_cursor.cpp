@@ -1229,6 +1229,32 @@ int TDataCursor::ReadBlob(int field, std::span<const uint8_t> image, uint32_t of
   return status;
 }
 
+int TDataCursor::ReadWholeBlob(int field, std::span<const uint8_t> image, std::vector<uint8_t>& out) {
+  TImpl& m = *impl_;
+  out.clear();
+  const TFieldDesc* d = m.BlobField(field, image.size());
+  if (!d) return LEDGER_NOTABLOB;
+  TImpl::TOp op(m);
+  const int32_t first = GetI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock);
+  if (first < 0) {
+    int i = m.FindBlob(first);
+    if (i < 0) return LEDGER_INVALIDBLOBOFFSET;
+    const std::vector<uint8_t>& data = blobs_[static_cast<std::size_t>(i)]->Data();
+    out.assign(data.begin(), data.end());
+  } else if (first != 0) {
+    TBlobFile* file = table_->Blob();
+    if (!file) m.Raise(LEDGER_MEMOCORRUPT, d->name);
+    try {
+      LoadBlobChain(*file, TBlobRef{first, GetI32(image.data(), d->ValueOffset() + blob_ref::kBlobId)}, out);
+    } catch (...) {
+      out.clear();
+      throw;
+    }
+  }
+  op.End();
+  return kStatusOk;
+}
+
 int TDataCursor::BlobSize(int field, std::span<const uint8_t> image, uint32_t& size) {
   const TImpl& m = *impl_;
   size = 0;

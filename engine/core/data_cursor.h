@@ -127,6 +127,9 @@ class TDataCursor {
   int ReadBlob(int field, std::span<const uint8_t> image, uint32_t offset, uint32_t count,
                uint8_t* destination, uint32_t& copied);
   int BlobSize(int field, std::span<const uint8_t> image, uint32_t& size);
+  // The whole blob into out, read from its chain with no copy in between and
+  // nothing left open; a blob the image has open comes from its buffer.
+  int ReadWholeBlob(int field, std::span<const uint8_t> image, std::vector<uint8_t>& out);
   int ReleaseBlob(int field, std::span<uint8_t> image);
   std::size_t OpenBlobCount() const noexcept { return blobs_.size(); }
 

@@ -48,15 +48,10 @@ void TBlobBuffer::SetData(std::vector<uint8_t> data) {
 }
 
 void TBlobBuffer::Load(TBlobFile& file) {
-  data_.clear();
   snapshot_.clear();
   modified_ = false;
-  if (ref_.firstBlock == 0) return;
   try {
-    for (int attempt = 0;; ++attempt) {
-      if (attempt == kMaxRestarts) file.Raise(LEDGER_LOCKTIMEOUT);
-      if (LoadOnce(file)) break;
-    }
+    LoadBlobChain(file, ref_, data_);
   } catch (...) {
     data_.clear();
     data_.shrink_to_fit();
@@ -65,7 +60,10 @@ void TBlobBuffer::Load(TBlobFile& file) {
   if (keepSnapshot_) snapshot_ = data_;
 }
 
-bool TBlobBuffer::LoadOnce(TBlobFile& file) {
+namespace {
+
+// False when the file changed under the walk: the caller starts over.
+bool LoadChainOnce(TBlobFile& file, const TBlobRef& ref_, std::vector<uint8_t>& data_) {
   const int32_t id = ref_.blobId;
   const uint32_t per = file.BlockDataSize();
   // Once another process has rewritten the file, a reference past its new
@@ -111,6 +109,17 @@ bool TBlobBuffer::LoadOnce(TBlobFile& file) {
   }
   if (read != size) file.Raise(LEDGER_ENDOFBLOB);
   return true;
+}
+
+}  // namespace
+
+void LoadBlobChain(TBlobFile& file, const TBlobRef& ref, std::vector<uint8_t>& out) {
+  out.clear();
+  if (ref.firstBlock == 0) return;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == kMaxRestarts) file.Raise(LEDGER_LOCKTIMEOUT);
+    if (LoadChainOnce(file, ref, out)) return;
+  }
 }
 
 TBlobRef TBlobBuffer::Store(TBlobFile& file, int32_t newBlobId) {

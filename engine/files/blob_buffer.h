@@ -11,6 +11,12 @@ namespace ledger {
 
 enum class TBlobOpenMode { Read, ReadWrite };
 
+// Reads the chain ref names into out, replacing what it held, and starts over
+// when another process rewrote the file meanwhile; an empty reference gives
+// nothing. out is filled straight from the blocks, so a caller that keeps its
+// vector reads blob after blob with no copy in between and no allocation.
+void LoadBlobChain(TBlobFile& file, const TBlobRef& ref, std::vector<uint8_t>& out);
+
 class TBlobBuffer {
  public:
   TBlobBuffer(int fieldNumber, int32_t recordNumber, TBlobRef ref,
@@ -39,8 +45,6 @@ class TBlobBuffer {
   const std::vector<uint8_t>& Snapshot() const noexcept { return snapshot_; }
 
  private:
-  bool LoadOnce(TBlobFile& file);
-
   int fieldNumber_;
   int32_t recordNumber_;
   TBlobRef ref_;

@@ -563,6 +563,38 @@ TEST(Cursor, BlobReadsStopAtTheEndOfTheBlob) {
   EXPECT_EQ(copied, 0u);
 }
 
+// One vector serves blob after blob: its contents are replaced, a null blob
+// empties it, and nothing stays open.
+TEST(Cursor, AWholeBlobIsReadIntoTheCallersBufferWithNothingLeftOpen) {
+  TFixture f;
+  const std::vector<uint8_t> long_(5000, 7), ten = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  Build(f.dir, "Pics", {{"apple", 1, long_}, {"fig", 2, ten}, {"kiwi", 3, {}}});
+  auto c = f.Open("Pics");
+  std::vector<uint8_t> out = {42};
+  struct TCase {
+    int32_t position;
+    const std::vector<uint8_t>* want;
+  };
+  const std::vector<uint8_t> none;
+  for (const TCase& r : {TCase{1, &long_}, TCase{2, &ten}, TCase{3, &none}, TCase{1, &long_}}) {
+    ASSERT_TRUE(c->GoToPosition(r.position));
+    EXPECT_EQ(c->ReadWholeBlob(3, c->CurrentRecord(), out), kStatusOk) << r.position;
+    EXPECT_EQ(out, *r.want) << r.position;
+  }
+  EXPECT_EQ(c->OpenBlobCount(), 0u);
+  EXPECT_EQ(c->ReadWholeBlob(2, c->CurrentRecord(), out), LEDGER_NOTABLOB);
+
+  // A blob the image has open comes from its buffer.
+  ASSERT_TRUE(c->GoToPosition(2));
+  std::vector<uint8_t> image(c->CurrentRecord().begin(), c->CurrentRecord().end());
+  uint32_t size = 0;
+  ASSERT_EQ(c->OpenBlob(3, image, TBlobOpenMode::Read, size), kStatusOk);
+  EXPECT_EQ(c->ReadWholeBlob(3, image, out), kStatusOk);
+  EXPECT_EQ(out, ten);
+  PutI32(image.data(), c->Field(3).offset + 1u, -77);
+  EXPECT_EQ(c->ReadWholeBlob(3, image, out), LEDGER_INVALIDBLOBOFFSET);
+}
+
 TEST(Cursor, The129thOpenBlobIsRefused) {
   TFixture f;
   Build(f.dir, "Pics", {{"apple", 1, {7, 7, 7}}});
