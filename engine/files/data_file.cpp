@@ -41,9 +41,7 @@ TDataFile::TDataFile(TTableOwner* owner) : owner_(owner) {
   }
 }
 
-TDataFile::~TDataFile() {
-  DetachAll();
-}
+TDataFile::~TDataFile() = default;
 
 uint64_t TDataFile::DataStart() const noexcept {
   return kDataHeaderSize + uint64_t{kFieldDescSize} * header_.fieldCount;
@@ -78,15 +76,14 @@ void TDataFile::LoadDescriptors() {
 void TDataFile::SizeCache() {
   TCacheLimits limits = owner_->CacheLimits();
   int64_t byBytes = std::max<int64_t>(limits.dataCacheBytes, 0) / header_.recordSize;
-  limit_ = static_cast<std::size_t>(std::max<int64_t>(1, std::min<int64_t>(byBytes, limits.dataCacheRecords)));
-  capacity_ = limit_;
+  cache_.SetLimit(static_cast<std::size_t>(std::max<int64_t>(1, std::min<int64_t>(byBytes, limits.dataCacheRecords))));
   readAhead_ = std::max(1, 8192 / header_.recordSize);
 }
 
 void TDataFile::Open() {
   if (IsOpen()) return;
   fields_.clear();
-  DetachAll();
+  cache_.Clear();
   if (!owner_->TableName().empty()) SetErrorContext(owner_->TableName(), owner_->DirectoryName());
   TFileHandler::Open();
   try {
@@ -108,7 +105,7 @@ void TDataFile::Open() {
 }
 
 void TDataFile::Close() {
-  DetachAll();
+  cache_.Clear();
   fields_.clear();
   headerModified_ = descriptorsModified_ = false;
   TFileHandler::Close();
@@ -156,7 +153,7 @@ void TDataFile::Create(const TDataFileDefinition& def) {
   h.userMajor = def.userMajor;
   h.userMinor = def.userMinor;
 
-  DetachAll();
+  cache_.Clear();
   TFileHandler::Create();
   try {
     header_ = h;
@@ -358,214 +355,40 @@ void TDataFile::SetField(TRecord& record, int position, const TFieldValue& value
   const TFieldDesc& d = Field(position);
   if (!FieldFits(d, record.Size())) Fail(LEDGER_HEADERCORRUPT);
   WriteValue(record.Image(), d, value, header_.LocaleId());
-  record.modified_ = true;
+  record.SetModified(true);
 }
 
-std::size_t TDataFile::PinnedCount() const noexcept {
-  std::size_t n = orphans_.size();
-  for (const TSlot& slot : sorted_) n += slot.record->Pinned() ? 1 : 0;
-  return n;
-}
-
-// ---------------------------------------------------------------- cache lists
-
-std::size_t TDataFile::LowerBound(int32_t r) const {
-  const std::size_t n = sorted_.size();
-  auto fits = [&](std::size_t i) {
-    return i <= n && (i == 0 || sorted_[i - 1].number < r) && (i == n || sorted_[i].number >= r);
-  };
-  // Scans ask for the neighbour of the last answer, so try there first.
-  if (fits(hint_)) return hint_;
-  if (fits(hint_ + 1)) return ++hint_;
-  if (hint_ > 0 && fits(hint_ - 1)) return --hint_;
-  std::size_t lo = 0, hi = n;
-  while (lo < hi) {
-    std::size_t mid = lo + (hi - lo) / 2;
-    if (sorted_[mid].number < r) lo = mid + 1;
-    else hi = mid;
-  }
-  return hint_ = lo;
-}
-
-TRecord* TDataFile::FindCached(int32_t r) {
-  if (afterHit_ && afterHit_->number_ == r) return afterHit_;
-  int checked = 0;
-  for (TRecord* p = newest_; p && checked < 4; p = p->older_, ++checked)
-    if (p->number_ == r) return p;
-  std::size_t i = LowerBound(r);
-  if (i < sorted_.size() && sorted_[i].number == r) return sorted_[i].record;
-  return nullptr;
-}
-
-TRecord* TDataFile::Own(std::unique_ptr<TRecord> record) {
-  owned_.push_back(std::move(record));
-  return owned_.back().get();
-}
-
-std::unique_ptr<TRecord> TDataFile::Disown(TRecord* record) {
-  auto it = std::find_if(owned_.rbegin(), owned_.rend(),
-                         [record](const std::unique_ptr<TRecord>& p) { return p.get() == record; });
-  if (it == owned_.rend()) Fail(LEDGER_FILECORRUPT);
-  std::unique_ptr<TRecord> out = std::move(*it);
-  std::swap(*it, owned_.back());
-  owned_.pop_back();
-  return out;
-}
-
-void TDataFile::InsertSorted(TRecord* record) {
-  std::size_t i = LowerBound(record->number_);
-  if (i < sorted_.size() && sorted_[i].number == record->number_) Fail(LEDGER_FILECORRUPT);
-  sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(i), TSlot{record->number_, record});
-}
-
-void TDataFile::RemoveSorted(TRecord* record) {
-  // Eviction in a scan takes the oldest record, which sits at one end.
-  if (!sorted_.empty() && sorted_.front().record == record) {
-    sorted_.pop_front();
-    if (hint_ > 0) --hint_;
-    return;
-  }
-  if (!sorted_.empty() && sorted_.back().record == record) {
-    sorted_.pop_back();
-    return;
-  }
-  std::size_t i = LowerBound(record->number_);
-  if (i >= sorted_.size() || sorted_[i].record != record) Fail(LEDGER_FILECORRUPT);
-  sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(i));
-}
-
-void TDataFile::LinkFront(TRecord* record) {
-  record->older_ = newest_;
-  record->newer_ = nullptr;
-  if (newest_) newest_->newer_ = record;
-  newest_ = record;
-  if (!oldest_) oldest_ = record;
-}
-
-void TDataFile::Unlink(TRecord* record) {
-  if (record == afterHit_) afterHit_ = nullptr;
-  if (record->newer_) record->newer_->older_ = record->older_;
-  else if (newest_ == record) newest_ = record->older_;
-  if (record->older_) record->older_->newer_ = record->newer_;
-  else if (oldest_ == record) oldest_ = record->newer_;
-  record->older_ = record->newer_ = nullptr;
-}
+// ---------------------------------------------------------------- cache
 
 TRecord* TDataFile::TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast) {
-  auto findVictim = [this]() -> TRecord* {
-    for (TRecord* p = oldest_; p; p = p->newer_)
-      if (!p->modified_ && !p->Pinned()) return p;
-    return nullptr;
-  };
-  TRecord* record = nullptr;
-  if (sorted_.size() < capacity_) {
-    record = Own(stack_.Take(this, header_.recordSize));
-  } else {
-    TRecord* victim = findVictim();
-    if (!victim && !owner_->InTransaction()) {
-      FlushExcept(windowFirst, windowLast);
-      victim = findVictim();
-    }
-    const bool atAnEnd = victim && (sorted_.front().record == victim || sorted_.back().record == victim);
-    if (victim && !atAnEnd) {
-      // From the middle of the list (random reads): the new record takes the
-      // victim's object and place, and only the entries between the two
-      // places move, where removing and inserting would move more.
-      // r first: the search that found it missing left the hint there.
-      const std::size_t at = LowerBound(r);
-      if (at < sorted_.size() && sorted_[at].number == r) Fail(LEDGER_FILECORRUPT);
-      const std::size_t i = LowerBound(victim->number_);
-      if (i >= sorted_.size() || sorted_[i].record != victim) Fail(LEDGER_FILECORRUPT);
-      Unlink(victim);
-      victim->Reset(this, header_.recordSize);
-      victim->number_ = r;
-      std::size_t to = at;
-      auto pos = [this](std::size_t k) { return sorted_.begin() + static_cast<std::ptrdiff_t>(k); };
-      if (at > i) {
-        std::copy(pos(i + 1), pos(at), pos(i));
-        to = at - 1;
-      } else {
-        std::copy_backward(pos(at), pos(i), pos(i + 1));
-      }
-      sorted_[to] = TSlot{r, victim};
-      hint_ = to;
-      LinkFront(victim);
-      return victim;
-    }
-    if (victim) {
-      RemoveSorted(victim);
-      Unlink(victim);
-      victim->Reset(this, header_.recordSize);
-      record = victim;
-    } else {
-      capacity_ += 64;
-      record = Own(stack_.Take(this, header_.recordSize));
-    }
-  }
-  record->number_ = r;
-  InsertSorted(record);
-  LinkFront(record);
+  TRecord* record = cache_.Take(r, [&] {
+    if (!owner_->InTransaction()) FlushExcept(windowFirst, windowLast);
+  });
+  if (!record) Fail(LEDGER_FILECORRUPT);
+  record->Reset(this, header_.recordSize);
   return record;
 }
 
 void TDataFile::Refresh(TRecord* record, const uint8_t* bytes) {
   std::memcpy(record->Data(), bytes, record->Size());
   if (Encrypted()) Scramble(record->Data(), record->Size(), kRecordKey);
-  if (!record->Deleted()) record->SetLink(record->number_);
+  if (!record->Deleted()) record->SetLink(record->Number());
 }
 
-void TDataFile::DetachAll() {
-  sorted_.clear();
-  owned_.clear();
-  orphans_.clear();
-  newest_ = oldest_ = afterHit_ = nullptr;
-}
+void TDataFile::DropCache() { cache_.Drop(); }
 
-void TDataFile::DropCache() {
-  for (std::unique_ptr<TRecord>& record : owned_) {
-    record->older_ = record->newer_ = nullptr;
-    if (record->Pinned()) {
-      record->orphan_ = true;
-      orphans_.push_back(std::move(record));
-    } else {
-      stack_.Give(std::move(record));
-    }
-  }
-  owned_.clear();
-  sorted_.clear();
-  newest_ = oldest_ = afterHit_ = nullptr;
-  capacity_ = limit_;
-}
-
-void TDataFile::TrimCache() {
-  TRecord* p = oldest_;
-  while (sorted_.size() > limit_ && p) {
-    TRecord* next = p->newer_;
-    if (!p->modified_ && !p->Pinned()) {
-      Unlink(p);
-      RemoveSorted(p);
-      stack_.Give(Disown(p));
-    }
-    p = next;
-  }
-  capacity_ = std::max(limit_, sorted_.size());
-}
+void TDataFile::TrimCache() { cache_.Trim(); }
 
 // ---------------------------------------------------------------- records
 
 TRecord* TDataFile::Hit(TRecord* record) {
-  TRecord* behind = record->older_;
-  Unlink(record);
-  LinkFront(record);
-  afterHit_ = behind;
-  ++record->pinCount_;
   ++stats_.cacheHits;
-  return record;
+  return cache_.Hit(record);
 }
 
 TRecord* TDataFile::CachedRecord(int32_t r) {
   if (r <= 0 || r >= header_.nextRecord) return nullptr;
-  TRecord* record = FindCached(r);
+  TRecord* record = cache_.Find(r);
   return record ? Hit(record) : nullptr;
 }
 
@@ -578,20 +401,20 @@ TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhea
     if (r > kMaxRecords || end > kMaxFileSize) Fail(LEDGER_TABLEFULL);
     // The slot before must exist, on disk or still in the cache; a header
     // that counts slots the file never had would have us write far past its end.
-    if (r > 1 && DataStart() + uint64_t(r - 1) * uint64_t(recordSize) > Size() && !FindCached(r - 1))
+    if (r > 1 && DataStart() + uint64_t(r - 1) * uint64_t(recordSize) > Size() && !cache_.Find(r - 1))
       Fail(LEDGER_HEADERCORRUPT);
     TRecord* record = TakeEntry(r, 0, -1);
-    ++record->pinCount_;
+    cache_.Pin(record);
     // The slot exists from now on, so it has to reach the file even when
     // nobody fills it.
-    record->modified_ = true;
+    record->SetModified(true);
     ++stats_.cacheHits;
     ++header_.nextRecord;
     headerModified_ = true;
     return record;
   }
 
-  if (TRecord* hit = FindCached(r)) return Hit(hit);
+  if (TRecord* hit = cache_.Find(r)) return Hit(hit);
 
   if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
   if (r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
@@ -603,7 +426,7 @@ TRecord* TDataFile::GetRecord(int32_t r, TReadDirection direction, bool readAhea
 
 TRecord* TDataFile::GetRecord(int32_t r, std::span<const int32_t> following) {
   if (r <= 0 || r >= header_.nextRecord || following.empty()) return GetRecord(r);
-  if (TRecord* hit = FindCached(r)) return Hit(hit);
+  if (TRecord* hit = cache_.Find(r)) return Hit(hit);
   if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
   if (r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
   return ReadScattered(r, following);
@@ -614,7 +437,7 @@ TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
   const int recordSize = header_.recordSize;
   const int32_t last = header_.nextRecord - 1;
   // A window larger than the cache would evict its own records.
-  n = std::max<int64_t>(1, std::min<int64_t>(n, static_cast<int64_t>(limit_)));
+  n = std::max<int64_t>(1, std::min<int64_t>(n, static_cast<int64_t>(cache_.Limit())));
   int32_t first = r, lastInWindow = r;
   if (direction == TReadDirection::Backward)
     first = static_cast<int32_t>(std::max<int64_t>(int64_t{r} - n + 1, 1));
@@ -634,9 +457,9 @@ TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
     if (index >= whole) return nullptr;
     const uint8_t* bytes = io_.data() + index * static_cast<std::size_t>(recordSize);
     // The caller found r missing, and nothing since has added it.
-    TRecord* record = number == r ? nullptr : FindCached(number);
+    TRecord* record = number == r ? nullptr : cache_.Find(number);
     if (record) {
-      if (!record->modified_ && !record->Pinned()) Refresh(record, bytes);
+      if (!record->Modified() && !record->Pinned()) Refresh(record, bytes);
       return record;
     }
     record = TakeEntry(number, first, lastInWindow);
@@ -648,22 +471,17 @@ TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
   // The requested record first and pinned, so the rest of the window cannot
   // push it out again.
   TRecord* result = place(r);
-  if (!result || result->number_ != r) Fail(LEDGER_FILECORRUPT);
-  ++result->pinCount_;
+  if (!result || result->Number() != r) Fail(LEDGER_FILECORRUPT);
+  cache_.Pin(result);
   taken_.clear();
   for (int32_t number = first; number <= lastInWindow; ++number)
     if (number != r) place(number);
   // Placed in ascending order, which keeps the insertions at one end of the
   // sorted list; a forward window is linked again so that the recency list
   // holds it in the order a scan asks for it.
-  if (direction == TReadDirection::Forward) {
-    for (auto it = taken_.rbegin(); it != taken_.rend(); ++it) {
-      Unlink(*it);
-      LinkFront(*it);
-    }
-  }
-  Unlink(result);
-  LinkFront(result);
+  if (direction == TReadDirection::Forward)
+    for (auto it = taken_.rbegin(); it != taken_.rend(); ++it) cache_.Touch(*it);
+  cache_.Touch(result);
   return result;
 }
 
@@ -679,7 +497,7 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   // The followers by number, each with its place in the caller's order; one
   // walk along the sorted list then tells which the cache holds. A number
   // named twice counts once.
-  const std::size_t considered = std::min(following.size(), limit_);
+  const std::size_t considered = std::min(following.size(), cache_.Limit());
   state_.assign(considered, kSkip);
   cachedAt_.assign(considered, nullptr);
   byNumber_.clear();
@@ -688,14 +506,15 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
       byNumber_.push_back({following[i], static_cast<int32_t>(i)});
   std::sort(byNumber_.begin(), byNumber_.end(),
             [](const TCandidate& a, const TCandidate& b) { return a.number < b.number || (a.number == b.number && a.at < b.at); });
-  auto slot = sorted_.begin();
+  const auto& sorted = cache_.Sorted();
+  auto slot = sorted.begin();
   for (std::size_t k = 0; k < byNumber_.size(); ++k) {
     const TCandidate& c = byNumber_[k];
     if (k > 0 && byNumber_[k - 1].number == c.number) continue;
-    while (slot != sorted_.end() && slot->number < c.number) ++slot;
-    const bool cached = slot != sorted_.end() && slot->number == c.number;
+    while (slot != sorted.end() && slot->number < c.number) ++slot;
+    const bool cached = slot != sorted.end() && slot->number == c.number;
     state_[static_cast<std::size_t>(c.at)] = cached ? kCached : kMissing;
-    if (cached) cachedAt_[static_cast<std::size_t>(c.at)] = slot->record;
+    if (cached) cachedAt_[static_cast<std::size_t>(c.at)] = slot->entry;
   }
 
   // In the caller's order, as far as the cache holds r and them: followers
@@ -703,10 +522,9 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   // them out; the missing ones are taken.
   std::size_t taken = 1;  // r
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < considered && taken + kept < limit_; ++i) {
+  for (std::size_t i = 0; i < considered && taken + kept < cache_.Limit(); ++i) {
     if (state_[i] == kCached) {
-      Unlink(cachedAt_[i]);
-      LinkFront(cachedAt_[i]);
+      cache_.Touch(cachedAt_[i]);
       ++kept;
     } else if (state_[i] == kMissing) {
       state_[i] = kTaken;
@@ -715,10 +533,9 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   }
 
   // Entries: free places first, then clean unpinned records from the oldest on.
-  const std::size_t free = capacity_ > sorted_.size() ? capacity_ - sorted_.size() : 0;
+  const std::size_t free = cache_.Free();
   evict_.clear();
-  for (TRecord* p = oldest_; p && free + evict_.size() < taken; p = p->newer_)
-    if (!p->modified_ && !p->Pinned()) evict_.push_back(p);
+  if (taken > free) cache_.Victims(taken - free, evict_);
   const std::size_t available = free + evict_.size();
   // Nothing to spare: the single record goes the way that can flush or grow.
   if (available == 0) return ReadWindow(r, TReadDirection::Forward, 1);
@@ -756,26 +573,19 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
   }
   const std::size_t k = wanted_.size();
 
-  // Victims leave the sorted list in one pass; they and the new entries stay
+  // Victims leave the lists in one pass; they and the new entries stay
   // owned by the cache throughout.
   fresh_.clear();
   if (k > free) {
     evict_.resize(k - free);
-    for (TRecord* p : evict_) {
-      Unlink(p);
-      p->number_ = 0;  // no cached record has number 0
-    }
-    auto kept = sorted_.begin();
-    for (auto it = sorted_.begin(); it != sorted_.end(); ++it) {
-      if (it->record->number_ == 0) fresh_.push_back(it->record);
-      else *kept++ = *it;
-    }
-    sorted_.erase(kept, sorted_.end());
-    hint_ = 0;
-    for (TRecord* record : fresh_) record->Reset(this, recordSize);
+    cache_.Detach(evict_);
+    fresh_.assign(evict_.begin(), evict_.end());
   }
-  while (fresh_.size() < k) fresh_.push_back(Own(stack_.Take(this, recordSize)));
-  for (std::size_t i = 0; i < k; ++i) fresh_[i]->number_ = wanted_[i];
+  while (fresh_.size() < k) fresh_.push_back(cache_.Loose());
+  for (std::size_t i = 0; i < k; ++i) {
+    fresh_[i]->Reset(this, recordSize);
+    cache_.Number(fresh_[i], wanted_[i]);
+  }
 
   // One read for the wanted records within one read-ahead window of each other.
   read_.assign(k, 0);
@@ -800,56 +610,35 @@ TRecord* TDataFile::ReadScattered(int32_t r, std::span<const int32_t> following)
       i = j;
     }
   } catch (...) {
-    for (TRecord* record : fresh_) stack_.Give(Disown(record));
+    for (TRecord* record : fresh_) cache_.Discard(record);
     throw;
   }
 
   // Recency in the caller's order, r the most recent.
   for (std::size_t i = considered; i-- > 0;) {
     const int32_t at = slotOf_[i];
-    if (at >= 0 && read_[static_cast<std::size_t>(at)]) LinkFront(fresh_[static_cast<std::size_t>(at)]);
+    if (at >= 0 && read_[static_cast<std::size_t>(at)]) cache_.Touch(fresh_[static_cast<std::size_t>(at)]);
   }
   TRecord* result = nullptr;
   for (std::size_t i = 0; i < k; ++i)
     if (wantedAt_[i] < 0 && read_[i]) result = fresh_[i];
-  if (result) LinkFront(result);
+  if (result) cache_.Touch(result);
 
   // Merge what was read into the sorted list from the back; a short read
   // leaves the rest unread, and their entries go back to the pool.
   std::size_t placed = 0;
   for (std::size_t i = 0; i < k; ++i) {
     if (read_[i]) fresh_[placed++] = fresh_[i];
-    else stack_.Give(Disown(fresh_[i]));
+    else cache_.Discard(fresh_[i]);
   }
-  std::size_t a = sorted_.size(), b = placed;
-  sorted_.resize(a + b);
-  for (std::size_t out = a + b; b > 0;) {
-    if (a > 0 && sorted_[a - 1].number > fresh_[b - 1]->number_) {
-      sorted_[--out] = sorted_[--a];
-    } else {
-      --b;
-      sorted_[--out] = TSlot{fresh_[b]->number_, fresh_[b]};
-    }
-  }
-  hint_ = 0;
+  cache_.Merge(std::span<TRecord* const>(fresh_.data(), placed));
 
   if (!result) Fail(LEDGER_FILECORRUPT);
-  ++result->pinCount_;
+  cache_.Pin(result);
   return result;
 }
 
-void TDataFile::ReleaseRecord(TRecord* record) {
-  if (!record || record->pinCount_ == 0) return;
-  if (--record->pinCount_ == 0 && record->orphan_) {
-    auto it = std::find_if(orphans_.begin(), orphans_.end(),
-                           [record](const std::unique_ptr<TRecord>& p) { return p.get() == record; });
-    if (it != orphans_.end()) {
-      std::unique_ptr<TRecord> owned = std::move(*it);
-      orphans_.erase(it);
-      stack_.Give(std::move(owned));
-    }
-  }
-}
+void TDataFile::ReleaseRecord(TRecord* record) { cache_.Release(record); }
 
 TRecord* TDataFile::NewRecordSlot() {
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -866,7 +655,7 @@ TRecord* TDataFile::NewRecordSlot() {
     std::memset(record->Data(), 0, record->Size());
     record->SetLink(slot);
     PutI32(record->Data(), kAutoIncOffset, NextAutoIncValue());
-    record->modified_ = true;
+    record->SetModified(true);
     headerModified_ = true;
     return record;
   }
@@ -879,8 +668,8 @@ void TDataFile::FreeRecordSlot(TRecord* record) {
   if (record->Deleted()) Fail(LEDGER_KEYORRECDELETED);
   record->Data()[record_image::kStatus] = kRecordDeleted;
   record->SetLink(header_.firstFree != 0 && owner_->HasPrimaryIndex() ? header_.firstFree : 0);
-  header_.firstFree = record->number_;
-  record->modified_ = true;
+  header_.firstFree = record->Number();
+  record->SetModified(true);
   headerModified_ = true;
 }
 
@@ -890,28 +679,23 @@ void TDataFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
   const std::size_t recordSize = header_.recordSize;
   const std::size_t perWrite = std::max<std::size_t>(1, 65536 / recordSize);
   std::vector<TRecord*> dirty;
-  for (TSlot& slot : sorted_) {
-    TRecord* record = slot.record;
-    if (!record->modified_ || record->Pinned()) continue;
-    if (record->number_ >= windowFirst && record->number_ <= windowLast) continue;
-    dirty.push_back(record);
-  }
+  cache_.Dirty(dirty, windowFirst, windowLast);
   std::vector<uint8_t> buffer;
   std::size_t i = 0;
   bool wrote = false;
   while (i < dirty.size()) {
     std::size_t j = i + 1;
-    while (j < dirty.size() && j - i < perWrite && dirty[j]->number_ == dirty[j - 1]->number_ + 1) ++j;
+    while (j < dirty.size() && j - i < perWrite && dirty[j]->Number() == dirty[j - 1]->Number() + 1) ++j;
     buffer.resize((j - i) * recordSize);
     for (std::size_t k = i; k < j; ++k) {
       uint8_t* out = buffer.data() + (k - i) * recordSize;
       std::memcpy(out, dirty[k]->Data(), recordSize);
       if (Encrypted()) Scramble(out, recordSize, kRecordKey);
     }
-    WriteAt(DataStart() + uint64_t(dirty[i]->number_ - 1) * recordSize, buffer.data(), buffer.size());
+    WriteAt(DataStart() + uint64_t(dirty[i]->Number() - 1) * recordSize, buffer.data(), buffer.size());
     ++stats_.writes;
     stats_.recordsWritten += static_cast<int64_t>(j - i);
-    for (std::size_t k = i; k < j; ++k) dirty[k]->modified_ = false;
+    for (std::size_t k = i; k < j; ++k) dirty[k]->SetModified(false);
     wrote = true;
     i = j;
   }

@@ -3,7 +3,6 @@
 // with the record cache, read-ahead and record slot reuse.
 #include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -13,6 +12,7 @@
 
 #include "engine/files/data_header.h"
 #include "engine/files/file_handler.h"
+#include "engine/files/pinned_cache.h"
 #include "engine/files/record.h"
 #include "engine/files/table_owner.h"
 #include "engine/files/value.h"
@@ -121,13 +121,14 @@ class TDataFile : public TFileHandler {
 
   const TDataFileStats& Stats() const noexcept { return stats_; }
   void ResetStats() noexcept { stats_ = {}; }
-  std::size_t CacheCount() const noexcept { return sorted_.size(); }
+  std::size_t CacheCount() const noexcept { return cache_.Count(); }
   // Records somebody still holds, the dropped ones included.
-  std::size_t PinnedCount() const noexcept;
-  std::size_t CacheCapacity() const noexcept { return capacity_; }
-  std::size_t CacheLimit() const noexcept { return limit_; }
+  std::size_t PinnedCount() const noexcept { return cache_.PinnedCount(); }
+  std::size_t CacheCapacity() const noexcept { return cache_.Capacity(); }
+  std::size_t CacheLimit() const noexcept { return cache_.Limit(); }
   int32_t ReadAheadCount() const noexcept { return readAhead_; }
-  const TRecordStack& RecordStack() const noexcept { return stack_; }
+  // Records released and kept for reuse.
+  std::size_t PooledRecords() const noexcept { return pool_.Count(); }
 
  private:
   using TFileHandler::Create;
@@ -140,21 +141,12 @@ class TDataFile : public TFileHandler {
   void SizeCache();
 
   // Cache.
-  TRecord* FindCached(int32_t r);
-  std::size_t LowerBound(int32_t r) const;
-  TRecord* Own(std::unique_ptr<TRecord> record);
-  std::unique_ptr<TRecord> Disown(TRecord* record);
-  void InsertSorted(TRecord* record);
-  void RemoveSorted(TRecord* record);
-  void LinkFront(TRecord* record);
-  void Unlink(TRecord* record);
   TRecord* TakeEntry(int32_t r, int32_t windowFirst, int32_t windowLast);
   TRecord* Hit(TRecord* record);
   TRecord* ReadWindow(int32_t r, TReadDirection direction, int64_t n);
   TRecord* ReadScattered(int32_t r, std::span<const int32_t> following);
   void Refresh(TRecord* record, const uint8_t* bytes);
   void FlushExcept(int32_t windowFirst, int32_t windowLast);
-  void DetachAll();
 
   TTableOwner* owner_;
   std::unique_ptr<TStandaloneOwner> standalone_;
@@ -171,28 +163,10 @@ class TDataFile : public TFileHandler {
     bool operator==(const TStoredSize&) const = default;
   };
   std::vector<TStoredSize> storedSizes_;
-  // Cache: sorted by number, plus a recency list (newest_ first).
-  // A deque, because scans evict at one end and add at the other: a vector
-  // would move the whole list for every record read. Each entry keeps its
-  // record's number beside it, so that a search touches no record, and only
-  // a pointer, so that entries move as plain bytes; owned_ owns the records.
-  struct TSlot {
-    int32_t number = 0;
-    TRecord* record = nullptr;
-  };
-  std::deque<TSlot> sorted_;
-  std::vector<std::unique_ptr<TRecord>> owned_;  // every record sorted_ lists, in no order
-  mutable std::size_t hint_ = 0;  // where the last lookup ended
-  std::vector<std::unique_ptr<TRecord>> orphans_;
-  TRecord* newest_ = nullptr;
-  TRecord* oldest_ = nullptr;
-  // What stood behind the last hit in the recency list: a batch is linked in
-  // the order it will be asked for, so this is most often the next request.
-  TRecord* afterHit_ = nullptr;
-  std::size_t capacity_ = 0;
-  std::size_t limit_ = 0;
+  TEntryPool<TRecord> pool_{64};
+  // Grows by 64 records when every record is pinned or modified.
+  TPinnedCache<TRecord> cache_{pool_, 64};
   int32_t readAhead_ = 1;
-  TRecordStack stack_;
   std::vector<uint8_t> io_;
   // Scattered reads: the followers by number with their place in the
   // caller's order, what became of each, and the records wanted in order.

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <span>
 #include <utility>
@@ -79,6 +78,84 @@ class TEntryPool {
   std::vector<std::unique_ptr<Entry>> pool_;
 };
 
+// A list of slots kept contiguous with room at both ends: a scan that
+// evicts at one end and adds at the other moves nothing, a search indexes
+// plain memory, and an insertion or removal moves the shorter side. Slot is
+// trivially copyable.
+template <class Slot>
+class TSlotList {
+ public:
+  std::size_t size() const noexcept { return last_ - first_; }
+  bool empty() const noexcept { return first_ == last_; }
+  Slot& operator[](std::size_t i) noexcept { return buf_[first_ + i]; }
+  const Slot& operator[](std::size_t i) const noexcept { return buf_[first_ + i]; }
+  Slot* begin() noexcept { return buf_.data() + first_; }
+  Slot* end() noexcept { return buf_.data() + last_; }
+  const Slot* begin() const noexcept { return buf_.data() + first_; }
+  const Slot* end() const noexcept { return buf_.data() + last_; }
+  Slot& front() noexcept { return buf_[first_]; }
+  Slot& back() noexcept { return buf_[last_ - 1]; }
+  const Slot& front() const noexcept { return buf_[first_]; }
+  const Slot& back() const noexcept { return buf_[last_ - 1]; }
+
+  void pop_front() noexcept { ++first_; }
+  void pop_back() noexcept { --last_; }
+  void clear() noexcept { first_ = last_ = buf_.size() / 2; }
+
+  void insert(std::size_t i, const Slot& slot) {
+    const std::size_t n = size();
+    const bool front = i < n - i;
+    if (front ? first_ == 0 : last_ == buf_.size()) Regrow(1);
+    Slot* b = begin();
+    if (front) {
+      std::copy(b, b + i, b - 1);
+      --first_;
+    } else {
+      std::copy_backward(b + i, b + n, b + n + 1);
+      ++last_;
+    }
+    (*this)[i] = slot;
+  }
+  void erase(std::size_t i) noexcept {
+    const std::size_t n = size();
+    Slot* b = begin();
+    if (i < n - 1 - i) {
+      std::copy_backward(b, b + i, b + i + 1);
+      ++first_;
+    } else {
+      std::copy(b + i + 1, b + n, b + i);
+      --last_;
+    }
+  }
+  // count more slots at the back, unset.
+  void grow_back(std::size_t count) {
+    if (buf_.size() - last_ < count) Regrow(count);
+    last_ += count;
+  }
+  template <class Pred>
+  void erase_if(Pred pred) {
+    last_ = static_cast<std::size_t>(std::remove_if(begin(), end(), pred) - buf_.data());
+  }
+
+ private:
+  // A new buffer with the slots in its middle, room for `more` at the back
+  // and about as much as they take on either side: a scan that slides
+  // through it comes back here only after as many steps as the list holds.
+  void Regrow(std::size_t more) {
+    const std::size_t n = size();
+    std::vector<Slot> next(2 * (n + more) + 16);
+    const std::size_t start = (next.size() - n - more) / 2;
+    std::copy(begin(), end(), next.begin() + static_cast<std::ptrdiff_t>(start));
+    buf_ = std::move(next);
+    first_ = start;
+    last_ = start + n;
+  }
+
+  std::vector<Slot> buf_;
+  std::size_t first_ = 0;
+  std::size_t last_ = 0;
+};
+
 // Entry derives from TCacheEntry<Entry> and is default-constructible; numbers
 // are above 0. The cache sets an entry's number, pins and modified flag; the
 // rest of an entry it hands out is the caller's to reset.
@@ -86,8 +163,7 @@ template <class Entry>
 class TPinnedCache {
  public:
   // Each entry's number is kept beside it, so that a search reads no entry,
-  // and only a pointer, so that entries move as plain bytes. A deque, because
-  // scans evict at one end and add at the other.
+  // and only a pointer, so that entries move as plain bytes.
   struct TSlot {
     int32_t number;
     Entry* entry;
@@ -111,7 +187,7 @@ class TPinnedCache {
     for (const TSlot& slot : sorted_) n += slot.entry->Pinned() ? 1 : 0;
     return n;
   }
-  const std::deque<TSlot>& Sorted() const noexcept { return sorted_; }
+  std::span<const TSlot> Sorted() const noexcept { return {sorted_.begin(), sorted_.end()}; }
 
   // The entry with the number, or null; its recency stays as it was.
   Entry* Find(int32_t number) noexcept {
@@ -171,7 +247,7 @@ class TPinnedCache {
       entry = victim;
     } else {
       entry = Own(pool_->Take());
-      sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(at), TSlot{number, entry});
+      sorted_.insert(at, TSlot{number, entry});
       hint_ = at;
     }
     Fresh(entry, number);
@@ -254,7 +330,7 @@ class TPinnedCache {
       Unlink(p);
       p->number_ = 0;  // no listed entry has number 0
     }
-    std::erase_if(sorted_, [](const TSlot& slot) { return slot.entry->number_ == 0; });
+    sorted_.erase_if([](const TSlot& slot) { return slot.entry->number_ == 0; });
     hint_ = 0;
   }
   // A loose entry from the pool, owned by the cache.
@@ -273,7 +349,7 @@ class TPinnedCache {
   // REQUIRES: entries ascending by number, none of them cached already.
   void Merge(std::span<Entry* const> ascending) {
     std::size_t a = sorted_.size(), b = ascending.size();
-    sorted_.resize(a + b);
+    sorted_.grow_back(b);
     for (std::size_t out = a + b; b > 0;) {
       if (a > 0 && sorted_[a - 1].number > ascending[b - 1]->number_) {
         sorted_[--out] = sorted_[--a];
@@ -330,7 +406,7 @@ class TPinnedCache {
     } else if (sorted_.back().entry == entry) {
       sorted_.pop_back();
     } else {
-      sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(LowerBound(entry->number_)));
+      sorted_.erase(LowerBound(entry->number_));
     }
   }
 
@@ -340,16 +416,16 @@ class TPinnedCache {
     const std::size_t i = PlaceOf(victim);
     const std::size_t to = at > i ? at - 1 : at;
     if (i == 0 || i + 1 == sorted_.size()) {
-      // At an end the deque drops and adds in place.
+      // At an end (scans) the list drops and adds without moving anything.
       if (i == 0) sorted_.pop_front();
       else sorted_.pop_back();
-      sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(to), TSlot{number, victim});
+      sorted_.insert(to, TSlot{number, victim});
     } else {
       // From the middle (random reads): only the entries between the two
       // places move, where removing and inserting would move more.
-      auto pos = [this](std::size_t k) { return sorted_.begin() + static_cast<std::ptrdiff_t>(k); };
-      if (at > i) std::copy(pos(i + 1), pos(at), pos(i));
-      else std::copy_backward(pos(at), pos(i), pos(i + 1));
+      TSlot* b = sorted_.begin();
+      if (at > i) std::copy(b + i + 1, b + at, b + i);
+      else std::copy_backward(b + at, b + i, b + i + 1);
       sorted_[to] = TSlot{number, victim};
     }
     hint_ = to;
@@ -408,7 +484,7 @@ class TPinnedCache {
   std::size_t growth_;
   std::size_t limit_ = 1;
   std::size_t capacity_ = 1;
-  std::deque<TSlot> sorted_;
+  TSlotList<TSlot> sorted_;
   std::vector<std::unique_ptr<Entry>> owned_;  // every entry listed or loose, in no order
   std::vector<std::unique_ptr<Entry>> orphans_;
   mutable std::size_t hint_ = 0;  // where the last search ended

@@ -1,5 +1,5 @@
 #pragma once
-// A record of the data file in memory, and the pool released records go back to.
+// A record of the data file in memory.
 //
 // Record image: record size bytes, on disk at DataStart() + (r - 1) * record
 // size (data_header.h), scrambled as one run per record with kRecordKey when
@@ -29,6 +29,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/files/pinned_cache.h"
+
 namespace ledger {
 
 namespace record_image {
@@ -46,16 +48,10 @@ inline constexpr uint8_t kRecordDeleted = 1;
 
 class TDataFile;
 
-class TRecord {
+// Its number, modified flag and pins come from the cache entry.
+class TRecord : public TCacheEntry<TRecord> {
  public:
-  TRecord(TDataFile* owner, std::size_t size) : owner_(owner), image_(size, 0) {}
-
   TDataFile* Owner() const noexcept { return owner_; }
-  int32_t Number() const noexcept { return number_; }
-  bool Modified() const noexcept { return modified_; }
-  void SetModified(bool value) noexcept { modified_ = value; }
-  int PinCount() const noexcept { return pinCount_; }
-  bool Pinned() const noexcept { return pinCount_ > 0; }
 
   std::span<uint8_t> Image() noexcept { return image_; }
   std::span<const uint8_t> Image() const noexcept { return image_; }
@@ -74,32 +70,12 @@ class TRecord {
 
  private:
   friend class TDataFile;
-  friend class TRecordStack;
 
   void Reset(TDataFile* owner, std::size_t size);
 
-  TDataFile* owner_;
-  bool modified_ = false;
-  int pinCount_ = 0;
-  int32_t number_ = 0;
-  bool orphan_ = false;  // dropped from the cache while pinned
+  TDataFile* owner_ = nullptr;
   std::vector<uint8_t> image_;
   std::vector<uint8_t> sortKey_;
-  TRecord* older_ = nullptr;
-  TRecord* newer_ = nullptr;
-};
-
-// Keeps up to 64 released records; a reused one comes back blank and unpinned.
-class TRecordStack {
- public:
-  static constexpr std::size_t kLimit = 64;
-
-  std::unique_ptr<TRecord> Take(TDataFile* owner, std::size_t size);
-  void Give(std::unique_ptr<TRecord> record);
-  std::size_t Count() const noexcept { return pool_.size(); }
-
- private:
-  std::vector<std::unique_ptr<TRecord>> pool_;
 };
 
 }  // namespace ledger

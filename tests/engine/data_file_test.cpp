@@ -452,7 +452,7 @@ TEST_F(DataFileTest, CacheEvictsTheLeastRecentlyUsedCleanRecord) {
   touch(25);
   EXPECT_EQ(file.Stats().writes, 1);  // records 1-10 in one run
   EXPECT_EQ(file.Stats().recordsWritten, 10);
-  EXPECT_EQ(file.RecordStack().Count(), 1u);  // the record dropped by the trim
+  EXPECT_EQ(file.PooledRecords(), 1u);  // the record dropped by the trim
 }
 
 TEST_F(DataFileTest, ModifiedRecordsAreWrittenInConsecutiveRuns) {

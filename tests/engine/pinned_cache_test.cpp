@@ -184,6 +184,23 @@ TEST(PinnedCache, BatchesDetachVictimsAndMergeNewEntriesInOrder) {
   EXPECT_EQ(victims.at(0)->Number(), 50);
 }
 
+// A scan evicts at one end of the sorted list and adds at the other, in
+// either direction, long past the room the list keeps at its ends.
+TEST(PinnedCache, ScansSlideThroughTheSortedList) {
+  for (const bool forward : {true, false}) {
+    SCOPED_TRACE(forward ? "forward" : "backward");
+    TFixture f(8);
+    for (int32_t i = 1; i <= 1000; ++i) {
+      const int32_t n = forward ? i : 1001 - i;
+      ASSERT_NE(f.Take(n), nullptr);
+    }
+    std::vector<int32_t> expected;
+    for (int32_t n = forward ? 993 : 1; expected.size() < 8; ++n) expected.push_back(n);
+    EXPECT_EQ(f.Numbers(), expected);
+    for (int32_t n : expected) EXPECT_EQ(f.cache.Find(n)->payload, n);
+  }
+}
+
 // Random takes, hits, releases and removals against a plain model of the
 // rules: the sorted list, the lookups and the choice of victim must agree.
 TEST(PinnedCache, AgreesWithAModelUnderRandomUse) {
