@@ -1,0 +1,60 @@
+// Back to where the cursor stood after another process changed the table.
+
+#include "engine/core/data_cursor_impl.h"
+
+namespace ledger {
+
+TPlace TDataCursor::TImpl::Place() const {
+  TPlace p;
+  p.beginning = c.beginning_;
+  p.end = c.end_;
+  BookmarkInto(p.bookmark);
+  return p;
+}
+
+// Back to a place after a change: cracks stay cracks, so that the next
+// step does not pass over the record next to them.
+void TDataCursor::TImpl::Restore(const TPlace& p) {
+  if (p.beginning) {
+    PositionFirst();
+    if (!IsEmpty()) c.beginning_ = true;
+  } else if (p.end) {
+    PositionLast();
+    if (!IsEmpty()) c.end_ = true;
+  } else if (p.bookmark.size() != static_cast<std::size_t>(physical ? 4 : keyLength)) {
+    PositionFirst();  // the index changed shape under us
+  } else {
+    GoToBookmark(p.bookmark.data());
+  }
+}
+
+// The change check's reposition: new snapshot, range and bitmaps, then
+// back to the place.
+void TDataCursor::TImpl::Resync(const TPlace& p) {
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == kMaxRestarts) Raise(LEDGER_LOCKTIMEOUT);
+    try {
+      Table().ClearChangedDuringOperation();
+      c.snapshot_ = Table().Changes();
+      RefreshDescriptor();
+      RecomputeRange();
+      if (c.bitmapMode_) BuildBitmaps();
+      Restore(p);
+    } catch (const TRestart&) {
+      continue;
+    }
+    if (!Table().ChangedDuringOperation()) return;
+  }
+}
+
+void TDataCursor::Refresh() {
+  TImpl& m = *impl_;
+  TImpl::TOp op(m, true);
+  if (!op.Resynced()) {
+    m.Resync(m.Place());
+    m.ReadCurrent(TMove::Jump);
+  }
+  op.End();
+}
+
+}  // namespace ledger
