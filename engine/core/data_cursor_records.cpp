@@ -1,6 +1,10 @@
 // Reading the current record, and the records of the leaf that come next;
 // the moves that deliver a record, which a scan makes for every one.
 
+#include <algorithm>
+#include <cstring>
+#include <span>
+
 #include "engine/core/data_cursor_impl.h"
 
 namespace ledger {
@@ -32,20 +36,34 @@ void TDataCursor::TImpl::ReadCurrent(TMove move) {
       if (physical) Raise(LEDGER_FILECORRUPT);
       IndexCorrupt();
     }
+    const bool forward = move != TMove::Backward;
+    const int32_t run = data.ScanWindowRecords();
+    const uint8_t* image = nullptr;
     TRecord* record = nullptr;
-    if (physical || move == TMove::Jump) {
-      TReadDirection direction = move == TMove::Backward ? TReadDirection::Backward : TReadDirection::Forward;
-      record = data.GetRecord(r, direction, move != TMove::Jump);
-    } else if (record = data.CachedRecord(r); !record) {
-      // A miss takes the read lock anyway: the records the rest of the
-      // leaf names come with it, so the steps through it need no lock.
-      CollectFollowing(move == TMove::Forward, data.CacheLimit());
-      record = data.GetRecord(r, following);
+    if (move == TMove::Jump) {
+      record = data.GetRecord(r, TReadDirection::Forward, false);
+    } else if (physical) {
+      image = forward ? data.ScanRecord(r, r, r + run - 1) : data.ScanRecord(r, r - run + 1, r);
+    } else if (image = data.HeldRecord(r); !image) {
+      // A miss takes the read lock anyway: the records the rest of the leaf
+      // names come with it, so the steps through it need no lock. Close
+      // together, as in a table stored in key order, they and what lies
+      // beyond them come as one run; scattered, each gets a cache entry.
+      CollectFollowing(forward, std::max<std::size_t>(data.CacheLimit(), static_cast<std::size_t>(run)));
+      int32_t lo = r, hi = r;
+      for (int32_t f : following) {
+        lo = std::min(lo, f);
+        hi = std::max(hi, f);
+      }
+      if (int64_t{hi} - lo < run)
+        image = forward ? data.ScanRecord(r, lo, lo + run - 1) : data.ScanRecord(r, hi - run + 1, hi);
+      else
+        record = data.GetRecord(r, std::span<const int32_t>(following).first(std::min(following.size(), data.CacheLimit())));
     }
-    if (record) {
-      std::size_t n = std::min(record->Size(), c.current_.size());
-      std::memcpy(c.current_.data(), record->Data(), n);
-      data.ReleaseRecord(record);
+    if (record) image = record->Data();
+    if (image) {
+      std::memcpy(c.current_.data(), image, std::min<std::size_t>(data.RecordSize(), c.current_.size()));
+      if (record) data.ReleaseRecord(record);
       CheckBlobReferences();
       return;
     }

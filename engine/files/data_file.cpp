@@ -75,6 +75,7 @@ void TDataFile::Open() {
   if (IsOpen()) return;
   fields_.clear();
   cache_.Clear();
+  ForgetScan();
   if (!owner_->TableName().empty()) SetErrorContext(owner_->TableName(), owner_->DirectoryName());
   TFileHandler::Open();
   try {
@@ -97,6 +98,7 @@ void TDataFile::Open() {
 
 void TDataFile::Close() {
   cache_.Clear();
+  ForgetScan();
   fields_.clear();
   headerModified_ = descriptorsModified_ = false;
   TFileHandler::Close();
@@ -145,6 +147,7 @@ void TDataFile::Create(const TDataFileDefinition& def) {
   h.userMinor = def.userMinor;
 
   cache_.Clear();
+  ForgetScan();
   TFileHandler::Create();
   try {
     header_ = h;

@@ -119,6 +119,19 @@ class TDataFile : public TFileHandler {
   bool LockRecordByte(int32_t r, int retryCount, unsigned waitMs);
   bool UnlockRecordByte(int32_t r);
 
+  // Record r's image for a scan to copy before its next call on this file:
+  // the cache's entry when it holds r, else a run of records read with r in
+  // one go and kept as plain bytes beside the cache, so that a scan costs
+  // no cache entry per record. The run is [lo, hi] clamped to the file and
+  // to ScanWindowRecords() around r. nullptr when the change check found
+  // the table changed. A write from this process or a detected change
+  // forgets the run.
+  // REQUIRES: lo <= r <= hi.
+  const uint8_t* ScanRecord(int32_t r, int32_t lo, int32_t hi);
+  // Record r's image from the cache or the scan's run, or nullptr: no read.
+  const uint8_t* HeldRecord(int32_t r);
+  int32_t ScanWindowRecords() const noexcept;
+
   const TDataFileStats& Stats() const noexcept { return stats_; }
   void ResetStats() noexcept { stats_ = {}; }
   std::size_t CacheCount() const noexcept { return cache_.Count(); }
@@ -147,6 +160,7 @@ class TDataFile : public TFileHandler {
   TRecord* ReadScattered(int32_t r, std::span<const int32_t> following);
   void Refresh(TRecord* record, const uint8_t* bytes);
   void FlushExcept(int32_t windowFirst, int32_t windowLast);
+  void ForgetScan() noexcept { scanFirst_ = 1; scanLast_ = 0; }
 
   TTableOwner* owner_;
   std::unique_ptr<TStandaloneOwner> standalone_;
@@ -184,6 +198,11 @@ class TDataFile : public TFileHandler {
   std::vector<TRecord*> fresh_;
   std::vector<uint8_t> read_;
   std::vector<TRecord*> taken_;  // entries a window read added
+  // The scan's run: records scanFirst_..scanLast_, read under one change
+  // check, descrambled and with their links set as the cache's would be.
+  std::vector<uint8_t> scan_;
+  int32_t scanFirst_ = 1;
+  int32_t scanLast_ = 0;
   TDataFileStats stats_;
 };
 

@@ -30,7 +30,10 @@ void TDataFile::Refresh(TRecord* record, const uint8_t* bytes) {
   if (!record->Deleted()) record->SetLink(record->Number());
 }
 
-void TDataFile::DropCache() { cache_.Drop(); }
+void TDataFile::DropCache() {
+  cache_.Drop();
+  ForgetScan();
+}
 
 void TDataFile::TrimCache() { cache_.Trim(); }
 
@@ -142,6 +145,53 @@ TRecord* TDataFile::ReadWindow(int32_t r, TReadDirection direction, int64_t n) {
 
 void TDataFile::ReleaseRecord(TRecord* record) { cache_.Release(record); }
 
+// ---------------------------------------------------------------- scans
+
+// 64 KiB a read: a scan's system calls and change checks, one per run,
+// then cost little beside the copying.
+int32_t TDataFile::ScanWindowRecords() const noexcept { return std::max(1, 65536 / header_.recordSize); }
+
+const uint8_t* TDataFile::HeldRecord(int32_t r) {
+  // The cache first: it holds what this process changed and has not written.
+  if (TRecord* hit = cache_.Find(r)) {
+    ++stats_.cacheHits;
+    cache_.Touch(hit);
+    return hit->Data();
+  }
+  if (r < scanFirst_ || r > scanLast_) return nullptr;
+  ++stats_.cacheHits;
+  return scan_.data() + static_cast<std::size_t>(r - scanFirst_) * static_cast<std::size_t>(header_.recordSize);
+}
+
+const uint8_t* TDataFile::ScanRecord(int32_t r, int32_t lo, int32_t hi) {
+  if (r <= 0 || r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
+  if (const uint8_t* held = HeldRecord(r)) return held;
+  const std::size_t recordSize = static_cast<std::size_t>(header_.recordSize);
+
+  ForgetScan();
+  if (!owner_->StrictChangeDetection() && owner_->ReadLockAndCheckChanged()) return nullptr;
+  if (r >= header_.nextRecord) Fail(LEDGER_FILECORRUPT);
+  const int64_t cap = ScanWindowRecords();
+  const int64_t first = std::max<int64_t>({lo, 1, int64_t{r} - cap + 1});
+  const int64_t last = std::min<int64_t>({hi, int64_t{header_.nextRecord} - 1, first + cap - 1});
+  scan_.resize(static_cast<std::size_t>(last - first + 1) * recordSize);
+  const std::size_t got = ReadAt(DataStart() + uint64_t(first - 1) * recordSize, scan_.data(), scan_.size(),
+                                 owner_->ShortReadsAllowed());
+  const std::size_t whole = got / recordSize;
+  ++stats_.reads;
+  stats_.recordsRead += static_cast<int64_t>(whole);
+  if (static_cast<std::size_t>(r - first) >= whole) Fail(LEDGER_FILECORRUPT);
+  for (std::size_t i = 0; i < whole; ++i) {
+    uint8_t* image = scan_.data() + i * recordSize;
+    if (Encrypted()) Scramble(image, recordSize, kRecordKey);
+    if (image[record_image::kStatus] != kRecordDeleted)
+      PutI32(image, record_image::kLink, static_cast<int32_t>(first + static_cast<int64_t>(i)));
+  }
+  scanFirst_ = static_cast<int32_t>(first);
+  scanLast_ = static_cast<int32_t>(first + static_cast<int64_t>(whole) - 1);
+  return scan_.data() + static_cast<std::size_t>(r - first) * recordSize;
+}
+
 TRecord* TDataFile::NewRecordSlot() {
   for (int attempt = 0; attempt < 8; ++attempt) {
     bool fromChain = header_.firstFree != 0 && owner_->HasPrimaryIndex();
@@ -201,7 +251,10 @@ void TDataFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
     wrote = true;
     i = j;
   }
-  if (wrote) owner_->MarkWritten();
+  if (wrote) {
+    ForgetScan();
+    owner_->MarkWritten();
+  }
 }
 
 }  // namespace ledger

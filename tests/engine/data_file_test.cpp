@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <string>
@@ -453,6 +454,52 @@ TEST_F(DataFileTest, CacheEvictsTheLeastRecentlyUsedCleanRecord) {
   EXPECT_EQ(file.Stats().writes, 1);  // records 1-10 in one run
   EXPECT_EQ(file.Stats().recordsWritten, 10);
   EXPECT_EQ(file.PooledRecords(), 1u);  // the record dropped by the trim
+}
+
+// A scan's run of records is served without reads or checks, but never over
+// what this process changed: the cache wins while a change is unwritten,
+// writing it forgets the run, and so does a change another process made.
+TEST_F(DataFileTest, AScanRunServesItsRecordsUntilAWriteOrAChangeForgetsIt) {
+  MakeNarrow(300);
+  TFakeOwner owner;
+  owner.limits.dataCacheBytes = 1000;  // ten records
+  TDataFile file(&owner);
+  file.SetFileName(Path());
+  file.Open();
+  const int32_t run = std::min(300, file.ScanWindowRecords());
+  auto holds = [&](const uint8_t* image, const std::string& text) {
+    const uint8_t* end = image + file.RecordSize();
+    return std::search(image, end, text.begin(), text.end()) != end;
+  };
+  ASSERT_NE(file.ScanRecord(1, 1, 300), nullptr);
+  EXPECT_EQ(file.Stats().reads, 1);
+  EXPECT_EQ(file.Stats().recordsRead, run);
+  const int64_t checks = owner.checks;
+  for (int32_t r = 2; r <= run; ++r) {
+    const uint8_t* image = file.ScanRecord(r, r, 300);
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(GetI32(image, 1), r);  // an active record's link is its number
+  }
+  EXPECT_EQ(file.Stats().reads, 1);
+  EXPECT_EQ(owner.checks, checks);
+
+  TRecord* record = file.GetRecord(5);
+  file.SetField(*record, 1, std::string("changed"));
+  file.ReleaseRecord(record);
+  EXPECT_TRUE(holds(file.ScanRecord(5, 5, 300), "changed"));
+  file.FlushRecords();
+  for (int32_t r = 100; r < 120; ++r) file.ReleaseRecord(file.GetRecord(r));  // 5 leaves the cache
+  ASSERT_EQ(file.CachedRecord(5), nullptr);
+  const int64_t reads = file.Stats().reads;
+  EXPECT_TRUE(holds(file.ScanRecord(5, 5, 300), "changed"));
+  EXPECT_EQ(file.Stats().reads, reads + 1);
+
+  file.FlushRecords();
+  ASSERT_NE(file.ScanRecord(6, 6, 300), nullptr);
+  owner.changesToReport = 1;
+  EXPECT_EQ(file.ScanRecord(1, 1, 300), nullptr);
+  EXPECT_NE(file.ScanRecord(6, 6, 300), nullptr);
+  EXPECT_EQ(file.Stats().reads, reads + 2);
 }
 
 TEST_F(DataFileTest, ModifiedRecordsAreWrittenInConsecutiveRuns) {
