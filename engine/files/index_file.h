@@ -122,7 +122,8 @@ class TIndexFile : public TFileHandler {
   TKeyPosition Descend(int slot, TMode mode, const uint8_t* key, int n, int64_t nth);
   TKeyPosition Finish(int slot, TPage* leaf, int s, int64_t position);
   TPage* GetLeaf(int slot, int32_t p);
-
+  void ReadPageBytes(int32_t p, uint8_t* raw);
+  void ForgetRun() noexcept { runFirst_ = 1, runLast_ = 0; }
 
   TTableOwner* owner_;
   std::unique_ptr<TStandaloneOwner> standalone_;
@@ -136,6 +137,13 @@ class TIndexFile : public TFileHandler {
   std::vector<TPinnedCache<TPage>> caches_;
   std::size_t capacity_ = 2;
   uint64_t fileSize_ = 0;
+  // A walk from page to neighbouring page reads the pages beyond with it
+  // under the same change check: pages runFirst_..runLast_, descrambled,
+  // until a write or a detected change forgets them.
+  std::vector<uint8_t> run_;
+  int32_t runFirst_ = 1;
+  int32_t runLast_ = 0;
+  int32_t lastRead_ = 0;
   TIndexFileStats stats_;
 };
 

@@ -267,7 +267,9 @@ TEST(IndexFile, ChangedTableRestartsTheDescent) {
   TKeyPosition p = f.Nth(0, 20);
   ASSERT_TRUE(p.found);
   EXPECT_EQ(ValueOf(p.key), 40);
-  EXPECT_GE(owner.checks, 4);
+  // Checked again after the change; neighbouring pages may come in one read.
+  EXPECT_EQ(owner.changesToReport, 0);
+  EXPECT_GE(owner.checks, 2);
 }
 
 // A step from a position found before another process changed the table
