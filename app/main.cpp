@@ -1,4 +1,4 @@
-// Program entry. Takes no arguments.
+// Program entry.
 
 #include <cstdio>
 #include <exception>
@@ -7,7 +7,20 @@
 #include "app/startup.h"
 #include "toolkit/platform.h"
 
-int main() {
+namespace {
+
+// The exit status of a command-line mistake, as sysexits.h spells it.
+constexpr int kExitUsage = 64;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A child's game has nothing to be told on its command line yet; anything
+  // there is a mistake, reported before a window could hide it.
+  if (argc > 1) {
+    std::fprintf(stderr, "tamblo: unknown option %s\nusage: tamblo\n", argv[1]);
+    return kExitUsage;
+  }
   try {
     app::EnterProgramDirectory();
   } catch (const std::exception& e) {
