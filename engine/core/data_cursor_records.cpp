@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 #include "engine/core/data_cursor_impl.h"
 
@@ -58,7 +57,7 @@ void TDataCursor::TImpl::ReadCurrent(TMove move) {
       if (int64_t{hi} - lo < run)
         image = forward ? data.ScanRecord(r, lo, lo + run - 1) : data.ScanRecord(r, hi - run + 1, hi);
       else
-        record = data.GetRecord(r, std::span<const int32_t>(following).first(std::min(following.size(), data.CacheLimit())));
+        record = data.GetRecord(r, following);  // as many as the cache can hold
     }
     if (record) image = record->Data();
     if (image) {

@@ -4,8 +4,8 @@
 #include "engine/files/index_file.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
