@@ -4,7 +4,9 @@
 #include <exception>
 #include <memory>
 
+#include "app/options.h"
 #include "app/startup.h"
+#include "toolkit/form.h"
 #include "toolkit/platform.h"
 
 namespace {
@@ -15,11 +17,17 @@ constexpr int kExitUsage = 64;
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A child's game has nothing to be told on its command line yet; anything
-  // there is a mistake, reported before a window could hide it.
-  if (argc > 1) {
-    std::fprintf(stderr, "tamblo: unknown option %s\nusage: tamblo\n", argv[1]);
+  // A mistake on the command line is reported before a window could hide it.
+  app::TOptions options;
+  try {
+    options = app::ParseOptions(argc, argv);
+  } catch (const app::EUsage& e) {
+    std::fprintf(stderr, "tamblo: %s\n%s\n", e.what(), app::kUsage);
     return kExitUsage;
+  }
+  if (options.help) {
+    std::printf("%s\n", app::kUsage);
+    return 0;
   }
   try {
     app::EnterProgramDirectory();
@@ -35,11 +43,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   toolkit::Application application;
+  application.WindowScale = options.scale;
   try {
     app::TSystemClock clock;
     const auto assets = app::AssetDirectory();
     app::TStartup startup(application, clock, assets);
-    startup.Run([&] { app::CreateProgramForms(application, assets); });
+    startup.Run([&] {
+      app::CreateProgramForms(application, assets);
+      if (options.fullscreen && application.MainForm()) application.MainForm()->SetFullscreen(true);
+    });
   } catch (const std::exception& e) {
     // Only a broken installation (a missing picture, no usable font) lands here,
     // possibly before the title is set.

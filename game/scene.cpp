@@ -46,6 +46,14 @@ void TfWrdCnst::ComposeScene() {
   }
   // Later measurements use the font the blocks were drawn in, in black.
   work.Font.Color = clBlack;
+  if (const int h = HighlightedBlock()) {
+    // Two pixels wide, clear of the letters, so the block's colour still shows.
+    const TPoint size = work.TextExtent(FBlockText[h]);
+    work.Brush.Color = kHighlightColor;
+    for (int inset = 0; inset < 2; ++inset)
+      work.FrameRect(Rect(FBlockX[h] - 4 + inset, FBlockY[h] - 1 + inset,
+                          FBlockX[h] + size.X + 4 - inset, FBlockY[h] + size.Y + 1 - inset));
+  }
 
   work.Pen.Color = clBlack;
   work.MoveTo(FHookX + 3, 0);

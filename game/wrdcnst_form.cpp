@@ -8,6 +8,7 @@
 #include "toolkit/platform.h"
 #include "toolkit/random.h"
 #include "toolkit/strip_trailing_backslash.h"
+#include "toolkit/timer.h"
 
 namespace game {
 
@@ -39,6 +40,7 @@ TfWrdCnst::TfWrdCnst(Application& app, const std::filesystem::path& assetDir,
       DataModule1(dataModule),
       Draw(toolkit::Random),
       Reseed(toolkit::Randomize),
+      Now(toolkit::GetTickCount),
       programFile_(std::move(programFile)) {
   SetCaption("Tamblo");
   Color = clAqua;
@@ -52,6 +54,7 @@ TfWrdCnst::TfWrdCnst(Application& app, const std::filesystem::path& assetDir,
   imgNext = &Find<TImage>("imgNext");
   imgHook = &Find<TImage>("imgHook");
   Girder1 = &Find<TImage>("Girder1");
+  imgSoundOff = &Find<TImage>("imgSoundOff");
   build = {&Find<TImage>("build1"), &Find<TImage>("build2"), &Find<TImage>("build3")};
   lblText = &Find<TLabel>("lblText");
   Timer1 = &Timer("Timer1");
@@ -81,6 +84,7 @@ TfWrdCnst::TfWrdCnst(Application& app, const std::filesystem::path& assetDir,
     imgBackMouseUp(button, shift, x, y);
   };
   Timer1->OnTimer = [this] { Timer1Timer(); };
+  OnKeyDown = [this](TKey& key, TShiftState shift) { FormKeyDown(key, shift); };
   OnCreate = [this] { FormCreate(); };
   OnActivate = [this] { FormActivate(); };
 }

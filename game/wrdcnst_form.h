@@ -3,6 +3,7 @@
 // under construction, the puzzle on show and the crane acting out each choice.
 
 #include <array>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -42,6 +43,10 @@ inline constexpr int kPlacedX = -200;
 inline constexpr toolkit::TColor kBlockBlue{0, 0, 255};
 inline constexpr toolkit::TColor kBlockRed{255, 0, 0};
 inline constexpr toolkit::TColor kBlockGreen{0, 128, 0};
+// The keyboard's highlight around a block: warm, and unlike any block colour.
+inline constexpr toolkit::TColor kHighlightColor{255, 140, 0};
+// A blend's second letter belongs to its first when typed within this time.
+inline constexpr std::uint32_t kBlendTypingMilliseconds = 1500;
 
 class TfWrdCnst : public toolkit::TForm {
  public:
@@ -72,6 +77,19 @@ class TfWrdCnst : public toolkit::TForm {
   // A sound cue: the effect found by key in the effects table, then played.
   void Cue(const char* key);
 
+  // Play without a pointer: a highlight over the blocks moved with Left and
+  // Right and chosen with Enter, a block chosen by typing its letters, Space
+  // for the word again, M to switch sound off and on, F11 for full screen,
+  // Ctrl+Q as EXIT. Escape does nothing, so a child cannot end the game by it.
+  void FormKeyDown(toolkit::TKey& key, toolkit::TShiftState shift);
+  // The block the highlight is on (1 to 6), or 0 while none is shown: before
+  // the first Left or Right, during a sequence, with the Next sign up.
+  int HighlightedBlock() const;
+  void MoveHighlight(int step);
+  // A typed letter ('a' to 'z'); true when it chose a block or began a blend.
+  bool TypeLetter(char letter);
+  void SwitchSound();
+
   content::TDataModule1& DataModule1;
 
   // Components of the layout the game works with; owned by the form.
@@ -81,6 +99,7 @@ class TfWrdCnst : public toolkit::TForm {
   toolkit::TImage* imgNext = nullptr;
   toolkit::TImage* imgHook = nullptr;
   toolkit::TImage* Girder1 = nullptr;
+  toolkit::TImage* imgSoundOff = nullptr;
   std::array<toolkit::TImage*, 3> build{};  // build1, build2, build3
   toolkit::TLabel* lblText = nullptr;
   toolkit::TTimer* Timer1 = nullptr;
@@ -114,17 +133,25 @@ class TfWrdCnst : public toolkit::TForm {
   int FHookX = 0, FHookY = 0;
   int FFacadeCount = 0, FGirderCount = 0;
   std::string FDataDir;
+  int FHighlight = 0;  // the slot last highlighted; 0 until a key moves it
+  std::string FTyped;  // the first letter of a blend being typed
+  std::uint32_t FTypedAt = 0;
 
   // The random draws, replaceable so tests can script every one: Draw(n)
   // answers 0 to n - 1; Reseed runs at the re-seeding points.
   std::function<int(int)> Draw;
   std::function<void()> Reseed;
+  // Milliseconds, for the time between a blend's letters; replaceable too.
+  std::function<std::uint32_t()> Now;
 
   // The tick count the trace stamps cues with; counts timer ticks.
   unsigned TickNumber() const { return ticks_; }
 
  private:
   bool Busy() const { return FPlacing || FRejecting || FBuilding; }
+  bool Unplaced(int block) const { return block >= 1 && block <= FBlockCount && FBlockX[block] > 0; }
+  // The first unplaced block whose text is `text` (or, with `prefix`, begins with it), or 0.
+  int UnplacedBlockWith(const std::string& text, bool prefix) const;
   ledger::TLedgerTable& ModeTable() const;
   dataset::TDataSource& ModeSource() const;
   int ChooseRecord(ledger::TLedgerTable& table);

@@ -60,6 +60,9 @@ const std::array kLayout{
                      .height = 81},
     TComponentLayout{.name = "LstBlend", .kind = K::ListBox, .left = 280, .top = 8,
                      .width = 49, .height = 97, .visible = false, .items = kBlends},
+    // Shown while sound is switched off, where nothing else ever stands.
+    TComponentLayout{.name = "imgSoundOff", .kind = K::Image, .left = 584, .top = 8, .width = 40,
+                     .height = 32, .visible = false, .picture = "sound_off.svg"},
     TComponentLayout{.name = "Timer1", .kind = K::Timer, .interval = 100},
 };
 

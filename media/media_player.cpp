@@ -17,6 +17,7 @@ struct TAudio {
   int bytesPerFrame = 0;
   std::string error;
   int nextChannel = 0;
+  bool muted = false;
 
   TAudio() {
     if (!Open()) {
@@ -38,9 +39,14 @@ struct TAudio {
 
   int AllocateChannel() {
     const int channel = nextChannel++;
-    if (Mix_AllocateChannels(-1) <= channel) Mix_AllocateChannels(channel + 8);
+    if (Mix_AllocateChannels(-1) <= channel) {
+      Mix_AllocateChannels(channel + 8);
+      Mix_Volume(-1, Volume());  // new channels start loud
+    }
     return channel;
   }
+
+  int Volume() const { return muted ? 0 : MIX_MAX_VOLUME; }
 };
 
 TAudio& Audio() {
@@ -49,6 +55,14 @@ TAudio& Audio() {
 }
 
 }  // namespace
+
+void SetSoundMuted(bool muted) {
+  TAudio& audio = Audio();
+  audio.muted = muted;
+  if (audio.error.empty()) Mix_Volume(-1, audio.Volume());
+}
+
+bool SoundMuted() { return Audio().muted; }
 
 std::string MciExtensionCheck(const std::string& key) {
   TAudio& audio = Audio();

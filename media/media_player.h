@@ -24,6 +24,11 @@ enum class TMPModes { mpNotReady, mpStopped, mpPlaying, mpRecording, mpSeeking, 
 // answers them: the decoder's name, or "none".
 std::string MciExtensionCheck(const std::string& key);
 
+// Every sound of the process on or off. A muted sound still plays, silently,
+// so whatever waits for it ends when it would have.
+void SetSoundMuted(bool muted);
+bool SoundMuted();
+
 class TDBMediaPlayer : public toolkit::TControl {
  public:
   TDBMediaPlayer(toolkit::TForm& owner, std::string name);

@@ -47,6 +47,7 @@ TKey KeyFrom(SDL_Keycode sym) {
     case SDLK_DOWN: return VK_DOWN;
     case SDLK_INSERT: return VK_INSERT;
     case SDLK_DELETE: return VK_DELETE;
+    case SDLK_F11: return VK_F11;
     default: return 0;
   }
 }
@@ -116,22 +117,27 @@ void Application::Dispatch(const void* raw) {
     case SDL_WINDOWEVENT:
       if (TForm* f = formOf(ev.window.windowID)) {
         if (ev.window.event == SDL_WINDOWEVENT_CLOSE) f->Close();
-        if (ev.window.event == SDL_WINDOWEVENT_EXPOSED) f->Invalidate();
+        if (ev.window.event == SDL_WINDOWEVENT_EXPOSED ||
+            ev.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+          f->Invalidate();
       }
       break;
     case SDL_MOUSEMOTION:
-      if (TForm* f = formOf(ev.motion.windowID))
-        f->MouseMove(ev.motion.x, ev.motion.y, ShiftFrom(SDL_GetModState(), ev.motion.state));
+      if (TForm* f = formOf(ev.motion.windowID)) {
+        const TPoint p = f->ClientFromWindow(ev.motion.x, ev.motion.y);
+        f->MouseMove(p.X, p.Y, ShiftFrom(SDL_GetModState(), ev.motion.state));
+      }
       break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
       if (TForm* f = formOf(ev.button.windowID)) {
         TShiftState shift = ShiftFrom(SDL_GetModState(), SDL_GetMouseState(nullptr, nullptr));
         if (ev.type == SDL_MOUSEBUTTONDOWN && ev.button.clicks >= 2) shift |= ssDouble;
+        const TPoint p = f->ClientFromWindow(ev.button.x, ev.button.y);
         if (ev.type == SDL_MOUSEBUTTONDOWN)
-          f->MouseDown(ButtonFrom(ev.button.button), ev.button.x, ev.button.y, shift);
+          f->MouseDown(ButtonFrom(ev.button.button), p.X, p.Y, shift);
         else
-          f->MouseUp(ButtonFrom(ev.button.button), ev.button.x, ev.button.y, shift);
+          f->MouseUp(ButtonFrom(ev.button.button), p.X, p.Y, shift);
       }
       break;
     case SDL_KEYDOWN:

@@ -34,6 +34,9 @@ class Application {
   Application& operator=(const Application&) = delete;
 
   std::string Title;
+  // The whole number every window magnifies its client area by; 0 lets each
+  // window take the largest that fits the display.
+  int WindowScale = 0;
 
   // Creates a form or data module owned by the application and runs its creation
   // handler. The first form created this way is the main form.

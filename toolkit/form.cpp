@@ -27,7 +27,19 @@ void TForm::SetCaption(const std::string& caption) {
 
 void TForm::SetClientSize(int width, int height) {
   back_.SetSize(width, height, Color);
-  if (window_) SDL_SetWindowSize(window_, width, height);
+  if (window_) SDL_SetWindowSize(window_, width * scale_, height * scale_);
+  Invalidate();
+}
+
+void TForm::SetFullscreen(bool on) {
+  if (on == fullscreen_) return;
+  fullscreen_ = on;
+  if (!window_) return;
+  // The desktop's own mode: no mode switch, and the margins keep the picture's shape.
+  if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0)
+    fullscreen_ = !on;
+  else if (!on)
+    SDL_SetWindowSize(window_, ClientWidth() * scale_, ClientHeight() * scale_);
   Invalidate();
 }
 
@@ -35,9 +47,17 @@ void TForm::SetClientSize(int width, int height) {
 // it correctly (a later resize of a hidden window is not always re-centred).
 void TForm::EnsureWindow() {
   if (window_) return;
+  scale_ = app_.WindowScale;
+  if (scale_ <= 0) {
+    SDL_Rect usable{0, 0, 0, 0};
+    if (SDL_GetDisplayUsableBounds(0, &usable) != 0) usable = {0, 0, 0, 0};
+    scale_ = FitScale(ClientWidth(), ClientHeight(), usable.w, usable.h);
+  }
+  Uint32 flags = SDL_WINDOW_HIDDEN;
+  if (fullscreen_) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   window_ = SDL_CreateWindow(caption_.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                             std::max(ClientWidth(), 1), std::max(ClientHeight(), 1),
-                             SDL_WINDOW_HIDDEN);
+                             std::max(ClientWidth(), 1) * scale_, std::max(ClientHeight(), 1) * scale_,
+                             flags);
   if (!window_) throw std::runtime_error(std::string("cannot create a window: ") + SDL_GetError());
   if (const TBitmap* icon = app_.Icon()) SDL_SetWindowIcon(window_, icon->Surface());
   app_.AddWindow(*this);
@@ -179,7 +199,8 @@ void TForm::PaintNow() {
   // Some video drivers have no window surface (or lose it on resize); the back
   // buffer stays the truth either way.
   if (SDL_Surface* surface = SDL_GetWindowSurface(window_)) {
-    SDL_BlitSurface(back_.Surface(), nullptr, surface, nullptr);
+    presentation_ = TPresentation::Fit(back_.Width(), back_.Height(), surface->w, surface->h);
+    Present(back_.Surface(), surface, presentation_, Color);
     SDL_UpdateWindowSurface(window_);
   }
   dirty_ = false;
@@ -242,7 +263,8 @@ void TForm::SetActiveControl(TControl* control) {
 }
 
 void TForm::KeyDown(TKey key, TShiftState shift) {
-  if (!active_ || !active_->Visible()) return;
+  if (OnKeyDown) app_.Guard([&] { OnKeyDown(key, shift); });
+  if (!key || !active_ || !active_->Visible()) return;
   TControl* target = active_;
   app_.Guard([&] { target->KeyDown(key, shift); });
 }

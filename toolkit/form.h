@@ -11,6 +11,7 @@
 #include "toolkit/component.h"
 #include "toolkit/controls.h"
 #include "toolkit/layout.h"
+#include "toolkit/presentation.h"
 #include "toolkit/timer.h"
 
 struct SDL_Window;
@@ -35,6 +36,8 @@ class TForm : public TComponent {
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnActivate;  // once, the first time the window is shown
+  // Sees every key before the active control; clearing the key keeps it from it.
+  TKeyEvent OnKeyDown;
 
   // Creates the layout's components in its order; pictures come from `assetDir`.
   void CreateComponents(TLayout layout, const std::filesystem::path& assetDir);
@@ -84,6 +87,19 @@ class TForm : public TComponent {
   bool NeedsPaint() const { return dirty_ && visible_; }
   // What the window shows (the composed back buffer).
   const TBitmap& Screen() const { return back_; }
+
+  // The window is the client area magnified by a whole number: the
+  // application's WindowScale, or the largest that fits the display's usable
+  // area. Known once the window exists.
+  int WindowScale() const { return scale_; }
+  // Full screen shows the client area at the largest whole scale the screen
+  // allows, centred on the form's colour. May be set before the window exists.
+  bool Fullscreen() const { return fullscreen_; }
+  void SetFullscreen(bool on);
+  // How the last paint placed the client area in the window.
+  const TPresentation& Presentation() const { return presentation_; }
+  // The client point under a pointer position in the window.
+  TPoint ClientFromWindow(int x, int y) const { return presentation_.ToClient(x, y); }
   unsigned PaintCount() const { return paintCount_; }
 
   // Pointer input in client coordinates, as the message loop delivers it. A
@@ -129,6 +145,9 @@ class TForm : public TComponent {
   bool visible_ = false;
   bool activated_ = false;
   bool dirty_ = true;
+  int scale_ = 1;
+  bool fullscreen_ = false;
+  TPresentation presentation_;
   unsigned paintCount_ = 0;
 };
 

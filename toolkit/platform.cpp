@@ -35,6 +35,10 @@ TDisplaySession::TDisplaySession() {
     if (Named("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
     SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
   }
+  // Our pictures are drawn in software; copying them to the screen through
+  // OpenGL would load a software GL driver (and its compiler) for nothing.
+  // An environment setting of the same hint still wins.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0)
     throw std::runtime_error(std::string("cannot open a display: ") + SDL_GetError());
   const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";

@@ -196,5 +196,27 @@ TEST(Crane, ASoundThatCannotPlayIsToldOnceAndTheGameGoesOn) {
   EXPECT_EQ(game.form->DBMediaPlayer3->Mode(), media::TMPModes::mpPlaying);
 }
 
+TEST(Crane, AMutedCueStillPlaysSilentlyAndTheSequenceKeepsItsTicks) {
+  auto run = [](bool muted) {
+    media::SetSoundMuted(muted);
+    TTracedGame traced;
+    TfWrdCnst& f = *traced.game->form;
+    CatPuzzle(*traced.game, 1, 2);
+    const int start = static_cast<int>(f.TickNumber());
+    f.BlockChosen(1);
+    EXPECT_EQ(f.DBMediaPlayer1->Mode(), media::TMPModes::mpPlaying)
+        << "the effect plays, silent or not";
+    for (int tick = 1; tick <= 101; ++tick) f.Timer1Timer();
+    media::SetSoundMuted(false);
+    std::multimap<int, std::string> cues;
+    for (const auto& [tick, key] : traced.Cues()) cues.emplace(tick - start, key);
+    return cues;
+  };
+  const auto loud = run(false);
+  const auto muted = run(true);
+  EXPECT_FALSE(loud.empty());
+  EXPECT_EQ(muted, loud);
+}
+
 }  // namespace
 }  // namespace game

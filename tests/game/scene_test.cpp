@@ -1,5 +1,6 @@
 // The scene as pixels, and the pointer over the letter blocks.
 
+#include <SDL.h>
 #include <gtest/gtest.h>
 
 #include "tests/game/game_fixture.h"
@@ -123,6 +124,60 @@ TEST(Pointer, AHandOverABlockButNotOnItsLeftOrTopEdge) {
   f.FBlockX[3] = kPlacedX;
   f.imgBackMouseMove(0, kPlacedX + 1, y + 1);
   EXPECT_EQ(f.imgBack->Cursor(), toolkit::crArrow);
+}
+
+void PushButton(unsigned window, Uint32 type, int x, int y) {
+  SDL_Event ev{};
+  ev.type = type;
+  ev.button.windowID = window;
+  ev.button.button = SDL_BUTTON_LEFT;
+  ev.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+  ev.button.x = x;
+  ev.button.y = y;
+  SDL_PushEvent(&ev);
+}
+
+TEST(Pointer, AtEveryWindowScaleAClickFindsTheBlockItsLogicalPixelIsOn) {
+  for (int scale : {1, 2, 3}) {
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    TScriptedGame game;
+    TfWrdCnst& f = *game.form;
+    game.app.WindowScale = scale;
+    f.OnActivate = nullptr;  // the puzzle is the test's own
+    game.Puzzle(kShortVowelMode, {0, 0, 1, 1, 1, 1, 1});
+    f.Show();
+    ASSERT_EQ(f.WindowScale(), scale);
+    SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    // Block 3's rectangle in window pixels: its edges are strict in logical
+    // pixels, so every window pixel of an edge's square misses.
+    const int left = (f.imgBack->Left() + f.FBlockX[3]) * scale;
+    const int top = (f.imgBack->Top() + f.FBlockY[3]) * scale;
+    const toolkit::TPoint size = f.imgBack->Canvas().TextExtent(f.FBlockText[3]);
+    const int right = left + size.X * scale, bottom = top + size.Y * scale;
+    struct Case {
+      int x, y;
+      bool hits;
+    };
+    const Case cases[] = {
+        {left + scale, top + scale, true},
+        {left + scale - 1, top + 5 * scale, false},
+        {left + 5 * scale, top + scale - 1, false},
+        {right - 1, bottom - 1, true},
+        {right, top + 5 * scale, false},
+        {left + 5 * scale, bottom, false},
+    };
+    for (const Case& c : cases) {
+      PushButton(f.WindowId(), SDL_MOUSEBUTTONDOWN, c.x, c.y);
+      PushButton(f.WindowId(), SDL_MOUSEBUTTONUP, c.x, c.y);
+      game.app.ProcessMessages();
+      const bool hit = f.FRejecting || f.FPlacing;
+      EXPECT_EQ(hit, c.hits) << "window point " << c.x - left << "," << c.y - top
+                             << " from the block's corner";
+      if (hit) EXPECT_EQ(f.FSelected, 3);
+      f.FRejecting = f.FPlacing = false;
+      f.Timer1->SetEnabled(false);
+    }
+  }
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
+#include <SDL_mixer.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "media/media_player.h"
 #include "tests/media/picture_fixtures.h"
@@ -89,6 +92,23 @@ TEST_F(MediaPlayerTest, AFileThatIsNoSoundFailsToOpen) {
   EXPECT_FALSE(player_.IsOpen());
   player_.FileName = (fs::path(testing::TempDir()) / "absent.wav").string();
   EXPECT_THROW(player_.Open(), EMCIDeviceError);
+}
+
+TEST_F(MediaPlayerTest, MutedSoundPlaysSilentlyOnEveryChannelIncludingLaterOnes) {
+  SetSoundMuted(true);
+  // Players opened after the switch take channels of their own; they are silent too.
+  std::vector<TDBMediaPlayer*> players{&player_};
+  for (int i = 0; i < 12; ++i) players.push_back(&form_.Add<TDBMediaPlayer>("extra" + std::to_string(i)));
+  for (TDBMediaPlayer* p : players) {
+    p->FileName = WriteWav("muted.wav", 300);
+    p->Open();
+  }
+  EXPECT_TRUE(SoundMuted());
+  EXPECT_EQ(Mix_Volume(-1, -1), 0);
+  player_.Play();
+  EXPECT_EQ(player_.Mode(), TMPModes::mpPlaying);
+  SetSoundMuted(false);
+  EXPECT_EQ(Mix_Volume(-1, -1), MIX_MAX_VOLUME);
 }
 
 TEST(MciExtensionTest, WaveAlwaysPlaysMoviesNever) {

@@ -59,6 +59,7 @@ class ApplicationTest : public ::testing::Test {
   void SetUp() override {
     SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     app.Title = "Tamblo";
+    app.WindowScale = 1;  // window points are client points unless a test says otherwise
     app.SetReporter([this](const std::string& c, const std::string& t) { reports.push_back({c, t}); });
   }
   Application app;
@@ -138,6 +139,96 @@ TEST_F(ApplicationTest, FormScreenShowsControlsInStackingOrder) {
   top.SetVisible(false);
   form.Update();
   EXPECT_EQ(screen.Pixel(35, 35), clRed);
+}
+
+TColor WindowPixel(const TForm& form, int x, int y) {
+  SDL_Surface* s = SDL_GetWindowSurface(SDL_GetWindowFromID(form.WindowId()));
+  const Uint32 value = static_cast<const Uint32*>(s->pixels)[y * (s->pitch / 4) + x];
+  TColor c;
+  SDL_GetRGB(value, s->format, &c.r, &c.g, &c.b);
+  return c;
+}
+
+TEST_F(ApplicationTest, AScaledWindowShowsBigPixelsAndItsPointerLandsOnTheLogicalPixel) {
+  for (int scale : {1, 2, 3}) {
+    SCOPED_TRACE("scale " + std::to_string(scale));
+    app.WindowScale = scale;
+    TestForm form(app);
+    int clicks = 0;
+    form.Find<TImage>("img").OnClick = [&] { ++clicks; };
+    form.Show();
+    ASSERT_EQ(form.WindowScale(), scale);
+    int w = 0, h = 0;
+    SDL_GetWindowSize(SDL_GetWindowFromID(form.WindowId()), &w, &h);
+    EXPECT_EQ(w, 200 * scale);
+    EXPECT_EQ(h, 100 * scale);
+    // The image spans client pixels 10 to 59; a window pixel belongs to the
+    // client pixel whose square it lies in.
+    EXPECT_EQ(WindowPixel(form, 10 * scale, 10 * scale), clRed);
+    EXPECT_EQ(WindowPixel(form, 10 * scale - 1, 10 * scale - 1), clBtnFace);
+    EXPECT_EQ(WindowPixel(form, 60 * scale - 1, 60 * scale - 1), clRed);
+    EXPECT_EQ(WindowPixel(form, 60 * scale, 60 * scale), clBtnFace);
+    struct Press {
+      int x, y;
+      bool clicks;
+    };
+    const Press presses[] = {
+        {10 * scale, 10 * scale, true},
+        {10 * scale - 1, 30 * scale, false},
+        {60 * scale - 1, 60 * scale - 1, true},
+        {60 * scale, 30 * scale, false},
+    };
+    for (const Press& p : presses) {
+      clicks = 0;
+      PushButton(form.WindowId(), SDL_MOUSEBUTTONDOWN, p.x, p.y);
+      PushButton(form.WindowId(), SDL_MOUSEBUTTONUP, p.x, p.y);
+      app.ProcessMessages();
+      EXPECT_EQ(clicks, p.clicks ? 1 : 0) << "window point " << p.x << "," << p.y;
+    }
+  }
+}
+
+TEST_F(ApplicationTest, FullscreenCentresTheLargestWholeScaleOnTheFormColour) {
+  app.WindowScale = 1;
+  TestForm form(app);
+  form.Color = clAqua;
+  form.Show();
+  form.SetFullscreen(true);
+  app.ProcessMessages();
+  form.Update();
+  SDL_Surface* s = SDL_GetWindowSurface(SDL_GetWindowFromID(form.WindowId()));
+  SDL_DisplayMode mode;
+  ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &mode), 0);
+  ASSERT_EQ(s->w, mode.w) << "the window covers the screen";
+  const TPresentation& how = form.Presentation();
+  EXPECT_EQ(how.scale, FitScale(200, 100, mode.w, mode.h));
+  EXPECT_EQ(how.origin, (TPoint{(mode.w - 200 * how.scale) / 2, (mode.h - 100 * how.scale) / 2}));
+  EXPECT_EQ(WindowPixel(form, 0, 0), clAqua);
+  EXPECT_EQ(WindowPixel(form, how.origin.X + 10 * how.scale, how.origin.Y + 10 * how.scale), clRed);
+  EXPECT_EQ(form.ClientFromWindow(how.origin.X + 10 * how.scale, how.origin.Y), (TPoint{10, 0}));
+
+  form.SetFullscreen(false);
+  app.ProcessMessages();
+  form.Update();
+  int w = 0, h = 0;
+  SDL_GetWindowSize(SDL_GetWindowFromID(form.WindowId()), &w, &h);
+  EXPECT_EQ(w, 200);
+  EXPECT_EQ(h, 100);
+  EXPECT_EQ(form.Presentation().scale, 1);
+}
+
+TEST_F(ApplicationTest, TheFormSeesKeysFirstAndCanKeepThemFromTheActiveControl) {
+  TestForm form(app);
+  auto& panel = form.Add<TPanel>("panel");
+  std::vector<TKey> controlKeys;
+  panel.OnKeyDown = [&](TKey& key, TShiftState) { controlKeys.push_back(key); };
+  form.SetActiveControl(&panel);
+  form.OnKeyDown = [](TKey& key, TShiftState) {
+    if (key == VK_F11) key = 0;
+  };
+  form.KeyDown(VK_F11, 0);
+  form.KeyDown(VK_RETURN, 0);
+  EXPECT_EQ(controlKeys, std::vector<TKey>{VK_RETURN});
 }
 
 }  // namespace
