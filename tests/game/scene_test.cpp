@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/game/game_fixture.h"
+#include "tests/support/pointer_events.h"
 
 namespace game {
 namespace {
@@ -126,16 +127,7 @@ TEST(Pointer, AHandOverABlockButNotOnItsLeftOrTopEdge) {
   EXPECT_EQ(f.imgBack->Cursor(), toolkit::crArrow);
 }
 
-void PushButton(unsigned window, Uint32 type, int x, int y) {
-  SDL_Event ev{};
-  ev.type = type;
-  ev.button.windowID = window;
-  ev.button.button = SDL_BUTTON_LEFT;
-  ev.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
-  ev.button.x = x;
-  ev.button.y = y;
-  SDL_PushEvent(&ev);
-}
+using tamblo::testing::PushClick;
 
 TEST(Pointer, AtEveryWindowScaleAClickFindsTheBlockItsLogicalPixelIsOn) {
   for (int scale : {1, 2, 3}) {
@@ -167,8 +159,7 @@ TEST(Pointer, AtEveryWindowScaleAClickFindsTheBlockItsLogicalPixelIsOn) {
         {left + 5 * scale, bottom, false},
     };
     for (const Case& c : cases) {
-      PushButton(f.WindowId(), SDL_MOUSEBUTTONDOWN, c.x, c.y);
-      PushButton(f.WindowId(), SDL_MOUSEBUTTONUP, c.x, c.y);
+      PushClick(f.WindowId(), c.x, c.y);
       game.app.ProcessMessages();
       const bool hit = f.FRejecting || f.FPlacing;
       EXPECT_EQ(hit, c.hits) << "window point " << c.x - left << "," << c.y - top

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "toolkit/form.h"
+#include "tests/support/pointer_events.h"
 
 namespace {
 
@@ -43,16 +44,7 @@ class TestForm : public TForm {
   }
 };
 
-void PushButton(Uint32 window, Uint32 type, int x, int y) {
-  SDL_Event ev{};
-  ev.type = type;
-  ev.button.windowID = window;
-  ev.button.button = SDL_BUTTON_LEFT;
-  ev.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
-  ev.button.x = x;
-  ev.button.y = y;
-  SDL_PushEvent(&ev);
-}
+using tamblo::testing::PushClick;
 
 class ApplicationTest : public ::testing::Test {
  protected:
@@ -78,8 +70,7 @@ TEST_F(ApplicationTest, HandlerExceptionIsReportedAndTheLoopGoesOn) {
   form.Show();
 
   for (int round = 1; round <= 2; ++round) {
-    PushButton(form.WindowId(), SDL_MOUSEBUTTONDOWN, 20, 20);
-    PushButton(form.WindowId(), SDL_MOUSEBUTTONUP, 20, 20);
+    PushClick(form.WindowId(), 20, 20);
     app.ProcessMessages();
     ASSERT_EQ(reports.size(), static_cast<size_t>(round));
     EXPECT_EQ(reports.back().caption, "Tamblo");
@@ -180,8 +171,7 @@ TEST_F(ApplicationTest, AScaledWindowShowsBigPixelsAndItsPointerLandsOnTheLogica
     };
     for (const Press& p : presses) {
       clicks = 0;
-      PushButton(form.WindowId(), SDL_MOUSEBUTTONDOWN, p.x, p.y);
-      PushButton(form.WindowId(), SDL_MOUSEBUTTONUP, p.x, p.y);
+      PushClick(form.WindowId(), p.x, p.y);
       app.ProcessMessages();
       EXPECT_EQ(clicks, p.clicks ? 1 : 0) << "window point " << p.x << "," << p.y;
     }
