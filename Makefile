@@ -6,7 +6,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 
-.PHONY: all setup configure build run test test-asan bench e2e fuzz clean
+.PHONY: all setup configure build run test test-asan bench e2e package fuzz clean
 
 all: build
 
@@ -36,9 +36,14 @@ test-asan: setup
 
 bench: setup build
 	@for b in $(BUILD)/bench/bench_*; do if [ -x "$$b" ]; then "$$b" || exit 1; fi; done
+	bench/desktop_footprint $(BUILD)/tamblo
 
 e2e: setup build
 	cd $(BUILD) && ctest --output-on-failure -L e2e
+
+# The Debian package, build/tamblo_<version>-1_<arch>.deb, from what build/ holds.
+package: setup build
+	cd $(BUILD) && cpack -G DEB
 
 fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTAMBLO_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
