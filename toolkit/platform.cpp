@@ -35,10 +35,6 @@ TDisplaySession::TDisplaySession() {
     if (Named("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
     SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
   }
-  // Our pictures are drawn in software; copying them to the screen through
-  // OpenGL would load a software GL driver (and its compiler) for nothing.
-  // An environment setting of the same hint still wins.
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0)
     throw std::runtime_error(std::string("cannot open a display: ") + SDL_GetError());
   const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
@@ -46,6 +42,11 @@ TDisplaySession::TDisplaySession() {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
     throw std::runtime_error("cannot open a display: the display named in the environment is not reachable");
   }
+  // Our pictures are drawn in software. X11 takes them as they are; copying
+  // them through OpenGL instead would load a GL driver (often a software one,
+  // with its compiler) for nothing. SDL2 has no such direct path on Wayland, so
+  // there the GL copy stays. An environment setting of the hint still wins.
+  if (driver == "x11") SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (TTF_Init() != 0) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
     throw std::runtime_error(std::string("cannot start the text renderer: ") + TTF_GetError());
