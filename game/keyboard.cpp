@@ -11,6 +11,9 @@ using namespace toolkit;
 void TfWrdCnst::FormKeyDown(TKey& key, TShiftState shift) {
   const TKey pressed = key;
   key = 0;  // the form's keys are its own
+  // A key held down, by a child or a switch, chooses once; only the highlight
+  // may run on along the blocks.
+  if ((shift & ssRepeat) && pressed != VK_LEFT && pressed != VK_RIGHT) return;
   const bool ctrl = (shift & ssCtrl) != 0;
   if (ctrl && pressed == 'Q') return imgExitClick();
   if (ctrl && pressed == 'M') return SwitchSound();

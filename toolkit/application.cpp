@@ -142,7 +142,8 @@ void Application::Dispatch(const void* raw) {
       break;
     case SDL_KEYDOWN:
       if (TForm* f = formOf(ev.key.windowID)) {
-        if (TKey key = KeyFrom(ev.key.keysym.sym)) f->KeyDown(key, ShiftFrom(ev.key.keysym.mod, 0));
+        if (TKey key = KeyFrom(ev.key.keysym.sym))
+          f->KeyDown(key, ShiftFrom(ev.key.keysym.mod, 0) | (ev.key.repeat ? TShiftState{ssRepeat} : 0));
       }
       break;
     default:

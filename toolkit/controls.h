@@ -12,9 +12,11 @@ namespace toolkit {
 
 class TForm;
 
-// ssDouble marks the press that completes a double click.
+// ssDouble marks the press that completes a double click; ssRepeat a key
+// press the system repeats because the key is held down.
 enum TShiftFlag : unsigned {
-  ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64
+  ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64,
+  ssRepeat = 128
 };
 using TShiftState = unsigned;
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };

@@ -168,6 +168,19 @@ TEST(Keyboard, DuringASequenceOnlyExitFullScreenAndSoundKeysAct) {
   EXPECT_EQ(f.DBMediaPlayer3->Mode(), media::TMPModes::mpPlaying) << "Space speaks the word";
 }
 
+TEST(Keyboard, AHeldKeyChoosesOnceButAHeldArrowRunsOn) {
+  TScriptedGame game(kCat);
+  TfWrdCnst& f = *game.form;
+  CatPuzzle(game);
+  Press(f, VK_RIGHT);
+  Press(f, VK_RIGHT, ssRepeat);
+  EXPECT_EQ(f.HighlightedBlock(), 2);
+  for (TKey key : {VK_RETURN, VK_SPACE, TKey('T'), TKey('M'), VK_F11}) Press(f, key, ssRepeat);
+  EXPECT_EQ(Chosen(f), 0);
+  EXPECT_FALSE(media::SoundMuted());
+  EXPECT_FALSE(f.Fullscreen());
+}
+
 TEST(Keyboard, EscapeDoesNothingAndCtrlQEndsTheGameAsExitDoes) {
   TScriptedGame game(kCat);
   TfWrdCnst& f = *game.form;

@@ -164,7 +164,9 @@ TEST(Pointer, AtEveryWindowScaleAClickFindsTheBlockItsLogicalPixelIsOn) {
       const bool hit = f.FRejecting || f.FPlacing;
       EXPECT_EQ(hit, c.hits) << "window point " << c.x - left << "," << c.y - top
                              << " from the block's corner";
-      if (hit) EXPECT_EQ(f.FSelected, 3);
+      if (hit) {
+        EXPECT_EQ(f.FSelected, 3);
+      }
       f.FRejecting = f.FPlacing = false;
       f.Timer1->SetEnabled(false);
     }
