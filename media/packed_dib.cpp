@@ -5,15 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "media/picturelib/core/limits.h"
+
 namespace media {
 namespace {
 
 using toolkit::TColor;
 
-// Sides beyond this are refused before any buffer is made: a block's header
-// comes from a file, and the bitmap is sized from it.
-constexpr std::int64_t kMaxSide = 16384;
-constexpr std::int64_t kMaxPixels = std::int64_t{64} << 20;
+// Sides beyond the libraries' own limits are refused before any buffer is
+// made: a block's header comes from a file, and the bitmap is sized from it.
+using picturelib::kMaxPixels;
+using picturelib::kMaxSide;
 constexpr std::uint32_t kPixelsPerMetre = 2953;
 
 std::uint32_t U32(const std::uint8_t* p) {

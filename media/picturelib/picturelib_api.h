@@ -98,6 +98,7 @@ int streaminfo(const unsigned char* bytes, int32_t count, char name[IMG_NAME_BUF
                int16_t* extra2, char klass[IMG_CLASS_BUFFER], int32_t reserved);
 
 // One page (1-based) of a TIFF: its size, compression code, page count, bits.
+// A page past the last answers the last page (and the count).
 int getinfostream(const unsigned char* bytes, int32_t count, int16_t page, int32_t* width,
                   int32_t* height, int32_t* compression, int32_t* spare, int16_t* page_count,
                   int16_t* bits);

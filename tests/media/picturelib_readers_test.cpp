@@ -150,6 +150,64 @@ TEST(PicturelibReaders, TiffPageIsTheOneAskedFor) {
   EXPECT_EQ(out, nullptr);
 }
 
+// Each directory of the sample TIFF (nine entries each) with its link to the
+// next one replaced by `link(index, offsets)`.
+Bytes_ TiffLinked(const std::vector<Picture>& pages, uint32_t (*link)(std::size_t, const std::vector<uint32_t>&)) {
+  Bytes_ b = samples::Tiff(pages, false);
+  std::vector<uint32_t> ifds;
+  for (uint32_t at = Le32(b.data() + 4); at != 0; at = Le32(b.data() + at + 2 + 9 * 12)) ifds.push_back(at);
+  for (std::size_t i = 0; i < ifds.size(); ++i) PutLe32(b.data() + ifds[i] + 2 + 9 * 12, link(i, ifds));
+  return b;
+}
+
+TEST(PicturelibReaders, TiffChainThatLoopsBackReadsUpToTheLoop) {
+  const Picture first = samples::Ramp(4, 3), second = samples::Few(6, 2, 3);
+  const struct {
+    const char* label;
+    Bytes_ bytes;
+    int pages;
+  } cases[] = {
+      {"one page linking to itself", TiffLinked({first}, [](std::size_t, const std::vector<uint32_t>& ifds) {
+         return ifds[0];
+       }),
+       1},
+      {"second page linking back to the first",
+       TiffLinked({first, second},
+                  [](std::size_t i, const std::vector<uint32_t>& ifds) { return i == 0 ? ifds[1] : ifds[0]; }),
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    int16_t pages = 0;
+    ASSERT_EQ(entries::getinfostream(c.bytes.data(), static_cast<int32_t>(c.bytes.size()), 1, nullptr, nullptr,
+                                     nullptr, nullptr, &pages, nullptr),
+              1);
+    EXPECT_EQ(pages, c.pages);
+    for (int page = 1; page <= c.pages; ++page) {
+      Owned dib = ReadOk(Kind::Tiff, c.bytes, 24, false, page);
+      ASSERT_TRUE(dib);
+      EXPECT_EQ(Difference(samples::FromDib(dib.get()), page == 1 ? first : second), 0);
+    }
+  }
+}
+
+TEST(PicturelibReaders, TiffPagePastTheEndIsReportedAsTheLast) {
+  // What the picture control asks first: the count to lower its page to.
+  const Picture only = samples::Ramp(5, 4);
+  const Bytes_ tiff = samples::Tiff({only}, false);
+  int32_t width = 0, height = 0;
+  int16_t pages = 0;
+  ASSERT_EQ(entries::getinfostream(tiff.data(), static_cast<int32_t>(tiff.size()), 3, &width, &height, nullptr,
+                                   nullptr, &pages, nullptr),
+            1);
+  EXPECT_EQ(pages, 1);
+  EXPECT_EQ(width, 5);
+  EXPECT_EQ(height, 4);
+  Owned dib = ReadOk(Kind::Tiff, tiff, 24, false, pages);
+  ASSERT_TRUE(dib);
+  EXPECT_EQ(Difference(samples::FromDib(dib.get()), only), 0);
+}
+
 TEST(PicturelibReaders, TransparentPixelsShowOverWhite) {
   SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, 2, 1, 32, SDL_PIXELFORMAT_RGBA32);
   const uint8_t pixels[8] = {10, 20, 30, 255, 0, 0, 0, 0};  // opaque, then clear black

@@ -133,8 +133,12 @@ int getinfostream(const unsigned char* bytes, int32_t count, int16_t page, int32
   return Guard([&] {
     const Bytes in = Input(bytes, count);
     const TiffFile file = WalkTiff(in);
-    if (page < 1 || static_cast<std::size_t>(page) > file.directories.size()) Fail(kErrNoSuchPage);
-    const TiffPage info = ReadTiffPage(in, file, static_cast<std::size_t>(page - 1));
+    if (page < 1) Fail(kErrNoSuchPage);
+    // A page past the end is answered as the last page, with the count the
+    // caller needs to lower its page to that one; refusing it would hide the
+    // count too.
+    const std::size_t index = std::min<std::size_t>(static_cast<std::size_t>(page), file.directories.size()) - 1;
+    const TiffPage info = ReadTiffPage(in, file, index);
     Put(width, info.width);
     Put(height, info.height);
     Put(compression, info.compression);

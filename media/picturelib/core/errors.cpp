@@ -1,5 +1,6 @@
 #include "media/picturelib/core/errors.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace picturelib {
@@ -40,11 +41,26 @@ constexpr Entry kTexts[] = {
     {kErrNoSuchPage, "Page does not exist"},
 };
 
+thread_local char t_detail[256];
+thread_local uint16_t t_detailCode;
+
 }  // namespace
 
 const char* ImageError::what() const noexcept { return ErrorText(static_cast<uint16_t>(code_)); }
 
+void Fail(ErrorCode code) {
+  t_detail[0] = '\0';
+  throw ImageError(code);
+}
+
+void Fail(ErrorCode code, const char* detail) {
+  std::snprintf(t_detail, sizeof t_detail, "%s", detail);
+  t_detailCode = static_cast<uint16_t>(code);
+  throw ImageError(code);
+}
+
 const char* ErrorText(uint16_t code) {
+  if (t_detail[0] && code == t_detailCode) return t_detail;
   for (const Entry& e : kTexts)
     if (static_cast<uint16_t>(e.code) == code) return e.text;
   return "Unknown image library error";

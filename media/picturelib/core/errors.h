@@ -50,7 +50,11 @@ class ImageError : public std::exception {
   ErrorCode code_;
 };
 
-[[noreturn]] inline void Fail(ErrorCode code) { throw ImageError(code); }
+[[noreturn]] void Fail(ErrorCode code);
+// Fails with words that say more than the code's own text (the sizes that
+// were refused, say). errortext answers them for this code until the next
+// failure on the same thread, which is when the program asks for them.
+[[noreturn]] void Fail(ErrorCode code, const char* detail);
 
 // The text of a code as the program sees it (the negative result cast to
 // 16 bits); unknown codes get a generic text rather than nothing.

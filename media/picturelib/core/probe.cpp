@@ -1,5 +1,6 @@
 #include "media/picturelib/core/probe.h"
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 
@@ -72,8 +73,8 @@ ProbeInfo ProbePng(const Bytes& in) {
   }
   // Deflate cannot pack more than 1032 bytes into one, so too little image
   // data for the size the header claims is a truncated or hostile file.
-  const uint64_t raw = (static_cast<uint64_t>(width) * channels * depth + 7) / 8 * static_cast<uint64_t>(height);
-  Need(idat > 0 && idat * 1032 + 4096 >= raw, kErrCorruptPng);
+  Need(idat > 0, kErrCorruptPng);
+  CheckPixelsForData(width, height, (idat * 1032 + 4096) * 8 / static_cast<uint64_t>(channels * depth), idat, "PNG");
 
   static const char* const kClasses[] = {"GRAY", "", "RGB", "PALETTE", "GRAYALPHA", "", "RGBA"};
   ProbeInfo info;
@@ -95,9 +96,9 @@ ProbeInfo ProbeJpeg(const Bytes& in) {
   ProbeInfo info;
   info.format = Format::Jpeg;
   info.name = "JPEG";
-  bool frame = false;
+  bool frame = false, arithmetic = false;
   int scans = 0;
-  uint64_t pos = 2;
+  uint64_t pos = 2, coded = 0;
   const uint8_t* b = in.data;
   while (pos < in.size) {
     // Stray bytes before a marker are skipped, as the decoder skips them.
@@ -134,6 +135,7 @@ ProbeInfo ProbeJpeg(const Bytes& in) {
       info.bits = 8 * components;
       info.klass = components == 1 ? "GRAY" : components == 3 ? "YCbCr" : "CMYK";
       info.extra2 = marker - 0xC0;
+      arithmetic = marker >= 0xC9;
     }
     pos += length;
     if (marker == 0xDA) {
@@ -142,6 +144,7 @@ ProbeInfo ProbeJpeg(const Bytes& in) {
       Need(++scans <= CurrentLimits().maxJpegScans, kErrUnsupported);
       // Entropy-coded data runs to the next marker that is not a stuffed
       // zero or a restart.
+      const uint64_t start = pos;
       while (pos + 1 < in.size) {
         if (b[pos] == 0xFF) {
           const uint8_t next = b[pos + 1];
@@ -155,11 +158,17 @@ ProbeInfo ProbeJpeg(const Bytes& in) {
         }
         ++pos;
       }
+      coded += std::min<uint64_t>(pos, in.size) - start;
       if (pos + 1 >= in.size) break;
     }
   }
   // A file cut inside the entropy-coded data still shows what it has.
   Need(frame && scans > 0, kErrCorruptJpeg);
+  // A Huffman code is at least a bit, and every 8 x 8 block of a component
+  // needs one; at the coarsest sampling a block covers 32 x 32 pixels. The
+  // arithmetic coder can spend far less on a flat block: a byte per 64 blocks.
+  // The slack lets a small picture with a short scan through.
+  CheckPixelsForData(info.width, info.height, coded * (arithmetic ? 64 : 8) * 1024 + 65536, coded, "JPEG");
   return info;
 }
 
@@ -210,8 +219,12 @@ ProbeInfo ProbeGif(const Bytes& in) {
     Need(in.Has(pos, 1), kErrCorruptGif);
     const int codeSize = in.data[pos++];
     Need(codeSize >= 1 && codeSize <= 11, kErrCorruptGif);
-    Need(SkipSubBlocks(in, pos) > 0, kErrCorruptGif);
+    const uint64_t data = SkipSubBlocks(in, pos);
+    Need(data > 0, kErrCorruptGif);
     CheckDimensions(width, height, kErrCorruptGif);
+    // Codes are at least codeSize + 1 bits wide, and one code gives at most
+    // a string as long as the 4096-entry table.
+    CheckPixelsForData(width, height, data * 8 / static_cast<uint64_t>(codeSize + 1) * 4096 + 4096, data, "GIF");
     ProbeInfo info;
     info.format = Format::Gif;
     info.name = "GIF";
@@ -288,9 +301,12 @@ ProbeInfo ProbeBmp(const Bytes& in) {
   const uint64_t table = 14 + headerSize + (compression == 3 && headerSize == 40 ? 12 : 0);
   Need(in.Has(table, colours * (core ? 3 : 4)), kErrCorruptBmp);
   Need(offBits >= 14 + headerSize && offBits <= in.size, kErrCorruptBmp);
-  if (runLength)
-    Need(in.size - offBits >= 2, kErrCorruptBmp);
-  else
+  if (runLength) {
+    const uint64_t data = in.size - offBits;
+    Need(data >= 2, kErrCorruptBmp);
+    // A run of two bytes gives at most 255 pixels.
+    CheckPixelsForData(width, rows, (data / 2 + 1) * 255, data, "run-length BMP");
+  } else
     Need(in.Has(offBits, static_cast<uint64_t>((width * bits + 31) / 32 * 4) * static_cast<uint64_t>(rows)),
          kErrCorruptBmp);
 
@@ -458,6 +474,9 @@ TiffFile WalkTiff(const Bytes& in) {
   std::set<uint32_t> seen;
   uint32_t offset = r.U32(4);
   do {
+    // A chain that comes back to a directory already read ends there: the
+    // pages before the loop are sound.
+    if (!file.directories.empty() && seen.count(offset)) break;
     Need(offset >= 8 && in.Has(offset, 2) && seen.insert(offset).second, kErrCorruptTiff);
     const uint64_t entries = r.U16(offset);
     Need(entries > 0 && in.Has(offset + 2, entries * 12 + 4), kErrCorruptTiff);
@@ -596,7 +615,44 @@ TiffPage ReadTiffPage(const Bytes& in, const TiffFile& file, std::size_t index) 
   if (planar == 2) chunks *= page.samples;
   // Every strip or tile the decoder will ask for lies inside the bytes.
   Need(offsets.count >= chunks && counts.count >= chunks, kErrCorruptTiff);
-  for (uint64_t i = 0; i < chunks; ++i) Need(in.Has(value(offsets, i), value(counts, i)), kErrCorruptTiff);
+  uint64_t coded = 0;
+  for (uint64_t i = 0; i < chunks; ++i) {
+    Need(in.Has(value(offsets, i), value(counts, i)), kErrCorruptTiff);
+    coded += value(counts, i);
+  }
+  // The most bytes of samples one coded byte can give: PackBits 128 from
+  // two, LZW a 4094-byte string from a 9-bit code, deflate 1032, the fax
+  // codes a whole row from a bit, JPEG an 8 x 8 block of every sample from
+  // a bit. Other codecs are refused by the reader.
+  const uint64_t bitsPerPixel = uint64_t{page.samples} * page.bitsPerSample;
+  uint64_t ratio = 0;
+  switch (page.compression) {
+    case 1:
+      ratio = 1;
+      break;
+    case 2:
+    case 3:
+    case 4:
+      ratio = page.width;
+      break;
+    case 5:
+      ratio = 4094 * 8 / 9;
+      break;
+    case 7:
+      ratio = 64 * 16 * bitsPerPixel;
+      break;
+    case 8:
+    case 32946:
+      ratio = 1032;
+      break;
+    case 32773:
+      ratio = 64;
+      break;
+    default:
+      break;
+  }
+  if (ratio)
+    CheckPixelsForData(page.width, page.height, (coded * ratio + 4096) * 8 / bitsPerPixel, coded, "TIFF");
   return page;
 }
 
