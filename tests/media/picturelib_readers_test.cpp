@@ -225,6 +225,84 @@ TEST(PicturelibReaders, TransparentPixelsShowOverWhite) {
   EXPECT_EQ(p.At(1, 0), (Rgb{255, 255, 255}));
 }
 
+// Straight colour laid on white, rounded: the one rule for transparency.
+Rgb OnWhite(int r, int g, int b, int a) {
+  const auto over = [a](int c) { return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255); };
+  return {over(r), over(g), over(b)};
+}
+Rgb Grey(int v) { return OnWhite(v, v, v, 255); }
+
+TEST(PicturelibReaders, EveryKindOfTransparencyIsLaidOnWhite) {
+  using samples::PngParts;
+  const std::vector<uint8_t> palette = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
+  const Rgb white{255, 255, 255}, c0{10, 20, 30}, c2{70, 80, 90}, c3{100, 110, 120};
+  // The sample GIF of four colours with index 1 marked transparent.
+  Bytes_ gif = samples::Gif(samples::Few(4, 1, 4));
+  gif[13 + 768 + 3] |= 1;
+  gif[13 + 768 + 6] = 1;
+  const struct {
+    const char* label;
+    Kind kind;
+    Bytes_ bytes;
+    std::vector<Rgb> expected;  // one row
+  } cases[] = {
+      // Black is the hidden value, so every pixel shows white.
+      {"png grey 1 with tRNS", Kind::Png, samples::PngOf({8, 1, 1, 0, {{0xB2}}, {}, {0, 0}}),
+       std::vector<Rgb>(8, white)},
+      {"png grey 2 with tRNS", Kind::Png, samples::PngOf({4, 1, 2, 0, {{0x1B}}, {}, {0, 2}}),
+       {Grey(0), Grey(85), white, Grey(255)}},
+      {"png grey 4 with tRNS", Kind::Png, samples::PngOf({4, 1, 4, 0, {{0x05, 0xAF}}, {}, {0, 5}}),
+       {Grey(0), white, Grey(170), Grey(255)}},
+      {"png grey 8 with tRNS", Kind::Png, samples::PngOf({4, 1, 8, 0, {{0, 85, 226, 255}}, {}, {0, 85}}),
+       {Grey(0), white, Grey(226), Grey(255)}},
+      {"png grey 16 with tRNS", Kind::Png,
+       samples::PngOf({3, 1, 16, 0, {{0, 0, 0x55, 0x55, 0xAA, 0xAA}}, {}, {0x55, 0x55}}),
+       {Grey(0), white, Grey(170)}},
+      {"png palette with one hidden entry", Kind::Png,
+       samples::PngOf({4, 1, 8, 3, {{0, 1, 2, 3}}, palette, {255, 0}}), {c0, white, c2, c3}},
+      {"png palette with partial alpha", Kind::Png,
+       samples::PngOf({4, 1, 8, 3, {{0, 1, 2, 3}}, palette, {255, 128, 0}}),
+       {c0, OnWhite(40, 50, 60, 128), white, c3}},
+      {"png palette 4 bits with tRNS", Kind::Png,
+       samples::PngOf({4, 1, 4, 3, {{0x01, 0x23}}, palette, {255, 64}}), {c0, OnWhite(40, 50, 60, 64), c2, c3}},
+      {"png rgb 8 with tRNS", Kind::Png, samples::PngOf({2, 1, 8, 2, {{1, 2, 3, 4, 5, 6}}, {}, {0, 4, 0, 5, 0, 6}}),
+       {OnWhite(1, 2, 3, 255), white}},
+      {"png rgb 16 with tRNS", Kind::Png,
+       samples::PngOf({2, 1, 16, 2, {{1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6}}, {}, {4, 4, 5, 5, 6, 6}}),
+       {OnWhite(1, 2, 3, 255), white}},
+      {"png grey+alpha 8", Kind::Png, samples::PngOf({2, 1, 8, 4, {{100, 128, 200, 255}}, {}, {}}),
+       {OnWhite(100, 100, 100, 128), Grey(200)}},
+      {"png grey+alpha 16", Kind::Png, samples::PngOf({2, 1, 16, 4, {{100, 100, 128, 128, 7, 7, 0, 0}}, {}, {}}),
+       {OnWhite(100, 100, 100, 128), white}},
+      {"png rgba 8", Kind::Png, samples::PngOf({2, 1, 8, 6, {{10, 20, 30, 64, 1, 2, 3, 0}}, {}, {}}),
+       {OnWhite(10, 20, 30, 64), white}},
+      {"png rgba 16", Kind::Png,
+       samples::PngOf({2, 1, 16, 6, {{10, 10, 20, 20, 30, 30, 64, 64, 1, 1, 2, 2, 3, 3, 255, 255}}, {}, {}}),
+       {OnWhite(10, 20, 30, 64), OnWhite(1, 2, 3, 255)}},
+      {"gif transparent index", Kind::Gif, gif, {Rgb{200, 30, 40}, white, Rgb{250, 250, 250}, Rgb{0, 0, 0}}},
+      {"tiff rgb with unassociated alpha", Kind::Tiff,
+       samples::TiffWithAlpha({10, 20, 30, 64, 200, 100, 50, 255, 1, 2, 3, 0}, 3, false),
+       {OnWhite(10, 20, 30, 64), OnWhite(200, 100, 50, 255), white}},
+      // Associated: the colour is stored already multiplied by alpha.
+      {"tiff rgb with associated alpha", Kind::Tiff,
+       samples::TiffWithAlpha({10, 20, 30, 64, 200, 100, 50, 255, 0, 0, 0, 0}, 3, true),
+       {Rgb{201, 211, 221}, OnWhite(200, 100, 50, 255), white}},
+      {"tiff grey with alpha", Kind::Tiff, samples::TiffWithAlpha({100, 128, 200, 255, 50, 0}, 1, false),
+       {OnWhite(100, 100, 100, 128), Grey(200), white}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Owned dib = ReadOk(c.kind, c.bytes, 24);
+    ASSERT_TRUE(dib);
+    const Picture p = samples::FromDib(dib.get());
+    ASSERT_EQ(p.w, static_cast<int>(c.expected.size()));
+    for (int x = 0; x < p.w; ++x) {
+      const Rgb got = p.At(x, 0), want = c.expected[static_cast<std::size_t>(x)];
+      EXPECT_EQ(got, want) << "pixel " << x << ": " << int{got.r} << "," << int{got.g} << "," << int{got.b};
+    }
+  }
+}
+
 TEST(PicturelibReaders, DepthsBelowTrueColour) {
   const Picture few = samples::Few(9, 4, 5), two = samples::Few(8, 3, 2);
   const struct {

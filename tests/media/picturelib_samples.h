@@ -152,6 +152,70 @@ inline std::vector<uint8_t> Bmp24(const Picture& p) {
 
 // ---- byte by byte ----
 
+// A PNG of any colour type and depth from its packed rows (filter bytes are
+// added here), with an optional palette and transparency chunk. The image
+// data is deflate's stored blocks, so no compressor is needed and each case
+// is exactly the bytes its test describes.
+struct PngParts {
+  uint32_t w = 0, h = 0;
+  uint8_t depth = 8, type = 0;
+  std::vector<std::vector<uint8_t>> rows;
+  std::vector<uint8_t> palette, transparency;  // empty: chunk left out
+};
+
+inline uint32_t Crc32(const uint8_t* p, std::size_t n, uint32_t crc = 0) {
+  crc = ~crc;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc ^= p[i];
+    for (int k = 0; k < 8; ++k) crc = crc & 1 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  return ~crc;
+}
+
+inline std::vector<uint8_t> PngOf(const PngParts& parts) {
+  std::vector<uint8_t> f = {137, 80, 78, 71, 13, 10, 26, 10};
+  const auto be32 = [](std::vector<uint8_t>& v, uint32_t x) {
+    for (int shift = 24; shift >= 0; shift -= 8) v.push_back(static_cast<uint8_t>(x >> shift));
+  };
+  const auto chunk = [&](const char* tag, const std::vector<uint8_t>& body) {
+    be32(f, static_cast<uint32_t>(body.size()));
+    const std::size_t from = f.size();
+    f.insert(f.end(), tag, tag + 4);
+    f.insert(f.end(), body.begin(), body.end());
+    be32(f, Crc32(f.data() + from, f.size() - from));
+  };
+  std::vector<uint8_t> header;
+  be32(header, parts.w);
+  be32(header, parts.h);
+  header.insert(header.end(), {parts.depth, parts.type, 0, 0, 0});
+  chunk("IHDR", header);
+  if (!parts.palette.empty()) chunk("PLTE", parts.palette);
+  if (!parts.transparency.empty()) chunk("tRNS", parts.transparency);
+  std::vector<uint8_t> raw;
+  for (const auto& row : parts.rows) {
+    raw.push_back(0);
+    raw.insert(raw.end(), row.begin(), row.end());
+  }
+  std::vector<uint8_t> z = {0x78, 0x01};
+  for (std::size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+    const std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
+    z.push_back(at + n >= raw.size() ? 1 : 0);
+    z.insert(z.end(), {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
+                       static_cast<uint8_t>(~n >> 8)});
+    z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at), raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+    if (raw.empty()) break;
+  }
+  uint32_t a = 1, b = 0;
+  for (uint8_t v : raw) {
+    a = (a + v) % 65521;
+    b = (b + a) % 65521;
+  }
+  be32(z, b << 16 | a);
+  chunk("IDAT", z);
+  chunk("IEND", {});
+  return f;
+}
+
 inline void PushLe16(std::vector<uint8_t>& v, uint32_t x) {
   v.push_back(static_cast<uint8_t>(x));
   v.push_back(static_cast<uint8_t>(x >> 8));
@@ -415,6 +479,32 @@ inline std::vector<uint8_t> TiffCoded(const Picture& p, uint16_t compression) {
     }
     TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0);
   }
+  TIFFClose(t);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  std::filesystem::remove(path);
+  return bytes;
+}
+
+// A one-row TIFF of grey or RGB samples with an alpha sample after them
+// (`associated` or not), written by libtiff itself.
+inline std::vector<uint8_t> TiffWithAlpha(const std::vector<uint8_t>& row, int colourSamples, bool associated) {
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("picturelib-alpha-" + std::to_string(::getpid()) + ".tif");
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  if (!t) throw std::runtime_error("cannot write " + path.string());
+  const uint16_t samples = static_cast<uint16_t>(colourSamples + 1);
+  const uint16_t extra = associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(row.size() / samples));
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1u);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples);
+  TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, colourSamples == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 1u);
+  std::vector<uint8_t> copy = row;
+  TIFFWriteScanline(t, copy.data(), 0, 0);
   TIFFClose(t);
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};

@@ -2,9 +2,12 @@
 
 #include <SDL.h>
 #include <SDL_image.h>
+#include <png.h>
 #include <tiffio.h>
 
+#include <csetjmp>
 #include <cstring>
+#include <vector>
 
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/limits.h"
@@ -71,8 +74,88 @@ SurfacePtr LoadSurface(Format format, const Bytes& in) {
 }
 
 // Transparent pixels are shown over white, the usual window colour, rather
-// than over whatever colour an encoder left under them.
+// than over whatever colour an encoder left under them. Every kind that
+// carries transparency goes through this one rule.
 uint8_t OverWhite(uint8_t c, uint8_t a) { return static_cast<uint8_t>((c * a + 255 * (255 - a) + 127) / 255); }
+
+// ---- PNG with transparency, through libpng ----
+
+struct PngSource {
+  const Bytes* in;
+  std::size_t pos = 0;
+};
+
+void PngReadBytes(png_structp png, png_bytep out, png_size_t n) {
+  auto* src = static_cast<PngSource*>(png_get_io_ptr(png));
+  if (n > src->in->size - src->pos) png_error(png, "truncated");
+  std::memcpy(out, src->in->data + src->pos, n);
+  src->pos += n;
+}
+void PngQuiet(png_structp, png_const_charp) {}
+void PngFail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+
+// Decodes into `rgba` (sized by the caller from the probed size) as 8-bit
+// RGBA rows, every colour type, depth and transparency chunk expanded the
+// same way. Only plain data lives in this frame, so the long jump out of
+// libpng leaves nothing undestroyed.
+bool DecodePngRgba(const Bytes& in, uint32_t width, uint32_t height, png_bytepp rows) {
+  PngSource src{&in};
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, PngQuiet);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    return false;
+  }
+  png_set_user_limits(png, width, height);
+  png_set_read_fn(png, &src, PngReadBytes);
+  png_read_info(png, info);
+  if (png_get_image_width(png, info) != width || png_get_image_height(png, info) != height) png_error(png, "size");
+  // Palette to RGB, grey below 8 bits to 8, the transparency chunk to alpha.
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(width) * 4) png_error(png, "layout");
+  png_read_image(png, rows);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+bool PngCarriesTransparency(const Bytes& in, const ProbeInfo& info) {
+  if (info.klass == "RGBA" || info.klass == "GRAYALPHA") return true;
+  // Chunks were checked by the probe; a transparency chunk comes before the image data.
+  for (uint64_t pos = 8; in.Has(pos, 12);) {
+    const uint64_t length = Be32(in.At(pos));
+    const uint8_t* tag = in.At(pos + 4);
+    if (std::memcmp(tag, "tRNS", 4) == 0) return true;
+    if (std::memcmp(tag, "IDAT", 4) == 0 || std::memcmp(tag, "IEND", 4) == 0) return false;
+    pos += 12 + length;
+  }
+  return false;
+}
+
+DibPtr ReadTransparentPng(const Bytes& in, const ProbeInfo& info) {
+  const auto width = static_cast<uint32_t>(info.width), height = static_cast<uint32_t>(info.height);
+  std::vector<uint8_t> rgba(static_cast<std::size_t>(width) * height * 4);
+  std::vector<png_bytep> rows(height);
+  for (uint32_t y = 0; y < height; ++y) rows[y] = &rgba[static_cast<std::size_t>(y) * width * 4];
+  if (!DecodePngRgba(in, width, height, rows.data())) Fail(kErrCorruptPng);
+  DibPtr dib = NewDib(info.width, info.height, 24, 0);
+  const DibRef o = RefOf(dib.get());
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* p = rows[y];
+    uint8_t* out = MutableRow(dib.get(), o, static_cast<int32_t>(y));
+    for (uint32_t x = 0; x < width; ++x, p += 4, out += 3) {
+      out[0] = OverWhite(p[2], p[3]);
+      out[1] = OverWhite(p[1], p[3]);
+      out[2] = OverWhite(p[0], p[3]);
+    }
+  }
+  return dib;
+}
 
 DibPtr SurfaceToDib(SDL_Surface* s, Format format) {
   SDL_PixelFormat* f = s->format;
@@ -81,9 +164,13 @@ DibPtr SurfaceToDib(SDL_Surface* s, Format format) {
     const int colours = std::min(f->palette->ncolors, 256);
     if (colours < 1) Fail(CorruptCode(format));
     DibPtr dib = NewDib(s->w, s->h, 8, static_cast<uint32_t>(colours));
+    // A transparent index (GIF's, say) is a colour key on the surface.
+    Uint32 key = 0;
+    const bool keyed = SDL_GetColorKey(s, &key) == 0;
     for (int i = 0; i < colours; ++i) {
       const SDL_Color c = f->palette->colors[i];
-      SetColour(dib.get(), static_cast<uint32_t>(i), {c.r, c.g, c.b});
+      const uint8_t a = keyed && key == static_cast<Uint32>(i) ? 0 : c.a;
+      SetColour(dib.get(), static_cast<uint32_t>(i), {OverWhite(c.r, a), OverWhite(c.g, a), OverWhite(c.b, a)});
     }
     const DibRef o = RefOf(dib.get());
     const int bits = f->BitsPerPixel;
@@ -227,6 +314,16 @@ DibPtr ReadTiff(const Bytes& in, int page) {
   std::vector<uint32_t> raster(static_cast<std::size_t>(width) * height);
   if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_BOTLEFT, 1))
     Fail(kErrCorruptTiff);
+  // libtiff's raster holds colour already multiplied by alpha (it converts
+  // unassociated alpha so, rounding as OverWhite does), except for grey,
+  // whose value it leaves as stored.
+  uint16_t photometric = PHOTOMETRIC_RGB;
+  TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+  const bool straight = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+  const auto over = [straight](uint32_t c, uint32_t a) {
+    return straight ? OverWhite(static_cast<uint8_t>(c), static_cast<uint8_t>(a))
+                    : static_cast<uint8_t>(std::min<uint32_t>(255, c + 255 - a));
+  };
   DibPtr dib = NewDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24, 0);
   const DibRef o = RefOf(dib.get());
   for (uint32_t y = 0; y < height; ++y) {
@@ -234,11 +331,10 @@ DibPtr ReadTiff(const Bytes& in, int page) {
     const uint32_t* in = &raster[static_cast<std::size_t>(y) * width];
     uint8_t* out = MutableRow(dib.get(), o, static_cast<int32_t>(height - 1 - y));
     for (uint32_t x = 0; x < width; ++x, out += 3) {
-      const uint32_t p = in[x];
-      const uint8_t a = static_cast<uint8_t>(TIFFGetA(p));
-      out[0] = OverWhite(static_cast<uint8_t>(TIFFGetB(p)), a);
-      out[1] = OverWhite(static_cast<uint8_t>(TIFFGetG(p)), a);
-      out[2] = OverWhite(static_cast<uint8_t>(TIFFGetR(p)), a);
+      const uint32_t p = in[x], a = TIFFGetA(p);
+      out[0] = over(TIFFGetB(p), a);
+      out[1] = over(TIFFGetG(p), a);
+      out[2] = over(TIFFGetR(p), a);
     }
   }
   return dib;
@@ -254,10 +350,14 @@ DibPtr ReadPicture(Format format, const Bytes& in, int depth, bool dither, int p
     decoded = ReadTiff(in, page);
   } else {
     const ProbeInfo info = Probe(format, in);
-    SurfacePtr surface = LoadSurface(format, in);
-    // The decoder must have produced the picture the probe vetted.
-    if (surface->w != info.width || surface->h != info.height) Fail(CorruptCode(format));
-    decoded = SurfaceToDib(surface.get(), format);
+    if (format == Format::Png && PngCarriesTransparency(in, info)) {
+      decoded = ReadTransparentPng(in, info);
+    } else {
+      SurfacePtr surface = LoadSurface(format, in);
+      // The decoder must have produced the picture the probe vetted.
+      if (surface->w != info.width || surface->h != info.height) Fail(CorruptCode(format));
+      decoded = SurfaceToDib(surface.get(), format);
+    }
   }
   progress.Slice(50, 99);
   progress.Report(0);
