@@ -281,7 +281,9 @@ TEST(Builder, KeyOrderNumbersRecordsByKeyAndDeletedOnesKeepTheirPlace) {
     std::map<int32_t, int32_t> slotOf;  // append number -> record number
     for (int32_t r = 1; r <= 301; ++r) {
       slotOf[appendNumberAt(r)] = r;
-      if (r > 1) EXPECT_LE(t.WordAt(r - 1), t.WordAt(r)) << r;
+      if (r > 1) {
+        EXPECT_LE(t.WordAt(r - 1), t.WordAt(r)) << r;
+      }
     }
     ASSERT_EQ(slotOf.size(), 301u);
     EXPECT_EQ(slotOf[301], slotOf[7] + 1);
