@@ -63,11 +63,16 @@ void TfWrdCnst::SpeakWord() {
 void TfWrdCnst::Cue(const char* key) {
   trace_.Write("cue", {{"key", TTrace::Quote(key)}, {"tick", std::to_string(ticks_)}});
   // The key search moves the effects table, and its media control loads the
-  // effect; an engine failure here stops the handler as any other would.
-  Sound([&] {
+  // effect. An effects table that cannot be read is a sound failure like any
+  // other: told once, and the crane goes on silently rather than stopping
+  // half way, block in the air.
+  try {
     DataModule1.dbSndFx.FindKey({std::string(key)});
-    DBMediaPlayer1->Play();
-  });
+  } catch (const std::exception&) {
+    SoundFailed(std::current_exception());
+    return;
+  }
+  Sound([&] { DBMediaPlayer1->Play(); });
 }
 
 void TfWrdCnst::BlockChosen(int index) {
@@ -96,11 +101,21 @@ void TfWrdCnst::BlockChosen(int index) {
 
 void TfWrdCnst::Timer1Timer() {
   ++ticks_;
-  const int aim =
-      FBlockX[FSelected] + imgWork->Canvas().TextWidth(FBlockText[FSelected]) / 2 - kHalfHookWidth;
-  if (FRejecting) RunRejecting(aim);
-  if (FPlacing) RunPlacing();
-  if (FBuilding) RunBuilding();
+  try {
+    const int aim =
+        FBlockX[FSelected] + imgWork->Canvas().TextWidth(FBlockText[FSelected]) / 2 - kHalfHookWidth;
+    if (FRejecting) RunRejecting(aim);
+    if (FPlacing) RunPlacing();
+    if (FBuilding) RunBuilding();
+  } catch (...) {
+    // A step that failed has not moved on, so the next tick would fail again,
+    // with a message every 100 ms: the sequence ends here and is told once.
+    Timer1->SetEnabled(false);
+    FPlacing = FRejecting = FBuilding = false;
+    ComposeScene();
+    ShowScene();
+    throw;
+  }
   ComposeScene();
   ShowScene();
 }

@@ -19,13 +19,7 @@ void TfWrdCnst::FormKeyDown(TKey& key, TShiftState shift) {
   if (ctrl && pressed == 'M') return SwitchSound();
   if (pressed == VK_F11) return SetFullscreen(!Fullscreen());
   if (ctrl || (shift & ssAlt)) return;
-  // M is a letter where it can choose a block, and the sound switch elsewhere.
-  const bool letter = pressed >= 'A' && pressed <= 'Z';
-  const char typed = letter ? static_cast<char>(pressed - 'A' + 'a') : 0;
-  if (Busy()) {
-    if (typed == 'm') SwitchSound();
-    return;
-  }
+  if (Busy()) return;
   switch (pressed) {
     case VK_LEFT: return MoveHighlight(-1);
     case VK_RIGHT: return MoveHighlight(+1);
@@ -37,7 +31,9 @@ void TfWrdCnst::FormKeyDown(TKey& key, TShiftState shift) {
     default:
       break;
   }
-  if (letter && !TypeLetter(typed) && typed == 'm') SwitchSound();
+  // A typed letter only ever chooses: a child typing guesses must not switch
+  // the sound off, so the switch is Ctrl+M and the sign.
+  if (pressed >= 'A' && pressed <= 'Z') TypeLetter(static_cast<char>(pressed - 'A' + 'a'));
 }
 
 int TfWrdCnst::HighlightedBlock() const {

@@ -71,11 +71,7 @@ void TfWrdCnst::NewPuzzle() {
   DBPictureView1->SetDataSource(&ModeSource());
   DBMediaView3->SetDataSource(&ModeSource());
 
-  TFont wordFont;
-  wordFont.Name = "Times New Roman";
-  wordFont.SetSize(36);
-  wordFont.Color = clBlack;
-  imgBack->Canvas().Font = wordFont;
+  imgBack->Canvas().Font = SceneFont(kWordPoints);
 
   for (int i = 1; i <= kBlockSlots; ++i) {
     FBlockY[i] = 180;
@@ -84,25 +80,29 @@ void TfWrdCnst::NewPuzzle() {
     FBlockColor[i] = clBlack;
   }
 
-  Reseed();
-  switch (FMode) {
-    case kBlendMode: SetUpBlend(); break;
-    case kShortVowelMode:
-    case kLongVowelMode: SetUpVowel(ModeTable()); break;
-    default: SetUpConsonant(); break;
+  try {
+    Reseed();
+    switch (FMode) {
+      case kBlendMode: SetUpBlend(); break;
+      case kShortVowelMode:
+      case kLongVowelMode: SetUpVowel(ModeTable()); break;
+      default: SetUpConsonant(); break;
+    }
+  } catch (...) {
+    NoPuzzle();
+    throw;
   }
 
   if (trace_.On()) {
     std::string blocks = "[";
     for (int i = 1; i <= FBlockCount; ++i) {
-      const int w = imgBack->Canvas().TextWidth(FBlockText[i]);
-      const int h = imgBack->Canvas().TextHeight(FBlockText[i]);
-      // Window coordinates, as the pointer sees them.
+      // Window coordinates and the hit test's own size, as the pointer sees them.
+      const TPoint size = BlockExtent(i);
       if (i > 1) blocks += ", ";
       blocks += "{\"text\": " + TTrace::Quote(FBlockText[i]) +
                 ", \"x\": " + std::to_string(imgBack->Left() + FBlockX[i]) +
                 ", \"y\": " + std::to_string(imgBack->Top() + FBlockY[i]) +
-                ", \"w\": " + std::to_string(w) + ", \"h\": " + std::to_string(h) +
+                ", \"w\": " + std::to_string(size.X) + ", \"h\": " + std::to_string(size.Y) +
                 ", \"right\": " + (GapFor(FBlockText[i]) > 0 ? "true" : "false") +
                 "}";
     }
@@ -114,6 +114,20 @@ void TfWrdCnst::NewPuzzle() {
 
   StopEffects();
   SpeakWord();
+}
+
+void TfWrdCnst::NoPuzzle() {
+  // The slots were reset for a puzzle that never came: offer nothing, stop the
+  // timer and put up the Next sign, so the player can try another building or
+  // leave by EXIT.
+  FBlockCount = 0;
+  FWord.clear();
+  FShownWord.clear();
+  FPlacing = FRejecting = FBuilding = false;
+  Timer1->SetEnabled(false);
+  imgNext->SetVisible(true);
+  ComposeScene();
+  ShowScene();
 }
 
 int TfWrdCnst::ChooseRecord(ledger::TLedgerTable& table) {

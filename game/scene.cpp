@@ -14,6 +14,13 @@ constexpr int kSceneHeight = 248;
 constexpr std::array kFloorY{208, 144, 80};
 constexpr std::array kCellX{8, 72, 136, 200};
 
+// Copies the picture into `count` cells of the row at y, stepping by its width.
+void FillCells(TCanvas& canvas, const TBitmap& picture, int y, int count) {
+  for (int i = 0; i < count; ++i) canvas.Draw(kCellX[0] + i * picture.Width(), y, picture);
+}
+
+}  // namespace
+
 TFont SceneFont(int points) {
   TFont font;
   font.Name = "Times New Roman";
@@ -22,24 +29,17 @@ TFont SceneFont(int points) {
   return font;
 }
 
-// Copies the picture into `count` cells of the row at y, stepping by its width.
-void FillCells(TCanvas& canvas, const TBitmap& picture, int y, int count) {
-  for (int i = 0; i < count; ++i) canvas.Draw(kCellX[0] + i * picture.Width(), y, picture);
-}
-
-}  // namespace
-
 void TfWrdCnst::ComposeScene() {
   TCanvas& work = imgWork->Canvas();
   work.Brush.Color = clAqua;
   work.Brush.Style = TBrushStyle::bsSolid;
   work.FillRect(Rect(0, 0, imgWork->Width(), imgWork->Height()));
-  imgBack->Canvas().Font = SceneFont(28);
+  imgBack->Canvas().Font = SceneFont(kBlockPoints);
 
-  work.Font = SceneFont(36);
+  work.Font = SceneFont(kWordPoints);
   work.TextOut(FWordX, FWordY, FShownWord);
 
-  work.Font = SceneFont(28);
+  work.Font = SceneFont(kBlockPoints);
   for (int i = 1; i <= FBlockCount; ++i) {
     work.Font.Color = FBlockColor[i];
     work.TextOut(FBlockX[i], FBlockY[i], FBlockText[i]);
@@ -48,7 +48,7 @@ void TfWrdCnst::ComposeScene() {
   work.Font.Color = clBlack;
   if (const int h = HighlightedBlock()) {
     // Two pixels wide, clear of the letters, so the block's colour still shows.
-    const TPoint size = work.TextExtent(FBlockText[h]);
+    const TPoint size = BlockExtent(h);
     work.Brush.Color = kHighlightColor;
     for (int inset = 0; inset < 2; ++inset)
       work.FrameRect(Rect(FBlockX[h] - 4 + inset, FBlockY[h] - 1 + inset,
@@ -77,10 +77,22 @@ void TfWrdCnst::ShowScene() {
                              Rect(0, 0, kSceneWidth, kSceneHeight));
 }
 
+toolkit::TPoint TfWrdCnst::BlockExtent(int block) const {
+  // Measured in the blocks' own font whatever imgBack's canvas holds just
+  // now: a puzzle being set up measures its word there in the word's font.
+  TCanvas measure;
+  measure.Font = SceneFont(kBlockPoints);
+  return measure.TextExtent(FBlockText[block]);
+}
+
 int TfWrdCnst::BlockAt(int x, int y) const {
-  const TCanvas& canvas = imgBack->Canvas();
-  for (int i = 1; i <= kBlockSlots; ++i) {
-    const TPoint size = canvas.TextExtent(FBlockText[i]);
+  // The form keeps sending a drag's pointer to the control it began on: a
+  // release beside the scene would otherwise reach slots that lie past its
+  // edge, or placed blocks parked to its left.
+  if (x < 0 || y < 0 || x >= imgBack->Width() || y >= imgBack->Height()) return 0;
+  for (int i = 1; i <= FBlockCount; ++i) {
+    if (!Unplaced(i)) continue;
+    const TPoint size = BlockExtent(i);
     // Strict on every edge: a pointer on the rectangle's border is not on it.
     if (FBlockX[i] < x && x < FBlockX[i] + size.X && FBlockY[i] < y && y < FBlockY[i] + size.Y)
       return i;
@@ -89,17 +101,7 @@ int TfWrdCnst::BlockAt(int x, int y) const {
 }
 
 void TfWrdCnst::imgBackMouseMove(TShiftState, int x, int y) {
-  TCursor cursor = crArrow;
-  if (!Busy()) {
-    const TCanvas& canvas = imgBack->Canvas();
-    for (int i = 1; i <= kBlockSlots; ++i) {
-      const TPoint size = canvas.TextExtent(FBlockText[i]);
-      if (FBlockX[i] < x && x < FBlockX[i] + size.X && FBlockY[i] < y &&
-          y < FBlockY[i] + size.Y && FBlockX[i] > 0)
-        cursor = crHandPoint;
-    }
-  }
-  imgBack->SetCursor(cursor);
+  imgBack->SetCursor(!Busy() && BlockAt(x, y) ? crHandPoint : crArrow);
 }
 
 void TfWrdCnst::imgBackMouseUp(TMouseButton, TShiftState, int x, int y) {

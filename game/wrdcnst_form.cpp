@@ -79,6 +79,7 @@ TfWrdCnst::TfWrdCnst(Application& app, const std::filesystem::path& assetDir,
 
   imgExit->OnClick = [this] { imgExitClick(); };
   imgNext->OnClick = [this] { imgNextClick(); };
+  imgSoundOff->OnClick = [this] { SwitchSound(); };
   imgBack->OnMouseMove = [this](TShiftState shift, int x, int y) { imgBackMouseMove(shift, x, y); };
   imgBack->OnMouseUp = [this](TMouseButton button, TShiftState shift, int x, int y) {
     imgBackMouseUp(button, shift, x, y);

@@ -40,6 +40,12 @@ inline constexpr int kUsedMarks = 200;
 // A placed block is moved out of the scene.
 inline constexpr int kPlacedX = -200;
 
+// Text sizes in points, all "Times New Roman": the word, and the letter blocks
+// (which the pointer's hit test measures in too).
+inline constexpr int kWordPoints = 36;
+inline constexpr int kBlockPoints = 28;
+toolkit::TFont SceneFont(int points);
+
 inline constexpr toolkit::TColor kBlockBlue{0, 0, 255};
 inline constexpr toolkit::TColor kBlockRed{255, 0, 0};
 inline constexpr toolkit::TColor kBlockGreen{0, 128, 0};
@@ -69,8 +75,11 @@ class TfWrdCnst : public toolkit::TForm {
   void ShowScene();
   void imgBackMouseMove(toolkit::TShiftState shift, int x, int y);
   void imgBackMouseUp(toolkit::TMouseButton button, toolkit::TShiftState shift, int x, int y);
-  // The block slot (1 to 6) under scene point x, y, or 0.
+  // The shown, unplaced block (1 to FBlockCount) under scene point x, y, or 0;
+  // a point outside the scene is on none. Both pointer handlers use it.
   int BlockAt(int x, int y) const;
+  // A block's text rectangle size, in the blocks' font.
+  toolkit::TPoint BlockExtent(int block) const;
 
   void BlockChosen(int index);
   void Timer1Timer();
@@ -79,7 +88,7 @@ class TfWrdCnst : public toolkit::TForm {
 
   // Play without a pointer: a highlight over the blocks moved with Left and
   // Right and chosen with Enter, a block chosen by typing its letters, Space
-  // for the word again, M to switch sound off and on, F11 for full screen,
+  // for the word again, Ctrl+M to switch sound off and on, F11 for full screen,
   // Ctrl+Q as EXIT. Escape does nothing, so a child cannot end the game by it.
   void FormKeyDown(toolkit::TKey& key, toolkit::TShiftState shift);
   // The block the highlight is on (1 to 6), or 0 while none is shown: before
@@ -159,6 +168,8 @@ class TfWrdCnst : public toolkit::TForm {
   void SetUpVowel(ledger::TLedgerTable& table);
   void SetUpConsonant();
   void CentreWord();
+  // What a failed NewPuzzle leaves: no blocks, no timer, the Next sign up.
+  void NoPuzzle();
   // The first open gap (1-based) the text fills, or 0.
   int GapFor(const std::string& text) const;
 

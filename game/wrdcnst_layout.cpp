@@ -60,9 +60,11 @@ const std::array kLayout{
                      .height = 81},
     TComponentLayout{.name = "LstBlend", .kind = K::ListBox, .left = 280, .top = 8,
                      .width = 49, .height = 97, .visible = false, .items = kBlends},
-    // Shown while sound is switched off, where nothing else ever stands.
+    // Shown while sound is switched off, where nothing else ever stands; a
+    // click on it switches sound back on.
     TComponentLayout{.name = "imgSoundOff", .kind = K::Image, .left = 584, .top = 8, .width = 40,
-                     .height = 32, .visible = false, .picture = "sound_off.svg"},
+                     .height = 32, .visible = false, .picture = "sound_off.svg",
+                     .cursor = crHandPoint},
     TComponentLayout{.name = "Timer1", .kind = K::Timer, .interval = 100},
 };
 

@@ -175,6 +175,76 @@ TEST(Crane, TheBuildingGoesUpFacadeByFacadeThenGirderByGirder) {
   EXPECT_FALSE(f.imgNext->Visible());
 }
 
+TEST(Crane, TheTraceReportsEachBlockWhereTheHitTestFindsIt) {
+  TTracedGame traced;
+  TfWrdCnst& f = *traced.game->form;
+  CatPuzzle(*traced.game, 1, 2);
+  f.ComposeScene();
+  std::ifstream in(traced.path);
+  std::string puzzle;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("\"event\": \"puzzle\"") != std::string::npos) puzzle = line;
+  ASSERT_FALSE(puzzle.empty());
+  const auto field = [&](std::size_t from, const char* name) {
+    return std::stoi(puzzle.substr(puzzle.find(std::string("\"") + name + "\": ", from) +
+                                   std::string(name).size() + 4));
+  };
+  std::size_t at = puzzle.find("\"blocks\"");
+  for (int block = 1; block <= f.FBlockCount; ++block) {
+    SCOPED_TRACE(block);
+    at = puzzle.find("{\"text\"", at + 1);
+    ASSERT_NE(at, std::string::npos);
+    // Window coordinates: the last pixel inside is on the block, the next one is not.
+    const int x = field(at, "x") - f.imgBack->Left(), y = field(at, "y") - f.imgBack->Top();
+    const int w = field(at, "w"), h = field(at, "h");
+    EXPECT_EQ(f.BlockAt(x + w - 1, y + h - 1), block);
+    EXPECT_EQ(f.BlockAt(x + w, y + h / 2), 0);
+    EXPECT_EQ(f.BlockAt(x + w / 2, y + h), 0);
+  }
+}
+
+TEST(Crane, AnEffectsTableThatFailsMidSequenceIsToldOnceAndTheCraneGoesOnSilently) {
+  TScriptedGame game({{"Conson", {{"cat"}}}});
+  TfWrdCnst& f = *game.form;
+  CatPuzzle(game, 1, 2);
+  f.FTargetX = 100;
+  f.BlockChosen(1);
+  ASSERT_TRUE(f.FPlacing);
+  // Every key search from here on throws.
+  game.dm->dbSndFx.Close();
+  for (int tick = 1; tick <= 101; ++tick) game.app.Guard([&] { f.Timer1Timer(); });
+  EXPECT_EQ(game.reports.size(), 1u);
+  EXPECT_FALSE(f.FPlacing);
+  EXPECT_EQ(f.FShownWord, "ca_") << "the block was placed";
+  EXPECT_EQ(f.FHookY, 0);
+}
+
+TEST(Crane, APuzzleThatCannotBeMadeAfterAFloorLeavesNextAndExitWorking) {
+  TScriptedGame game({{"Conson", {{"cat"}}}});
+  TfWrdCnst& f = *game.form;
+  CatPuzzle(game, 1, 2);
+  f.FBuilding = true;
+  f.FPhase = 1;
+  f.Timer1->SetEnabled(true);
+  // The word table goes away before the next word is drawn.
+  game.dm->dbConson.Close();
+  for (int tick = 0; tick <= 30; ++tick) game.app.Guard([&] { f.Timer1Timer(); });
+  ASSERT_EQ(game.reports.size(), 1u);
+  EXPECT_FALSE(f.Timer1->Enabled());
+  EXPECT_FALSE(f.FBuilding);
+  EXPECT_TRUE(f.imgNext->Visible());
+  EXPECT_EQ(f.FBlockCount, 0);
+  f.imgBackMouseUp(toolkit::TMouseButton::mbLeft, 0, f.FBlockX[1] + 3, f.FBlockY[1] + 5);
+  EXPECT_FALSE(f.FRejecting || f.FPlacing) << "a slot of the puzzle that never came was chosen";
+  // Next starts a building of whatever kind is drawn, on tables that work.
+  game.dm->dbConson.Open();
+  game.script.assign({0, 1, 0, 0, 0, 0});  // blends; "hat"
+  f.imgNextClick();
+  EXPECT_FALSE(f.imgNext->Visible());
+  EXPECT_EQ(f.FWord, "hat");
+  EXPECT_EQ(f.FBlockCount, 4);
+}
+
 TEST(Crane, APictureClickSpeaksTheWordAgainEvenDuringASequence) {
   TScriptedGame game;
   game.Puzzle(kShortVowelMode, {0, 0, 1, 1, 1, 1, 1});

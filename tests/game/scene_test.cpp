@@ -127,7 +127,59 @@ TEST(Pointer, AHandOverABlockButNotOnItsLeftOrTopEdge) {
   EXPECT_EQ(f.imgBack->Cursor(), toolkit::crArrow);
 }
 
+TEST(Pointer, AReleaseChoosesOnlyAShownUnplacedBlockInsideTheScene) {
+  // "frog" as "__og" with blocks fr bl ck bl: slots 5 and 6 are not in use and
+  // slot 5 starts at the scene's right edge.
+  TScriptedGame game({{"Blend", {{"church"}, {"clock"}, {"frog"}}}});
+  TfWrdCnst& f = *game.form;
+  game.Puzzle(kBlendMode, {2, 0, 9, 0, 26, 0});
+  f.ComposeScene();
+  ASSERT_EQ(f.FBlockCount, 4);
+  f.FBlockX[2] = kPlacedX;
+  const int y = f.FBlockY[1] + 5;
+  struct Case {
+    const char* what;
+    int x, y;
+    int chosen;
+  };
+  // A drag keeps reporting to the scene, so a release anywhere reaches it.
+  const Case cases[] = {
+      {"on block 1", f.FBlockX[1] + 3, y, 1},
+      {"just right of the scene, on unused slot 5", f.FBlockX[5] + 3, y, 0},
+      {"far right, on unused slot 6", f.FBlockX[6] + 3, y, 0},
+      {"left of the scene, on the placed block", kPlacedX + 3, y, 0},
+      {"below the scene", f.FBlockX[1] + 3, f.imgBack->Height() + f.FBlockY[1], 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(f.BlockAt(c.x, c.y), c.chosen);
+    f.imgBackMouseMove(0, c.x, c.y);
+    EXPECT_EQ(f.imgBack->Cursor(), c.chosen ? toolkit::crHandPoint : toolkit::crArrow);
+    f.imgBackMouseUp(toolkit::TMouseButton::mbLeft, 0, c.x, c.y);
+    EXPECT_EQ(f.FRejecting || f.FPlacing ? f.FSelected : 0, c.chosen);
+    f.FRejecting = f.FPlacing = false;
+    f.Timer1->SetEnabled(false);
+  }
+}
+
+using tamblo::testing::PushButton;
 using tamblo::testing::PushClick;
+
+TEST(Pointer, ADragFromTheSceneReleasedBesideItChoosesNothing) {
+  TScriptedGame game({{"Blend", {{"church"}, {"clock"}, {"frog"}}}});
+  TfWrdCnst& f = *game.form;
+  f.OnActivate = nullptr;  // the puzzle is the test's own
+  game.Puzzle(kBlendMode, {2, 0, 9, 0, 26, 0});
+  game.app.WindowScale = 1;
+  f.Show();
+  SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+  const int top = f.imgBack->Top() + f.FBlockY[1] + 5;
+  PushButton(f.WindowId(), SDL_MOUSEBUTTONDOWN, f.imgBack->Left() + 100, top);
+  PushButton(f.WindowId(), SDL_MOUSEBUTTONUP, f.imgBack->Left() + f.FBlockX[5] + 3, top);
+  game.app.ProcessMessages();
+  EXPECT_FALSE(f.FRejecting || f.FPlacing) << "slot " << f.FSelected << " was chosen";
+}
+
 
 TEST(Pointer, AtEveryWindowScaleAClickFindsTheBlockItsLogicalPixelIsOn) {
   for (int scale : {1, 2, 3}) {
@@ -144,7 +196,7 @@ TEST(Pointer, AtEveryWindowScaleAClickFindsTheBlockItsLogicalPixelIsOn) {
     // pixels, so every window pixel of an edge's square misses.
     const int left = (f.imgBack->Left() + f.FBlockX[3]) * scale;
     const int top = (f.imgBack->Top() + f.FBlockY[3]) * scale;
-    const toolkit::TPoint size = f.imgBack->Canvas().TextExtent(f.FBlockText[3]);
+    const toolkit::TPoint size = f.BlockExtent(3);
     const int right = left + size.X * scale, bottom = top + size.Y * scale;
     struct Case {
       int x, y;
