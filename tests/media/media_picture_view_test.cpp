@@ -16,6 +16,7 @@
 #include "tests/dataset/memory_data_set.h"
 #include "tests/engine/rewriter_process.h"
 #include "tests/media/media_fixture.h"
+#include "tests/media/picture_fixtures.h"
 #include "toolkit/cursors.h"
 
 namespace media::testing {
@@ -82,6 +83,28 @@ TEST_F(PictureViewTest, EveryRecordIsRecognisedAndDecoded) {
   EXPECT_EQ(PicturePixel(0, 0), toolkit::clBlack);
   EXPECT_EQ(PicturePixel(7, 3), toolkit::clWhite);
   EXPECT_EQ(finishedLoads, 2);
+}
+
+TEST_F(PictureViewTest, ATiffPagePastTheLastShowsTheLastPage) {
+  const struct {
+    const char* what;
+    std::vector<::fixtures::Picture> pages;
+    int asked, shown, width;
+  } cases[] = {
+      {"one page, page 3 asked", {::fixtures::Quadrants(8, 6)}, 3, 1, 8},
+      {"two pages, page 5 asked", {::fixtures::Quadrants(8, 6), ::fixtures::Quadrants(4, 2)}, 5, 2, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MakeTable(dir, "Blend", "Graphic", {{"a", ::fixtures::Tiff(c.pages)}});
+    TBoundTable t(dir, "Blend");
+    view->TiffPage = static_cast<std::int16_t>(c.asked);
+    Bind(t);
+    ASSERT_TRUE(view->Picture().HasBitmap());
+    EXPECT_EQ(view->TiffPage, c.shown);
+    EXPECT_EQ(view->Picture().Width(), c.width);
+    view->SetDataSource(nullptr);
+  }
 }
 
 TEST_F(PictureViewTest, AGraphicHeaderInFrontOfTheBytesIsSkipped) {
