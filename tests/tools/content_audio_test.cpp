@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
 #include <numbers>
 
 #include "tools/tamblo-content/audio.h"
@@ -134,6 +139,119 @@ TEST(ReadWave, NamesWhatIsWrongWithAFileItCannotRead) {
   }
 }
 
+// A float sample with no level would reach the conversion to 16 bits, which
+// has no answer for it; a double beyond a float's range would become one.
+TEST(ReadWave, RefusesFloatSamplesThatAreNotFiniteLevels) {
+  struct TCase {
+    const char* what;
+    int bits;
+    double bad;
+  };
+  const TCase cases[] = {
+      {"32-bit not a number", 32, std::numeric_limits<double>::quiet_NaN()},
+      {"32-bit infinity", 32, std::numeric_limits<double>::infinity()},
+      {"64-bit minus infinity", 64, -std::numeric_limits<double>::infinity()},
+      {"64-bit beyond a float", 64, 1e300},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes b = Wave({.tag = 3, .bits = c.bits}, 3);
+    const std::size_t second = b.size() - 2 * static_cast<std::size_t>(c.bits / 8);
+    if (c.bits == 32) {
+      const auto u = std::bit_cast<std::uint32_t>(static_cast<float>(c.bad));
+      for (int i = 0; i < 4; ++i) b[second + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+    } else {
+      const auto u = std::bit_cast<std::uint64_t>(c.bad);
+      for (int i = 0; i < 8; ++i) b[second + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
+    }
+    std::string why;
+    EXPECT_FALSE(ReadWave(b, why));
+    EXPECT_EQ(why, "sample 1 is not a finite level");
+  }
+}
+
+TEST(ReadWave, RefusesARecordingLongerThanAnyWordNeeds) {
+  // 61 s at the lowest rate, 8 bits: small in bytes, long in time.
+  const Bytes b = Wave({.rate = 4000, .bits = 8}, 61 * 4000);
+  std::string why;
+  EXPECT_FALSE(ReadWave(b, why));
+  EXPECT_EQ(why, "lasts 61.0 s, longer than the 60.0 s a recording may");
+}
+
+// Files on disk are judged by their header before their samples are read:
+// each here is sparse, so its size costs nothing until someone reads it.
+class ReadWaveFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tamblo-audio-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // The header of `wave` with its data chunk claiming `dataBytes`, and the
+  // file grown to hold them; `junk` bytes of another chunk come before it.
+  std::filesystem::path Sparse(const char* name, Bytes wave, std::uint64_t dataBytes, std::uint64_t junk = 0) {
+    const std::size_t dataAt = wave.size() - 8 - (wave.size() - 44);  // the plain header is 44 bytes
+    Bytes head(wave.begin(), wave.begin() + static_cast<std::ptrdiff_t>(dataAt));
+    if (junk) {
+      Put(head, "JUNK");
+      Put(head, static_cast<std::uint32_t>(junk), 4);
+    }
+    const std::uint64_t junkAt = head.size();
+    Bytes data;
+    Put(data, "data");
+    Put(data, static_cast<std::uint32_t>(dataBytes), 4);
+    data.insert(data.end(), wave.begin() + 44, wave.end());
+    const std::filesystem::path file = dir_ / name;
+    {
+      std::ofstream out(file, std::ios::binary);
+      out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+      out.seekp(static_cast<std::streamoff>(junkAt + junk));
+      out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    }
+    std::filesystem::resize_file(file, junkAt + junk + 8 + std::max<std::uint64_t>(dataBytes, data.size() - 8));
+    return file;
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(ReadWaveFileTest, RefusesFromTheHeaderWhatWouldCostTooMuchToRead) {
+  struct TCase {
+    const char* what;
+    TWaveLayout layout;
+    std::uint64_t dataBytes;
+    const char* why;
+  };
+  const TCase cases[] = {
+      {"600 MB of 16-bit mono", {}, 600'000'000, "lasts 13605.4 s, longer than the 60.0 s a recording may"},
+      {"200 MiB of 8-channel doubles, 8.5 s", {.tag = 3, .channels = 8, .rate = 384000, .bits = 64},
+       std::uint64_t{200} << 20, "holds 200 MiB of samples, more than the 128 MiB a recording may"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string why;
+    EXPECT_FALSE(ReadWaveFile(Sparse("big.wav", Wave(c.layout), c.dataBytes), why));
+    EXPECT_EQ(why, c.why);
+  }
+}
+
+TEST_F(ReadWaveFileTest, ReadsOnlyTheSamplesPastALargeChunkBeforeThem) {
+  const Bytes wave = Wave({}, 3);
+  std::string why;
+  const auto sound = ReadWaveFile(Sparse("tagged.wav", wave, 6, std::uint64_t{1} << 30), why);
+  ASSERT_TRUE(sound) << why;
+  ASSERT_EQ(sound->samples.size(), 3u);
+  EXPECT_NEAR(sound->samples[2], 0.5, 0.01);
+
+  EXPECT_FALSE(ReadWaveFile(dir_ / "missing.wav", why));
+  EXPECT_EQ(why, "cannot be read");
+  EXPECT_FALSE(ReadWaveFile(dir_, why));
+  EXPECT_EQ(why, "cannot be read");
+}
+
 TEST(ReadWave, KeepsTheSamplesOfAFileWhoseWriterNeverFilledInTheSize) {
   Bytes b = Wave({}, 100);
   for (std::size_t i = 40; i < 44; ++i) b[i] = 0xFF;  // data size left at its placeholder
@@ -181,6 +299,20 @@ TEST(Levelling, BringsLoudAndQuietSoundsToOneLoudnessUnderTheCeiling) {
   Normalize(click, -20, -1);
   EXPECT_LE(PeakLevel(click), -1.0 + 1e-4);
   EXPECT_LT(MaxMomentaryLoudness(click), -22);
+}
+
+// A float file can carry levels far below hearing; raising them to the
+// target would need a gain no float holds.
+TEST(Levelling, LeavesASoundFarBelowHearingAsItIs) {
+  TSound faint = Tone(0.6, 500, 1e-40);
+  const TSound before = faint;
+  Normalize(faint, -20, -1);
+  EXPECT_EQ(faint.samples, before.samples);
+  const Bytes written = WriteWave16(faint);
+  std::string why;
+  const auto back = ReadWave(written, why);
+  ASSERT_TRUE(back) << why;
+  EXPECT_EQ(PeakLevel(*back), -std::numeric_limits<double>::infinity());
 }
 
 TEST(Levelling, ChangingTheRateKeepsTheToneAndDropsWhatTheNewRateCannotHold) {

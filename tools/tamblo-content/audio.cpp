@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <limits>
 #include <numbers>
+#include <stdexcept>
+#include <string_view>
 
 #include "engine/public/byte_order.h"
 
@@ -14,6 +19,7 @@ using ledger::GetU16;
 using ledger::GetU32;
 
 constexpr double kMinusInf = -std::numeric_limits<double>::infinity();
+constexpr double kInaudibleLufs = -150.0;
 
 double ToDb(double power) { return power > 0 ? 10.0 * std::log10(power) : kMinusInf; }
 
@@ -95,90 +101,174 @@ double Sinc(double x) {
   return std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
 }
 
-}  // namespace
+std::string OneDecimal(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", v);
+  return text;
+}
 
-std::optional<TSound> ReadWave(std::span<const std::uint8_t> bytes, std::string& why, TWaveFormat* format) {
-  auto fail = [&](const char* text) -> std::optional<TSound> {
-    why = text;
-    return std::nullopt;
-  };
-  if (bytes.size() < 12 || std::string_view(reinterpret_cast<const char*>(bytes.data()), 4) != "RIFF" ||
-      std::string_view(reinterpret_cast<const char*>(bytes.data()) + 8, 4) != "WAVE")
-    return fail("not a RIFF WAVE file");
-  TWaveFormat fmt;
-  bool haveFormat = false;
-  std::span<const std::uint8_t> data;
-  bool haveData = false;
-  std::size_t pos = 12;
-  while (pos + 8 <= bytes.size()) {
-    const std::string_view id(reinterpret_cast<const char*>(bytes.data()) + pos, 4);
-    const std::uint32_t size = GetU32(bytes.data(), pos + 4);
-    const std::size_t body = pos + 8;
-    const bool truncated = size > bytes.size() - body;
+// Where a RIFF WAVE file keeps its samples and what they are.
+struct TWaveLayout {
+  TWaveFormat format;
+  std::uint64_t dataStart = 0, dataSize = 0;
+};
+
+// Walks the chunks of a file of `total` bytes up to its samples, reading
+// through `peek` (offset, count, destination; false when the bytes are not
+// there), and checks the format and the length against the limits. Answers
+// what is wrong, or nothing.
+template <class TPeek>
+std::string ReadLayout(std::uint64_t total, TWaveLayout& layout, TPeek&& peek) {
+  std::uint8_t head[12];
+  if (total < 12 || !peek(0, 12, head) || std::memcmp(head, "RIFF", 4) != 0 ||
+      std::memcmp(head + 8, "WAVE", 4) != 0)
+    return "not a RIFF WAVE file";
+  TWaveFormat& fmt = layout.format;
+  bool haveFormat = false, haveData = false;
+  std::uint64_t pos = 12;
+  while (pos + 8 <= total) {
+    std::uint8_t chunk[8];
+    if (!peek(pos, 8, chunk)) return "cannot be read";
+    const std::string_view id(reinterpret_cast<const char*>(chunk), 4);
+    const std::uint64_t size = GetU32(chunk, 4);
+    const std::uint64_t body = pos + 8;
+    const bool truncated = size > total - body;
     if (id == "fmt ") {
-      if (truncated || size < 16) return fail("the format chunk is cut short");
-      fmt.formatTag = GetU16(bytes.data(), body);
-      fmt.channels = GetU16(bytes.data(), body + 2);
-      fmt.rate = static_cast<int>(GetU32(bytes.data(), body + 4));
-      fmt.bits = GetU16(bytes.data(), body + 14);
+      if (truncated || size < 16) return "the format chunk is cut short";
+      std::uint8_t f[26] = {};
+      if (!peek(body, size < 26 ? 16 : 26, f)) return "cannot be read";
+      fmt.formatTag = GetU16(f, 0);
+      fmt.channels = GetU16(f, 2);
+      const std::uint32_t rate = GetU32(f, 4);
+      fmt.rate = rate > 384000 ? -1 : static_cast<int>(rate);
+      fmt.bits = GetU16(f, 14);
       // WAVE_FORMAT_EXTENSIBLE names the real format in its sub-format GUID.
-      if (fmt.formatTag == 0xFFFE && size >= 26) fmt.formatTag = GetU16(bytes.data(), body + 24);
+      if (fmt.formatTag == 0xFFFE && size >= 26) fmt.formatTag = GetU16(f, 24);
       haveFormat = true;
     } else if (id == "data") {
-      if (!haveFormat) return fail("the data chunk comes before the format chunk");
+      if (!haveFormat) return "the data chunk comes before the format chunk";
       // A writer that never went back to fill in the size leaves it too large;
       // the bytes that are there still play.
-      data = bytes.subspan(body, truncated ? bytes.size() - body : size);
+      layout.dataStart = body;
+      layout.dataSize = truncated ? total - body : size;
       haveData = true;
       break;
     }
     if (truncated) break;
     pos = body + size + (size & 1);
   }
-  if (!haveFormat) return fail("no format chunk");
-  if (!haveData) return fail("no data chunk");
+  if (!haveFormat) return "no format chunk";
+  if (!haveData) return "no data chunk";
   const bool pcm =
       fmt.formatTag == 1 && (fmt.bits == 8 || fmt.bits == 16 || fmt.bits == 24 || fmt.bits == 32);
   const bool floating = fmt.formatTag == 3 && (fmt.bits == 32 || fmt.bits == 64);
-  if (!pcm && !floating) return fail("not PCM or float samples");
-  if (fmt.channels < 1 || fmt.channels > 8) return fail("an impossible number of channels");
-  if (fmt.rate < 4000 || fmt.rate > 384000) return fail("an impossible sample rate");
+  if (!pcm && !floating) return "not PCM or float samples";
+  if (fmt.channels < 1 || fmt.channels > 8) return "an impossible number of channels";
+  if (fmt.rate < 4000 || fmt.rate > 384000) return "an impossible sample rate";
+  const std::uint64_t frameBytes = static_cast<std::uint64_t>(fmt.bits / 8) * static_cast<std::uint64_t>(fmt.channels);
+  fmt.frames = layout.dataSize / frameBytes;
+  if (fmt.frames == 0) return "no samples";
+  const double seconds = static_cast<double>(fmt.frames) / fmt.rate;
+  if (seconds > kLongestRecording)
+    return "lasts " + OneDecimal(seconds) + " s, longer than the " + OneDecimal(kLongestRecording) +
+           " s a recording may";
+  if (layout.dataSize > kMostSampleBytes)
+    return "holds " + std::to_string(layout.dataSize >> 20) + " MiB of samples, more than the " +
+           std::to_string(kMostSampleBytes >> 20) + " MiB a recording may";
+  return {};
+}
+
+// The samples of `data`, laid out as `fmt` says, mixed down to mono.
+std::optional<TSound> Decode(const TWaveFormat& fmt, std::span<const std::uint8_t> data, std::string& why,
+                             TWaveFormat* format) {
   const std::size_t sampleBytes = static_cast<std::size_t>(fmt.bits / 8);
   const std::size_t frameBytes = sampleBytes * static_cast<std::size_t>(fmt.channels);
-  fmt.frames = data.size() / frameBytes;
-  if (fmt.frames == 0) return fail("no samples");
+  const std::size_t frames = static_cast<std::size_t>(fmt.frames);
   TSound sound;
   sound.rate = fmt.rate;
-  sound.samples.resize(fmt.frames);
-  for (std::size_t f = 0; f < fmt.frames; ++f) {
+  sound.samples.resize(frames);
+  for (std::size_t f = 0; f < frames; ++f) {
     double sum = 0;
-    for (int c = 0; c < fmt.channels; ++c)
-      sum += DecodeSample(data.data() + f * frameBytes + static_cast<std::size_t>(c) * sampleBytes,
-                          fmt.formatTag, fmt.bits);
+    for (int c = 0; c < fmt.channels; ++c) {
+      const double v = DecodeSample(data.data() + f * frameBytes + static_cast<std::size_t>(c) * sampleBytes,
+                                    fmt.formatTag, fmt.bits);
+      // Infinity or not-a-number has no level, and would poison every step
+      // after; a double beyond a float's range would become infinity.
+      if (!(std::abs(v) <= std::numeric_limits<float>::max())) {
+        why = "sample " + std::to_string(f) + " is not a finite level";
+        return std::nullopt;
+      }
+      sum += v;
+    }
     sound.samples[f] = static_cast<float>(sum / fmt.channels);
   }
   if (format) *format = fmt;
   return sound;
 }
 
+}  // namespace
+
+std::optional<TSound> ReadWave(std::span<const std::uint8_t> bytes, std::string& why, TWaveFormat* format) {
+  TWaveLayout layout;
+  why = ReadLayout(bytes.size(), layout, [&](std::uint64_t offset, std::size_t count, std::uint8_t* out) {
+    if (offset > bytes.size() || count > bytes.size() - offset) return false;
+    std::copy_n(bytes.data() + offset, count, out);
+    return true;
+  });
+  if (!why.empty()) return std::nullopt;
+  return Decode(layout.format, bytes.subspan(layout.dataStart, layout.dataSize), why, format);
+}
+
+std::optional<TSound> ReadWaveFile(const std::filesystem::path& file, std::string& why, TWaveFormat* format) {
+  std::ifstream in(file, std::ios::binary);
+  std::error_code error;
+  const bool regular = std::filesystem::is_regular_file(file, error);
+  const std::uintmax_t total = regular ? std::filesystem::file_size(file, error) : 0;
+  if (!in || !regular || error) {
+    why = "cannot be read";
+    return std::nullopt;
+  }
+  auto peek = [&](std::uint64_t offset, std::size_t count, std::uint8_t* out) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
+    return in.gcount() == static_cast<std::streamsize>(count);
+  };
+  TWaveLayout layout;
+  why = ReadLayout(total, layout, peek);
+  if (!why.empty()) return std::nullopt;
+  // Only the samples: whatever else the file holds may be large and is not needed.
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(layout.dataSize));
+  if (!peek(layout.dataStart, data.size(), data.data())) {
+    why = "cannot be read";
+    return std::nullopt;
+  }
+  return Decode(layout.format, data, why, format);
+}
+
 std::vector<std::uint8_t> WriteWave16(const TSound& sound) {
-  const std::uint32_t dataBytes = static_cast<std::uint32_t>(sound.samples.size() * 2);
-  std::vector<std::uint8_t> out(44 + dataBytes);
+  const std::uint64_t dataBytes = std::uint64_t{sound.samples.size()} * 2;
+  if (dataBytes > std::uint64_t{UINT32_MAX} - 36)
+    throw std::length_error("a sound of " + std::to_string(sound.samples.size()) +
+                            " samples is too long for a WAV file");
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(44 + dataBytes));
   std::uint8_t* p = out.data();
   std::copy_n("RIFF", 4, p);
-  ledger::PutU32(p, 4, 36 + dataBytes);
+  ledger::PutU32(p, 4, static_cast<std::uint32_t>(36 + dataBytes));
   std::copy_n("WAVEfmt ", 8, p + 8);
   ledger::PutU32(p, 16, 16);
   ledger::PutU16(p, 20, 1);
   ledger::PutU16(p, 22, 1);
   ledger::PutU32(p, 24, static_cast<std::uint32_t>(sound.rate));
-  ledger::PutU32(p, 28, static_cast<std::uint32_t>(sound.rate * 2));
+  ledger::PutU32(p, 28, static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(sound.rate)} * 2));
   ledger::PutU16(p, 32, 2);
   ledger::PutU16(p, 34, 16);
   std::copy_n("data", 4, p + 36);
-  ledger::PutU32(p, 40, dataBytes);
+  ledger::PutU32(p, 40, static_cast<std::uint32_t>(dataBytes));
   for (std::size_t i = 0; i < sound.samples.size(); ++i) {
-    const double v = std::clamp(std::round(double{sound.samples[i]} * 32767.0), -32768.0, 32767.0);
+    // A sample that is not a number has no level to write; it is silence.
+    const double s = std::isnan(sound.samples[i]) ? 0.0 : double{sound.samples[i]};
+    const double v = std::clamp(std::round(s * 32767.0), -32768.0, 32767.0);
     ledger::PutU16(p, 44 + 2 * i, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
   }
   return out;
@@ -278,7 +368,9 @@ void LimitPeaks(TSound& sound, double ceilingDb) {
 
 void Normalize(TSound& sound, double targetLufs, double ceilingDb, double maxLimitDb) {
   const double loudness = MaxMomentaryLoudness(sound);
-  if (!std::isfinite(loudness)) return;
+  // Far below hearing is silence, however a float file happens to carry it;
+  // raising it hundreds of decibels would overflow into infinities.
+  if (!std::isfinite(loudness) || loudness < kInaudibleLufs) return;
   double gain = targetLufs - loudness;
   const double over = PeakLevel(sound) + gain - ceilingDb;
   if (over > maxLimitDb) gain -= over - maxLimitDb;

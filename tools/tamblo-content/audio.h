@@ -3,6 +3,7 @@
 // rate, read from and written to RIFF WAVE, trimmed, faded and levelled.
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,14 +26,25 @@ struct TWaveFormat {
   int channels = 0;
   int rate = 0;
   int bits = 0;
-  std::size_t frames = 0;
+  std::uint64_t frames = 0;
 };
+
+// The most a recording may hold: a word or an effect with room for the
+// silence around it, at any rate and channel count a recorder makes. Anything
+// longer is refused from its header, before its samples are decoded.
+inline constexpr double kLongestRecording = 60.0;
+inline constexpr std::uint64_t kMostSampleBytes = std::uint64_t{128} << 20;
 
 // Reads PCM (8, 16, 24 or 32 bits) or float (32 or 64 bits), any number of
 // channels, mixed down to mono. On failure answers nullopt and says why.
 std::optional<TSound> ReadWave(std::span<const std::uint8_t> bytes, std::string& why,
                                TWaveFormat* format = nullptr);
-// 16-bit mono PCM; samples beyond full scale are clipped.
+// The same from a file, which is read only as far as its samples go and only
+// once its header has shown they are within the limits above.
+std::optional<TSound> ReadWaveFile(const std::filesystem::path& file, std::string& why,
+                                   TWaveFormat* format = nullptr);
+// 16-bit mono PCM; samples beyond full scale are clipped. Throws
+// std::length_error for a sound too long for a RIFF file to hold.
 std::vector<std::uint8_t> WriteWave16(const TSound& sound);
 
 // Band-limited change of rate (windowed sinc).

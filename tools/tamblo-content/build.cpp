@@ -213,7 +213,7 @@ class TBuilder {
         if (!e.sound) continue;
         t.rows[i].soundSource = e.sound->filename().string();
         std::string why;
-        const std::optional<TSound> sound = ReadWave(ReadBytes(*e.sound), why);
+        const std::optional<TSound> sound = ReadWaveFile(*e.sound, why);
         progress_.Step("reading recordings", kSpeechWeight);
         if (!sound) {
           Problem(t, e.record.word, "sound " + e.sound->string() + ": " + why);
@@ -237,7 +237,7 @@ class TBuilder {
         if (e.sound) {
           row.source = e.sound->filename().string();
           std::string why;
-          std::optional<TSound> read = ReadWave(ReadBytes(*e.sound), why);
+          std::optional<TSound> read = ReadWaveFile(*e.sound, why);
           if (!read) {
             Problem(t, e.key, "sound " + e.sound->string() + ": " + why);
             continue;

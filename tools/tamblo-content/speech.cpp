@@ -158,10 +158,8 @@ TSpokenWord SpeakOne(const std::string& word, const fs::path& dir, std::size_t i
     result.error = "flite began the sentence unexpectedly: " + run.out.substr(0, 80);
     return result;
   }
-  std::ifstream in(wave, std::ios::binary);
-  const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
   std::string why;
-  std::optional<TSound> sound = ReadWave(bytes, why);
+  std::optional<TSound> sound = ReadWaveFile(wave, why);
   if (!sound) {
     result.error = "flite's waveform is unreadable: " + why;
     return result;
