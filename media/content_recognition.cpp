@@ -1,6 +1,7 @@
 #include "media/content_recognition.h"
 
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "media/image_library.h"
@@ -61,6 +62,44 @@ std::string CompressionName(std::int32_t code) {
     case 32773: return "PACKBITS";
     default: return "UNKNOWN";
   }
+}
+
+bool At(std::span<const std::uint8_t> b, std::size_t offset, std::string_view tag) {
+  return b.size() >= offset + tag.size() && std::memcmp(b.data() + offset, tag.data(), tag.size()) == 0;
+}
+
+// The tail of the sub-format GUID every extensible PCM or float header carries.
+constexpr std::uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                             0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+bool PlayableFormat(const std::uint8_t* f, std::uint32_t size) {
+  std::uint16_t tag = U16(f);
+  if (tag == 0xFFFE) {
+    if (size < 40 || std::memcmp(f + 26, kSubFormatTail, sizeof kSubFormatTail) != 0) return false;
+    tag = U16(f + 24);
+  }
+  const std::uint16_t channels = U16(f + 2), bits = U16(f + 14);
+  const bool pcm = tag == 1 && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+  const bool floating = tag == 3 && bits == 32;
+  return (pcm || floating) && channels >= 1 && U32(f + 4) >= 1;
+}
+
+bool PlayableWave(std::span<const std::uint8_t> b) {
+  if (!At(b, 0, "RIFF") || !At(b, 8, "WAVE")) return false;
+  bool format = false;
+  for (std::uint64_t pos = 12; pos + 8 <= b.size();) {
+    const std::uint8_t* chunk = b.data() + pos;
+    const std::uint32_t size = U32(chunk + 4);
+    const std::uint64_t body = pos + 8;
+    if (At(b, pos, "fmt ")) {
+      if (format || size < 16 || size > b.size() - body || !PlayableFormat(chunk + 8, size)) return false;
+      format = true;
+    } else if (At(b, pos, "data")) {
+      return format;
+    }
+    pos = body + size + (size & 1);
+  }
+  return false;
 }
 
 std::string Upper(std::string s) {
@@ -163,6 +202,12 @@ TRecognition RecognizeBytes(std::span<const std::uint8_t> blob, int tiffPage,
     }
   }
   return result;
+}
+
+bool PlayableSound(std::string_view kind, std::span<const std::uint8_t> bytes) {
+  if (kind == "WAV") return PlayableWave(bytes);
+  if (kind == "MID") return At(bytes, 0, "MThd");
+  return false;
 }
 
 }  // namespace media

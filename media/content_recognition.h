@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace media {
 
@@ -34,5 +35,13 @@ struct TRecognition {
 // what loading the image library throws.
 TRecognition RecognizeBytes(std::span<const std::uint8_t> blob, int tiffPage,
                             TContentInfo& info);
+
+// Whether the mixer may be handed `bytes` recognised as `kind`: for "WAV" only
+// a RIFF WAVE file ("RIFF" at 0, "WAVE" at 8) whose format chunk, before its
+// data chunk, says PCM (8 to 32 bits) or 32-bit IEEE float; for "MID" only a
+// standard MIDI file ("MThd" at 0). The signature search above is loose, and
+// the mixer's loader decodes whatever it recognises itself (modules, MP3,
+// FLAC, Vorbis, VOC), so nothing else reaches it.
+bool PlayableSound(std::string_view kind, std::span<const std::uint8_t> bytes);
 
 }  // namespace media

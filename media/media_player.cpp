@@ -4,7 +4,11 @@
 #include <SDL_mixer.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <vector>
+
+#include "media/content_recognition.h"
 
 namespace media {
 namespace {
@@ -87,12 +91,21 @@ void TDBMediaPlayer::Open() {
   TAudio& audio = Audio();
   if (!audio.error.empty()) throw EMCIDeviceError(audio.error);
   if (channel_ < 0) channel_ = audio.AllocateChannel();
-  // The file is closed here whatever the mixer makes of it: a file it cannot
-  // decode would otherwise keep its handle.
+  // Read and judged first: the mixer's loader would decode any format it
+  // knows, and only plain wave sound (or MIDI, where it has the decoder) is
+  // meant to reach it.
   SDL_RWops* file = SDL_RWFromFile(FileName.c_str(), "rb");
   if (!file) throw EMCIDeviceError(SDL_GetError());
-  chunk_ = Mix_LoadWAV_RW(file, 0);
+  // The mixer takes a memory block's size as an int.
+  const Sint64 size = SDL_RWsize(file);
+  const bool fits = size >= 0 && size <= INT_MAX;
+  std::vector<std::uint8_t> bytes(fits ? static_cast<std::size_t>(size) : 0);
+  const bool read = fits && SDL_RWread(file, bytes.data(), 1, bytes.size()) == bytes.size();
   SDL_RWclose(file);
+  if (!read) throw EMCIDeviceError("Cannot read " + FileName);
+  if (!PlayableSound("WAV", bytes) && !PlayableSound("MID", bytes))
+    throw EMCIDeviceError("Not a PCM or float wave sound, nor a MIDI file: " + FileName);
+  chunk_ = Mix_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1);
   if (!chunk_) throw EMCIDeviceError(Mix_GetError());
   position_ = 0;
 }

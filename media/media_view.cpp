@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 
+#include "media/content_recognition.h"
 #include "media/temp_directory.h"
 #include "toolkit/cursors.h"
 
@@ -145,7 +146,9 @@ void TDBMediaView::LoadContent(const dataset::TField& field) {
 
 void TDBMediaView::LoadMedia(const std::string& kind, std::span<const std::uint8_t> bytes) {
   const std::string answer = ExtensionCheck ? ExtensionCheck(kind) : MciExtensionCheck(kind);
-  if (answer == "none") throw ErrorInvalid(CannotPlayMessage(kind));
+  // The kind's signature may sit anywhere in the first bytes; only what the
+  // mixer plays as that kind, and no decoder it carries besides, goes on.
+  if (answer == "none" || !PlayableSound(kind, bytes)) throw ErrorInvalid(CannotPlayMessage(kind));
   toolkit::TScreenCursorScope wait(toolkit::crHourGlass);
   if (ILUndo) PushUndo();
   ClearContent(true);

@@ -7,12 +7,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "media/content_recognition.h"
 #include "media/media_player.h"
 #include "tests/media/picture_fixtures.h"
+#include "tests/media/sound_samples.h"
 #include "toolkit/application.h"
 #include "toolkit/form.h"
 
@@ -92,6 +95,68 @@ TEST_F(MediaPlayerTest, AFileThatIsNoSoundFailsToOpen) {
   EXPECT_FALSE(player_.IsOpen());
   player_.FileName = (fs::path(testing::TempDir()) / "absent.wav").string();
   EXPECT_THROW(player_.Open(), EMCIDeviceError);
+}
+
+// The loose recognition may call many things a wave sound; the mixer is
+// handed only plain wave sound, never a form its loader would decode besides.
+// Every case is also opened: what is accepted really plays.
+TEST_F(MediaPlayerTest, OnlyPcmOrFloatWaveAndStandardMidiReachTheMixer) {
+  using namespace sound_samples;
+  Bytes noFormat = Wave({});
+  std::copy_n("LIST", 4, noFormat.begin() + 12);  // the format chunk renamed
+  const Bytes wave = Wave({});
+  Bytes dataFirst(wave.begin(), wave.begin() + 12);
+  dataFirst.insert(dataFirst.end(), wave.begin() + 36, wave.end());
+  dataFirst.insert(dataFirst.end(), wave.begin() + 12, wave.begin() + 36);
+  Bytes riffLater = wave;
+  riffLater.insert(riffLater.begin(), {'I', 'D', '3', 0});
+  Bytes badGuid = Wave({.subTag = 1});
+  badGuid[12 + 8 + 26] = 0x55;
+  struct TCase {
+    const char* what;
+    const char* kind;
+    Bytes bytes;
+    bool playable;
+  };
+  const TCase cases[] = {
+      {"16-bit PCM", "WAV", wave, true},
+      {"8-bit PCM", "WAV", Wave({.bits = 8}), true},
+      {"24-bit stereo PCM", "WAV", Wave({.channels = 2, .bits = 24}), true},
+      {"32-bit PCM", "WAV", Wave({.bits = 32}), true},
+      {"32-bit float", "WAV", Wave({.tag = 3, .bits = 32}), true},
+      {"extensible PCM", "WAV", Wave({.subTag = 1}), true},
+      {"extensible float", "WAV", Wave({.bits = 32, .subTag = 3}), true},
+      {"mu-law", "WAV", Wave({.tag = 7, .bits = 8}), false},
+      {"A-law", "WAV", Wave({.tag = 6, .bits = 8}), false},
+      {"extensible mu-law", "WAV", Wave({.bits = 8, .subTag = 7}), false},
+      {"extensible PCM with another GUID", "WAV", badGuid, false},
+      {"64-bit float", "WAV", Wave({.tag = 3, .bits = 64}), false},
+      {"12-bit PCM", "WAV", Wave({.bits = 12}), false},
+      {"no channels", "WAV", Wave({.channels = 0}), false},
+      {"no format chunk", "WAV", noFormat, false},
+      {"the data before the format", "WAV", dataFirst, false},
+      {"RIFF not at the start", "WAV", riffLater, false},
+      {"a voice file with RIFF WAV in its text", "WAV", Voc(), false},
+      {"the header alone", "WAV", Bytes(wave.begin(), wave.begin() + 36), false},
+      {"MIDI", "MID", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 0x60}, true},
+      {"MIDI after other bytes", "MID", Bytes{'x', 'M', 'T', 'h', 'd', 0, 0, 0, 6}, false},
+      {"a wave sound asked for as a movie", "AVI", wave, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(PlayableSound(c.kind, c.bytes), c.playable);
+    if (std::string_view(c.kind) != "WAV") continue;
+    player_.FileName = (fs::path(testing::TempDir()) / "case.wav").string();
+    std::ofstream(player_.FileName, std::ios::binary)
+        .write(reinterpret_cast<const char*>(c.bytes.data()), static_cast<std::streamsize>(c.bytes.size()));
+    if (c.playable) {
+      EXPECT_NO_THROW(player_.Open());
+      EXPECT_TRUE(player_.IsOpen());
+    } else {
+      EXPECT_THROW(player_.Open(), EMCIDeviceError);
+      EXPECT_FALSE(player_.IsOpen());
+    }
+  }
 }
 
 TEST_F(MediaPlayerTest, MutedSoundPlaysSilentlyOnEveryChannelIncludingLaterOnes) {

@@ -16,6 +16,7 @@
 #include "media/temp_directory.h"
 #include "tests/dataset/memory_data_set.h"
 #include "tests/media/media_fixture.h"
+#include "tests/media/sound_samples.h"
 #include "toolkit/cursors.h"
 
 namespace media::testing {
@@ -148,6 +149,27 @@ TEST_F(MediaViewTest, AKindThisComputerCannotPlayIsRefusedWithItsMessage) {
     EXPECT_EQ(MessageOf<EMCIDeviceError>([&] { player->Play(); }), "No MCI device open");
   }
   toolkit::SetScreenCursor(toolkit::crDefault);
+}
+
+// Recognised as wave sound by the letters in their first bytes, yet not wave
+// sound the mixer should decode: refused as a kind the computer cannot play,
+// with nothing written and nothing open.
+TEST_F(MediaViewTest, WhatOnlyLooksLikeAWaveSoundCannotBePlayed) {
+  const TBytes voc = sound_samples::Voc(), muLaw = sound_samples::Wave({.tag = 7, .bits = 8});
+  MakeTable(dir, "SndFx", "SoundFile", {{"a", voc}, {"b", muLaw}});
+  TBoundTable t(dir, "SndFx");
+  view->SetDataField("SoundFile");
+  for (int record = 0; record < 2; ++record) {
+    SCOPED_TRACE(record);
+    view->SetDataSource(nullptr);
+    t.table.First();
+    if (record) t.table.Next();
+    EXPECT_EQ(MessageOf<ErrorInvalid>([&] { view->SetDataSource(&t.source); }),
+              "Wave sound file can't be played on this computer!");
+    EXPECT_EQ(view->ContentKind(), "WAV");
+    EXPECT_FALSE(player->IsOpen());
+    EXPECT_FALSE(fs::exists(TempPath()));
+  }
 }
 
 TEST_F(MediaViewTest, AnEmptyBlobCannotAllocateMemory) {
