@@ -7,7 +7,6 @@ namespace ledger {
 
 namespace {
 
-constexpr std::size_t kRangeKeySize = kMaxKeyPartsSize;
 constexpr std::size_t kOriginLength = 100;
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -98,18 +97,12 @@ void TDataCursor::Open() {
     }
 
     current_.assign(static_cast<std::size_t>(table.Data().RecordSize()), 0);
-    m.rangeStart.assign(kRangeKeySize, 0x00);
-    m.rangeEnd.assign(kRangeKeySize, 0xFF);
-    m.rangeActive = false;
-    position_ = 1;
 
     if (table.RebuildNeeded()) table.RebuildDeletedIndex();
     snapshot_ = table.Changes();
 
-    activeIndex_ = noIndex_ ? kNoIndex : 0;
-    m.RefreshDescriptor();
-    m.RecomputeRange();
-    if (bitmapMode_) m.BuildBitmaps();
+    m.view.Open(noIndex_ ? kNoIndex : 0);
+    m.view.Refresh();
     SetToBeginning();
   } catch (...) {
     try {
@@ -123,25 +116,16 @@ void TDataCursor::Open() {
 void TDataCursor::Close() {
   if (!open_) return;
   TImpl& m = *impl_;
-  blobs_.clear();
-  m.blobHandles.clear();
-  m.GiveBitmaps();
-  m.visibleCount = 0;
+  m.blobs.Clear();
+  m.view.Close();
   m.fields.clear();
   m.fitsRecord.clear();
   m.blobReferences.clear();
   m.origins.clear();
-  m.rangeActive = false;
-  m.rangeFirst = 1;
-  m.rangeLast = 0;
   m.depth = 0;
   m.lockTaken = false;
   current_.clear();
-  position_ = 0;
-  physicalRecord_ = 0;
-  beginning_ = end_ = true;
-  leaf_ = TKeyPosition{};
-  bitmapMode_ = false;
+  m.position.Clear();
   open_ = false;
   TDataTable* table = table_;
   table_ = nullptr;
@@ -179,18 +163,22 @@ const TIndexDesc& TDataCursor::IndexDescriptor(int slot) const {
   return table_->Index().Descriptor(slot);
 }
 
-const TIndexDesc& TDataCursor::ActiveIndexDescriptor() const { return impl_->activeDesc; }
+int TDataCursor::ActiveIndex() const noexcept { return impl_->view.ActiveIndex(); }
+
+const TIndexDesc& TDataCursor::ActiveIndexDescriptor() const { return impl_->view.Descriptor(); }
 
 bool TDataCursor::PhysicalOrder() const noexcept {
-  return open_ ? impl_->physical : activeIndex_ == kNoIndex;
+  return open_ ? impl_->view.Physical() : impl_->view.ActiveIndex() == kNoIndex;
 }
 
-int TDataCursor::BookmarkSize() const noexcept { return PhysicalOrder() ? 4 : impl_->keyLength; }
+bool TDataCursor::BitmapMode() const noexcept { return impl_->view.BitmapMode(); }
+
+int TDataCursor::BookmarkSize() const noexcept { return PhysicalOrder() ? 4 : impl_->view.KeyLength(); }
 
 void TDataCursor::SwitchToIndex(std::string_view name) {
   TImpl& m = *impl_;
   if (!open_) throw std::logic_error("cursor is not open");
-  const std::string& activeName = activeIndex_ == kNoIndex ? std::string() : m.activeDesc.name;
+  const std::string& activeName = m.view.ActiveIndex() == kNoIndex ? std::string() : m.view.Descriptor().name;
   if (EqualNoCase(name, activeName)) return;
   TImpl::TOp op(m);
   const TIndexFile& idx = table_->Index();
@@ -203,29 +191,24 @@ void TDataCursor::SwitchToIndex(std::string_view name) {
   if (found < 0) m.Raise(LEDGER_INVALIDINDEXNAME, {}, name);
 
   // Where we stand, in terms the new order understands.
-  const bool wasBeginning = beginning_, wasEnd = end_;
-  const int32_t record = m.physical ? physicalRecord_ : leaf_.record;
+  const bool wasBeginning = m.position.AtBeginning(), wasEnd = m.position.AtEnd();
+  const int32_t record = m.position.Record();
   std::vector<uint8_t> image = current_;
 
-  activeIndex_ = found;
-  m.rangeActive = false;
-  std::fill(m.rangeStart.begin(), m.rangeStart.end(), 0x00);
-  std::fill(m.rangeEnd.begin(), m.rangeEnd.end(), 0xFF);
+  m.view.SwitchTo(found);
   m.Guarded([&] {
-    m.RefreshDescriptor();
-    m.RecomputeRange();
-    if (bitmapMode_) m.BuildBitmaps();
+    m.view.Refresh();
     if (wasBeginning || wasEnd) {
       m.Restore(TPlace{wasBeginning, wasEnd, {}});
-    } else if (m.physical) {
+    } else if (m.view.Physical()) {
       uint8_t bookmark[4];
       PutI32(bookmark, 0, record);
-      m.GoToBookmark(bookmark);
+      m.position.GoToBookmark(bookmark);
     } else {
-      m.search.assign(static_cast<std::size_t>(m.keyLength), 0);
-      m.keyDef.Build(image, m.search.data());
-      if (!m.IndexSeek(m.search.data(), m.keyLength)) m.PositionLast();
-      else beginning_ = end_ = false;
+      const int keyLength = m.view.KeyLength();
+      m.search.assign(static_cast<std::size_t>(keyLength), 0);
+      m.view.KeyDef().Build(image, m.search.data());
+      m.position.Seek(m.search.data(), keyLength);
     }
   });
   m.ReadCurrent(TMove::Jump);
@@ -235,46 +218,43 @@ void TDataCursor::SwitchToIndex(std::string_view name) {
 // ---------------------------------------------------------------- keys
 
 void TDataCursor::BuildKey(std::span<const uint8_t> image, uint8_t* key) const {
-  const TImpl& m = *impl_;
-  if (m.physical || m.keyLength == 0) return;
-  if (image.size() < current_.size()) m.Raise(LEDGER_OUTOFRANGE);
-  m.keyDef.Build(image, key);
+  const TCursorView& view = impl_->view;
+  if (view.Physical() || view.KeyLength() == 0) return;
+  if (image.size() < current_.size()) impl_->Raise(LEDGER_OUTOFRANGE);
+  view.KeyDef().Build(image, key);
 }
 
 bool TDataCursor::FindKey(const uint8_t* key, int keyFields, int partialLength) {
   TImpl& m = *impl_;
   if (!open_) throw std::logic_error("cursor is not open");
-  if (m.physical) return false;
+  const TCursorView& view = m.view;
+  if (view.Physical()) return false;
   TImpl::TOp op(m);
-  const int k = m.keyLength;
+  const TIndexDesc& desc = view.Descriptor();
+  const int k = view.KeyLength();
   m.search.assign(key, key + k);
-  const int fieldCount = m.activeDesc.fieldCount;
+  const int fieldCount = desc.fieldCount;
   keyFields = std::clamp(keyFields, 0, fieldCount);
   partialLength = std::max(partialLength, 0);
-  const bool partial = (keyFields > 0 && keyFields < fieldCount) || !m.activeDesc.unique ||
+  const bool partial = (keyFields > 0 && keyFields < fieldCount) || !desc.unique ||
                        (keyFields == 0 && partialLength > 0);
   int n = k;
   if (partial) {
     n = 0;
     for (int i = 0; i < keyFields; ++i) {
-      uint16_t number = m.activeDesc.fields[static_cast<std::size_t>(i)];
+      uint16_t number = desc.fields[static_cast<std::size_t>(i)];
       if (number >= 1 && number <= m.fields.size()) n += KeyPartSize(m.fields[number - 1u]) + 1;
     }
     if (partialLength > 0) n += partialLength + 1;
     n = std::min(n, k);
     // Only the first n bytes are compared; the fill keeps the key one that
     // sorts first among those sharing the prefix.
-    std::fill(m.search.begin() + n, m.search.end(), m.activeDesc.descending ? 0xFF : 0x00);
+    std::fill(m.search.begin() + n, m.search.end(), desc.descending ? 0xFF : 0x00);
   }
   bool found = false;
   m.Guarded([&] {
-    if (m.IndexSeek(m.search.data(), n)) {
-      beginning_ = end_ = false;
-      found = m.keyDef.Compare(m.CurrentKey(), m.search.data(), n) == 0;
-    } else {
-      m.PositionLast();
-      found = false;
-    }
+    found = m.position.Seek(m.search.data(), n) &&
+            view.KeyDef().Compare(m.position.CurrentKey(), m.search.data(), n) == 0;
   });
   m.ReadCurrent(TMove::Jump);
   op.End();

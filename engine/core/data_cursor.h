@@ -73,11 +73,11 @@ class TDataCursor {
   // secondary. Switching raises 10022 for an unknown name.
   int SecondaryIndexCount() const noexcept;
   const TIndexDesc& IndexDescriptor(int slot) const;
-  int ActiveIndex() const noexcept { return activeIndex_; }
+  int ActiveIndex() const noexcept;
   const TIndexDesc& ActiveIndexDescriptor() const;
   void SwitchToIndex(std::string_view name);
   bool PhysicalOrder() const noexcept;
-  bool BitmapMode() const noexcept { return bitmapMode_; }
+  bool BitmapMode() const noexcept;
   // 4 in physical order, else the active index's key length.
   int BookmarkSize() const noexcept;
 
@@ -91,12 +91,12 @@ class TDataCursor {
   int Current(uint8_t* buffer);
   // Answers whether the record number reached equals n.
   bool GoToPosition(int32_t n);
-  int32_t Position() const noexcept { return position_; }
+  int32_t Position() const noexcept;
   // The record number the dataset sees.
   int32_t RecordNumber() const noexcept;
   int32_t RecordCount();
-  bool AtBeginning() const noexcept { return beginning_; }
-  bool AtEnd() const noexcept { return end_; }
+  bool AtBeginning() const noexcept;
+  bool AtEnd() const noexcept;
   // The last record image read.
   std::span<const uint8_t> CurrentRecord() const noexcept { return current_; }
 
@@ -131,7 +131,7 @@ class TDataCursor {
   // nothing left open; a blob the image has open comes from its buffer.
   int ReadWholeBlob(int field, std::span<const uint8_t> image, std::vector<uint8_t>& out);
   int ReleaseBlob(int field, std::span<uint8_t> image);
-  std::size_t OpenBlobCount() const noexcept { return blobs_.size(); }
+  std::size_t OpenBlobCount() const noexcept;
 
   // Raises a status code with this table's context.
   [[noreturn]] void RaiseStatus(int code, std::string_view field = {}) const;
@@ -149,18 +149,9 @@ class TDataCursor {
   bool open_ = false;
   TPasswordCallback passwordCallback_;
   TDataTable* table_ = nullptr;
-
-  int activeIndex_ = 0;
-  bool bitmapMode_ = false;
-  int32_t position_ = 0;
-  int32_t physicalRecord_ = 0;
-  bool beginning_ = true;
-  bool end_ = true;
-  TKeyPosition leaf_;  // index order: where the current key stands
   std::vector<uint8_t> current_;
-  std::vector<std::unique_ptr<TBlobBuffer>> blobs_;
   TChangeSnapshot snapshot_;
-  std::unique_ptr<TImpl> impl_;  // range, bitmaps and the rest of the state
+  std::unique_ptr<TImpl> impl_;  // view, position, open blobs and fields
 };
 
 }  // namespace ledger

@@ -6,28 +6,33 @@ namespace ledger {
 
 // ---------------------------------------------------------------- open blobs
 
-const TFieldDesc* TDataCursor::TImpl::BlobField(int field, std::size_t imageSize) const {
-  if (field < 1 || field > static_cast<int>(fields.size())) return nullptr;
-  const TFieldDesc& d = fields[static_cast<std::size_t>(field - 1)];
+void TCursorBlobs::Clear() {
+  buffers_.clear();
+  handles_.clear();
+}
+
+const TFieldDesc* TCursorBlobs::Field(int field, std::size_t imageSize) const {
+  if (field < 1 || field > cursor_.FieldCount()) return nullptr;
+  const TFieldDesc& d = cursor_.Field(field);
   if (d.type != ftBlob || !FieldFits(d, imageSize)) return nullptr;
   return &d;
 }
 
-int TDataCursor::TImpl::FindBlob(int32_t handle) const {
+int TCursorBlobs::Find(int32_t handle) const {
   if (handle >= 0) return -1;
-  for (std::size_t i = 0; i < blobHandles.size(); ++i)
-    if (blobHandles[i] == handle) return static_cast<int>(i);
+  for (std::size_t i = 0; i < handles_.size(); ++i)
+    if (handles_[i] == handle) return static_cast<int>(i);
   return -1;
 }
 
-int32_t TDataCursor::TImpl::NewHandle() {
+int32_t TCursorBlobs::NewHandle() {
   for (;;) {
-    lastHandle = lastHandle <= std::numeric_limits<int32_t>::min() + 1 ? -1 : lastHandle - 1;
-    if (FindBlob(lastHandle) < 0) return lastHandle;
+    lastHandle_ = lastHandle_ <= std::numeric_limits<int32_t>::min() + 1 ? -1 : lastHandle_ - 1;
+    if (Find(lastHandle_) < 0) return lastHandle_;
   }
 }
 
-bool TDataCursor::TImpl::InTextIndex(int field) const {
+bool TCursorBlobs::InTextIndex(int field) const {
   const TIndexDesc& text = Index().Descriptor(kSlotText);
   if (!text.Defined()) return false;
   for (int i = 0; i < text.fieldCount && i < kMaxKeyFields; ++i)
@@ -35,52 +40,60 @@ bool TDataCursor::TImpl::InTextIndex(int field) const {
   return false;
 }
 
-// ---------------------------------------------------------------- blobs
-
-int TDataCursor::OpenBlob(int field, std::span<uint8_t> image, TBlobOpenMode mode, uint32_t& size) {
-  TImpl& m = *impl_;
-  size = 0;
-  const TFieldDesc* d = m.BlobField(field, image.size());
-  if (!d) return LEDGER_NOTABLOB;
-  TImpl::TOp op(m);
-  const int32_t first = GetI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock);
+int TCursorBlobs::Open(const TFieldDesc& d, int field, std::span<uint8_t> image, TBlobOpenMode mode,
+                       uint32_t& size) {
+  const int32_t first = GetI32(image.data(), d.ValueOffset() + blob_ref::kFirstBlock);
   if (first < 0) {
-    int i = m.FindBlob(first);
+    int i = Find(first);
     if (i < 0) return LEDGER_INVALIDBLOBOFFSET;
-    TBlobBuffer& buffer = *blobs_[static_cast<std::size_t>(i)];
+    TBlobBuffer& buffer = *buffers_[static_cast<std::size_t>(i)];
     if (mode == TBlobOpenMode::ReadWrite) buffer.SetMode(mode);
     size = static_cast<uint32_t>(buffer.Size());
-    op.End();
     return kStatusOk;
   }
-  if (blobs_.size() >= kMaxOpenBlobs) return LEDGER_OPENBLOBLIMIT;
-  TBlobRef ref{first, GetI32(image.data(), d->ValueOffset() + blob_ref::kBlobId)};
+  if (buffers_.size() >= kMaxOpenBlobs) return LEDGER_OPENBLOBLIMIT;
+  TBlobRef ref{first, GetI32(image.data(), d.ValueOffset() + blob_ref::kBlobId)};
   auto buffer = std::make_unique<TBlobBuffer>(field, GetI32(image.data(), record_image::kLink), ref, mode,
-                                               m.InTextIndex(field));
+                                               InTextIndex(field));
   if (first != 0) {
-    TBlobFile* file = table_->Blob();
-    if (!file) m.Raise(LEDGER_MEMOCORRUPT, d->name);
+    TBlobFile* file = Table().Blob();
+    if (!file) Raise(LEDGER_MEMOCORRUPT, d.name);
     buffer->Load(*file);
   }
-  const int32_t handle = m.NewHandle();
+  const int32_t handle = NewHandle();
   size = static_cast<uint32_t>(buffer->Size());
-  blobs_.push_back(std::move(buffer));
-  m.blobHandles.push_back(handle);
-  PutI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock, handle);
-  image[d->offset] = size != 0 ? 1 : 0;
-  op.End();
+  buffers_.push_back(std::move(buffer));
+  handles_.push_back(handle);
+  PutI32(image.data(), d.ValueOffset() + blob_ref::kFirstBlock, handle);
+  image[d.offset] = size != 0 ? 1 : 0;
   return kStatusOk;
 }
 
-int TDataCursor::ReadBlob(int field, std::span<const uint8_t> image, uint32_t offset, uint32_t count,
-                          uint8_t* destination, uint32_t& copied) {
-  const TImpl& m = *impl_;
-  copied = 0;
-  const TFieldDesc* d = m.BlobField(field, image.size());
-  if (!d) return LEDGER_NOTABLOB;
-  int i = m.FindBlob(GetI32(image.data(), d->offset + 1u));
+int TCursorBlobs::ReadWhole(const TFieldDesc& d, std::span<const uint8_t> image, std::vector<uint8_t>& out) {
+  const int32_t first = GetI32(image.data(), d.ValueOffset() + blob_ref::kFirstBlock);
+  if (first < 0) {
+    int i = Find(first);
+    if (i < 0) return LEDGER_INVALIDBLOBOFFSET;
+    const std::vector<uint8_t>& data = buffers_[static_cast<std::size_t>(i)]->Data();
+    out.assign(data.begin(), data.end());
+  } else if (first != 0) {
+    TBlobFile* file = Table().Blob();
+    if (!file) Raise(LEDGER_MEMOCORRUPT, d.name);
+    try {
+      LoadBlobChain(*file, TBlobRef{first, GetI32(image.data(), d.ValueOffset() + blob_ref::kBlobId)}, out);
+    } catch (...) {
+      out.clear();
+      throw;
+    }
+  }
+  return kStatusOk;
+}
+
+int TCursorBlobs::Read(const TFieldDesc& d, std::span<const uint8_t> image, uint32_t offset, uint32_t count,
+                       uint8_t* destination, uint32_t& copied) const {
+  int i = Find(GetI32(image.data(), d.offset + 1u));
   if (i < 0) return LEDGER_INVALIDBLOBHANDLE;
-  const std::vector<uint8_t>& data = blobs_[static_cast<std::size_t>(i)]->Data();
+  const std::vector<uint8_t>& data = buffers_[static_cast<std::size_t>(i)]->Data();
   const uint64_t size = data.size();
   uint64_t n = count;
   int status = kStatusOk;
@@ -93,58 +106,78 @@ int TDataCursor::ReadBlob(int field, std::span<const uint8_t> image, uint32_t of
   return status;
 }
 
+int TCursorBlobs::Size(const TFieldDesc& d, std::span<const uint8_t> image, uint32_t& size) const {
+  int i = Find(GetI32(image.data(), d.offset + 1u));
+  if (i < 0) return LEDGER_INVALIDBLOBHANDLE;
+  size = static_cast<uint32_t>(buffers_[static_cast<std::size_t>(i)]->Size());
+  return kStatusOk;
+}
+
+int TCursorBlobs::Release(const TFieldDesc& d, std::span<uint8_t> image) {
+  int i = Find(GetI32(image.data(), d.offset + 1u));
+  if (i < 0) return LEDGER_INVALIDBLOBHANDLE;
+  auto at = static_cast<std::size_t>(i);
+  // A written buffer holds data the record does not have yet; it stays.
+  if (buffers_[at]->Modified()) return kStatusOk;
+  const int32_t first = buffers_[at]->Ref().firstBlock;
+  buffers_.erase(buffers_.begin() + i);
+  handles_.erase(handles_.begin() + i);
+  PutI32(image.data(), d.ValueOffset() + blob_ref::kFirstBlock, first);
+  image[d.offset] = first != 0 ? 1 : 0;
+  return kStatusOk;
+}
+
+// ---------------------------------------------------------------- blobs
+
+// A call that answers another status than 0 leaves its operation quietly,
+// as one that raises does.
+
+int TDataCursor::OpenBlob(int field, std::span<uint8_t> image, TBlobOpenMode mode, uint32_t& size) {
+  TImpl& m = *impl_;
+  size = 0;
+  const TFieldDesc* d = m.blobs.Field(field, image.size());
+  if (!d) return LEDGER_NOTABLOB;
+  TImpl::TOp op(m);
+  const int status = m.blobs.Open(*d, field, image, mode, size);
+  if (status == kStatusOk) op.End();
+  return status;
+}
+
+int TDataCursor::ReadBlob(int field, std::span<const uint8_t> image, uint32_t offset, uint32_t count,
+                          uint8_t* destination, uint32_t& copied) {
+  const TImpl& m = *impl_;
+  copied = 0;
+  const TFieldDesc* d = m.blobs.Field(field, image.size());
+  if (!d) return LEDGER_NOTABLOB;
+  return m.blobs.Read(*d, image, offset, count, destination, copied);
+}
+
 int TDataCursor::ReadWholeBlob(int field, std::span<const uint8_t> image, std::vector<uint8_t>& out) {
   TImpl& m = *impl_;
   out.clear();
-  const TFieldDesc* d = m.BlobField(field, image.size());
+  const TFieldDesc* d = m.blobs.Field(field, image.size());
   if (!d) return LEDGER_NOTABLOB;
   TImpl::TOp op(m);
-  const int32_t first = GetI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock);
-  if (first < 0) {
-    int i = m.FindBlob(first);
-    if (i < 0) return LEDGER_INVALIDBLOBOFFSET;
-    const std::vector<uint8_t>& data = blobs_[static_cast<std::size_t>(i)]->Data();
-    out.assign(data.begin(), data.end());
-  } else if (first != 0) {
-    TBlobFile* file = table_->Blob();
-    if (!file) m.Raise(LEDGER_MEMOCORRUPT, d->name);
-    try {
-      LoadBlobChain(*file, TBlobRef{first, GetI32(image.data(), d->ValueOffset() + blob_ref::kBlobId)}, out);
-    } catch (...) {
-      out.clear();
-      throw;
-    }
-  }
-  op.End();
-  return kStatusOk;
+  const int status = m.blobs.ReadWhole(*d, image, out);
+  if (status == kStatusOk) op.End();
+  return status;
 }
 
 int TDataCursor::BlobSize(int field, std::span<const uint8_t> image, uint32_t& size) {
   const TImpl& m = *impl_;
   size = 0;
-  const TFieldDesc* d = m.BlobField(field, image.size());
+  const TFieldDesc* d = m.blobs.Field(field, image.size());
   if (!d) return LEDGER_NOTABLOB;
-  int i = m.FindBlob(GetI32(image.data(), d->offset + 1u));
-  if (i < 0) return LEDGER_INVALIDBLOBHANDLE;
-  size = static_cast<uint32_t>(blobs_[static_cast<std::size_t>(i)]->Size());
-  return kStatusOk;
+  return m.blobs.Size(*d, image, size);
 }
 
 int TDataCursor::ReleaseBlob(int field, std::span<uint8_t> image) {
   TImpl& m = *impl_;
-  const TFieldDesc* d = m.BlobField(field, image.size());
+  const TFieldDesc* d = m.blobs.Field(field, image.size());
   if (!d) return LEDGER_NOTABLOB;
-  int i = m.FindBlob(GetI32(image.data(), d->offset + 1u));
-  if (i < 0) return LEDGER_INVALIDBLOBHANDLE;
-  auto at = static_cast<std::size_t>(i);
-  // A written buffer holds data the record does not have yet; it stays.
-  if (blobs_[at]->Modified()) return kStatusOk;
-  const int32_t first = blobs_[at]->Ref().firstBlock;
-  blobs_.erase(blobs_.begin() + i);
-  m.blobHandles.erase(m.blobHandles.begin() + i);
-  PutI32(image.data(), d->ValueOffset() + blob_ref::kFirstBlock, first);
-  image[d->offset] = first != 0 ? 1 : 0;
-  return kStatusOk;
+  return m.blobs.Release(*d, image);
 }
+
+std::size_t TDataCursor::OpenBlobCount() const noexcept { return impl_->blobs.Count(); }
 
 }  // namespace ledger

@@ -1,6 +1,7 @@
 #pragma once
-// The cursor's private state and the steps its operations are made of, for
-// the data_cursor*.cpp files that define them; each section names its file.
+// The parts a cursor is made of, for the data_cursor*.cpp files that define
+// them: what it shows (view), where it stands (position), the blobs it holds
+// open, and the steps that join them. Each part names its file.
 #include "engine/core/data_cursor.h"
 
 #include <algorithm>
@@ -37,10 +38,224 @@ struct TPlace {
   std::vector<uint8_t> bookmark;
 };
 
+// The table and the error context of a part, through the cursor's public
+// face, so a part sees no state but its own and what it is given.
+class TCursorPart {
+ public:
+  explicit TCursorPart(const TDataCursor& cursor) : cursor_(cursor) {}
+
+ protected:
+  // REQUIRES: the cursor is open.
+  TDataTable& Table() const { return *cursor_.Table(); }
+  // REQUIRES: the cursor is open.
+  TIndexFile& Index() const { return cursor_.Table()->Index(); }
+  [[noreturn]] void Raise(TErrorCode code, std::string_view field = {}, std::string_view index = {}) const {
+    RaiseError(code, {}, {}, {}, index, field, cursor_.TableName(), cursor_.Directory().Path());
+  }
+  [[noreturn]] void IndexCorrupt() const { Raise(LEDGER_INDEXCORRUPT); }
+
+  const TDataCursor& cursor_;
+};
+
+// ------------------------------------------------------------ what the cursor shows: data_cursor_view.cpp
+
+// The active index as last copied from the header, the range, and the
+// bitmaps of visible records for physical order and filters.
+class TCursorView : public TCursorPart {
+ public:
+  using TCursorPart::TCursorPart;
+  TCursorView(const TCursorView&) = delete;
+  TCursorView& operator=(const TCursorView&) = delete;
+
+  // The index to show (kNoIndex: physical order), with no range.
+  void Open(int activeIndex);
+  void Close();
+  void SwitchTo(int slot);
+  // Descriptor, range and bitmaps read again from the table.
+  void Refresh();
+
+  int ActiveIndex() const noexcept { return activeIndex_; }
+  bool Physical() const noexcept { return physical_; }
+  bool BitmapMode() const noexcept { return bitmapMode_; }
+  const TIndexDesc& Descriptor() const noexcept { return activeDesc_; }
+  const TKeyDef& KeyDef() const noexcept { return keyDef_; }
+  int KeyLength() const noexcept { return keyLength_; }
+
+  bool RangeActive() const noexcept { return rangeActive_; }
+  const uint8_t* RangeStart() const noexcept { return rangeStart_.data(); }
+  const uint8_t* RangeEnd() const noexcept { return rangeEnd_.data(); }
+  int32_t RangeFirst() const noexcept { return rangeFirst_; }
+  bool BeyondRangeEnd(const uint8_t* key) const {
+    return rangeActive_ && keyDef_.Compare(key, rangeEnd_.data()) > 0;
+  }
+  bool BeforeRangeStart(const uint8_t* key) const {
+    return rangeActive_ && keyDef_.Compare(key, rangeStart_.data()) < 0;
+  }
+
+  // REQUIRES: bitmap mode, for the two below.
+  const TRecordsBitmap& VisibleBits() const noexcept { return *visible_; }
+  int32_t VisibleCount() const noexcept { return visibleCount_; }
+  bool Visible(int32_t r) const { return !bitmapMode_ || visible_->Test(r); }
+  // The records the view holds now.
+  int32_t Count() const;
+
+ private:
+  void RefreshDescriptor();
+  void RecomputeRange();
+  void GiveBitmaps();
+  void CollectDeleted(TRecordsBitmap& set);
+  void BuildBitmaps();
+
+  int activeIndex_ = 0;
+  TIndexDesc activeDesc_;
+  TKeyDef keyDef_;
+  int keyLength_ = 0;
+  bool physical_ = true;
+  bool bitmapMode_ = false;
+
+  // Range (set by callers outside the read path; off here).
+  std::vector<uint8_t> rangeStart_;
+  std::vector<uint8_t> rangeEnd_;
+  bool rangeActive_ = false;
+  int32_t rangeFirst_ = 1;
+  int32_t rangeLast_ = 0;
+
+  std::unique_ptr<TRecordsBitmap> visible_;
+  std::unique_ptr<TRecordsBitmap> inRange_;
+  std::unique_ptr<TRecordsBitmap> active_;
+  int32_t visibleCount_ = 0;
+  bool filtersActive_ = false;
+};
+
+// ------------------------------------------------------------ where the cursor stands: data_cursor_position.cpp, data_cursor_leaf.cpp
+
+// The position, the record under the cursor and, in index order, the copy
+// of the leaf holding its key; moves in the order the view shows.
+class TCursorPosition : public TCursorPart {
+ public:
+  TCursorPosition(const TDataCursor& cursor, const TCursorView& view) : TCursorPart(cursor), view_(view) {}
+  TCursorPosition(const TCursorPosition&) = delete;
+  TCursorPosition& operator=(const TCursorPosition&) = delete;
+
+  int32_t Position() const noexcept { return position_; }
+  bool AtBeginning() const noexcept { return beginning_; }
+  bool AtEnd() const noexcept { return end_; }
+  bool IsEmpty() const noexcept { return beginning_ && end_; }
+  // The record under the cursor in the view's order.
+  int32_t Record() const noexcept { return view_.Physical() ? physicalRecord_ : key_.record; }
+  // REQUIRES: index order, on a key.
+  const uint8_t* CurrentKey() const { return leaf_.Key(key_.slot); }
+
+  // Closed: nowhere.
+  void Clear();
+  void Empty();
+  void PositionFirst();
+  void PositionLast();
+  // The first (last) record with the beginning (end) flag set.
+  void ToBeginning();
+  void ToEnd();
+  // Onto the first visible key not below key over n bytes; when there is
+  // none, onto the last record. Answers whether one was found.
+  bool Seek(const uint8_t* key, int n);
+
+  // |n| visible records on; at an edge the cursor stays on the last record
+  // passed with that side's flag set.
+  void Step(int32_t n) {
+    if (n == 0 || IsEmpty()) return;
+    bool forward = n > 0;
+    bool ok = true;
+    if (view_.Physical()) {
+      int32_t r = physicalRecord_, pos = position_;
+      ok = forward ? view_.VisibleBits().FindNext(r, n, pos) : view_.VisibleBits().FindPrior(r, -n, pos);
+      physicalRecord_ = r;
+      position_ = pos;
+    } else {
+      for (int32_t i = 0; i < (forward ? n : -n) && ok; ++i) ok = IndexStep(forward);
+    }
+    beginning_ = !ok && !forward;
+    end_ = !ok && forward;
+  }
+
+  void GoToPosition(int32_t n);
+
+  void BookmarkInto(std::vector<uint8_t>& out) const;
+  void GoToBookmark(const uint8_t* bookmark);
+
+  // The visible records of the leaf after (before) the current slot, which
+  // the next steps will ask for: at most limit.
+  void CollectFollowing(bool forward, std::size_t limit, std::vector<int32_t>& out) const;
+
+ private:
+  // Leaf walking: data_cursor_leaf.cpp.
+  void LoadLeaf(TPage& into, int32_t p);
+  void SetSlot(int s);
+  void MoveTo(int32_t page, int slot);
+  void Adopt(const TKeyPosition& kp);
+  bool RawStep(bool forward);
+  bool IndexStep(bool forward);
+  bool IndexFirst();
+  bool IndexLast();
+  bool IndexSeek(const uint8_t* key, int n);
+
+  const TCursorView& view_;
+  int32_t position_ = 0;
+  int32_t physicalRecord_ = 0;
+  bool beginning_ = true;
+  bool end_ = true;
+  TKeyPosition key_;  // index order: where the current key stands
+  // Copy of the leaf holding the current key, so that next and prior inside
+  // it touch no page at all; spare receives the neighbour before the swap.
+  TPage leaf_;
+  TPage spare_;
+};
+
+// ------------------------------------------------------------ open blobs: data_cursor_blobs.cpp
+
+// The blobs a cursor holds open, each known by the negative handle the
+// record image carries in place of its first block. Every call answers a
+// status code rather than raising it.
+class TCursorBlobs : public TCursorPart {
+ public:
+  using TCursorPart::TCursorPart;
+  TCursorBlobs(const TCursorBlobs&) = delete;
+  TCursorBlobs& operator=(const TCursorBlobs&) = delete;
+
+  std::size_t Count() const noexcept { return buffers_.size(); }
+  void Clear();
+
+  // The blob field at a position, or null when field is none that fits imageSize.
+  const TFieldDesc* Field(int field, std::size_t imageSize) const;
+
+  // REQUIRES: d is Field(field, image.size()), inside a cursor operation.
+  int Open(const TFieldDesc& d, int field, std::span<uint8_t> image, TBlobOpenMode mode, uint32_t& size);
+  // REQUIRES: d is Field(field, image.size()), inside a cursor operation.
+  int ReadWhole(const TFieldDesc& d, std::span<const uint8_t> image, std::vector<uint8_t>& out);
+  int Read(const TFieldDesc& d, std::span<const uint8_t> image, uint32_t offset, uint32_t count,
+           uint8_t* destination, uint32_t& copied) const;
+  int Size(const TFieldDesc& d, std::span<const uint8_t> image, uint32_t& size) const;
+  int Release(const TFieldDesc& d, std::span<uint8_t> image);
+
+ private:
+  int Find(int32_t handle) const;
+  int32_t NewHandle();
+  bool InTextIndex(int field) const;
+
+  // handles_[i] is the handle of buffers_[i].
+  std::vector<std::unique_ptr<TBlobBuffer>> buffers_;
+  std::vector<int32_t> handles_;
+  int32_t lastHandle_ = 0;
+};
+
+// ------------------------------------------------------------ the cursor: its parts, fields and operations
+
 struct TDataCursor::TImpl {
-  explicit TImpl(TDataCursor& cursor) : c(cursor) {}
+  explicit TImpl(TDataCursor& cursor) : c(cursor), view(cursor), position(cursor, view), blobs(cursor) {}
 
   TDataCursor& c;
+  TCursorView view;
+  TCursorPosition position;
+  TCursorBlobs blobs;
+
   std::vector<TFieldDesc> fields;
   // Per field: whether it lies inside an image of the record size, so that
   // reading it from one needs no further check.
@@ -49,31 +264,6 @@ struct TDataCursor::TImpl {
   std::vector<std::size_t> blobReferences;
   std::vector<std::string> origins;
   uint32_t lcid = 0;
-
-  // The active index as last copied from the header.
-  TIndexDesc activeDesc;
-  TKeyDef keyDef;
-  int keyLength = 0;
-  bool physical = true;
-
-  // Range (set by callers outside the read path; off here).
-  std::vector<uint8_t> rangeStart;
-  std::vector<uint8_t> rangeEnd;
-  bool rangeActive = false;
-  int32_t rangeFirst = 1;
-  int32_t rangeLast = 0;
-
-  // Bitmap mode.
-  std::unique_ptr<TRecordsBitmap> visible;
-  std::unique_ptr<TRecordsBitmap> inRange;
-  std::unique_ptr<TRecordsBitmap> active;
-  int32_t visibleCount = 0;
-  bool filtersActive = false;
-
-  // Copy of the leaf holding the current key, so that next and prior inside
-  // it touch no page at all; spare receives the neighbour before the swap.
-  TPage leaf;
-  TPage spare;
 
   // Records of the rest of the leaf, read together with a missed one.
   std::vector<int32_t> following;
@@ -85,91 +275,12 @@ struct TDataCursor::TImpl {
   std::vector<uint8_t> search;
   std::vector<uint8_t> scratch;
 
-  // Open blobs: blobHandles[i] is the handle of c.blobs_[i].
-  std::vector<int32_t> blobHandles;
-  int32_t lastHandle = 0;
-
   TDataTable& Table() const { return *c.table_; }
-  TIndexFile& Index() const { return c.table_->Index(); }
-  int Slot() const { return c.activeIndex_; }
 
   [[noreturn]] void Raise(TErrorCode code, std::string_view field = {}, std::string_view index = {}) const {
     RaiseError(code, {}, {}, {}, index, field, c.tableName_, c.directory_.Path());
   }
   [[noreturn]] void IndexCorrupt() const { Raise(LEDGER_INDEXCORRUPT); }
-
-  // ------------------------------------------------------------ state; active index, range, bitmaps: data_cursor_view.cpp
-
-  void Empty() {
-    c.position_ = 0;
-    c.physicalRecord_ = 0;
-    c.beginning_ = c.end_ = true;
-    c.leaf_.found = false;
-    c.leaf_.slot = 0;
-    c.leaf_.record = 0;
-  }
-  bool IsEmpty() const { return c.beginning_ && c.end_; }
-  bool Visible(int32_t r) const { return !c.bitmapMode_ || visible->Test(r); }
-
-  void RefreshDescriptor();
-  void RecomputeRange();
-  void TakeBitmap(std::unique_ptr<TRecordsBitmap>& b);
-  void GiveBitmaps();
-  void CollectDeleted(TRecordsBitmap& set);
-  void BuildBitmaps();
-
-  // ------------------------------------------------------------ leaf walking: data_cursor_leaf.cpp
-
-  void LoadLeaf(TPage& into, int32_t p);
-  void SetSlot(int s);
-  void MoveTo(int32_t page, int slot);
-  void Adopt(const TKeyPosition& kp);
-
-  const uint8_t* CurrentKey() const { return leaf.Key(c.leaf_.slot); }
-
-  bool BeyondRangeEnd() const {
-    return rangeActive && keyDef.Compare(CurrentKey(), rangeEnd.data()) > 0;
-  }
-  bool BeforeRangeStart() const {
-    return rangeActive && keyDef.Compare(CurrentKey(), rangeStart.data()) < 0;
-  }
-
-  bool RawStep(bool forward);
-  bool IndexStep(bool forward);
-  bool IndexFirst();
-  bool IndexLast();
-  bool IndexSeek(const uint8_t* key, int n);
-
-  // ------------------------------------------------------------ positioning: data_cursor_position.cpp
-
-  void PositionFirst();
-  void PositionLast();
-
-  // |n| visible records on; at an edge the cursor stays on the last record
-  // passed with that side's flag set.
-  void Step(int32_t n) {
-    if (n == 0 || IsEmpty()) return;
-    bool forward = n > 0;
-    bool ok = true;
-    if (physical) {
-      int32_t r = c.physicalRecord_, pos = c.position_;
-      ok = forward ? visible->FindNext(r, n, pos) : visible->FindPrior(r, -n, pos);
-      c.physicalRecord_ = r;
-      c.position_ = pos;
-    } else {
-      for (int32_t i = 0; i < (forward ? n : -n) && ok; ++i) ok = IndexStep(forward);
-    }
-    c.beginning_ = !ok && !forward;
-    c.end_ = !ok && forward;
-  }
-
-  void GoToPosition(int32_t n);
-  int32_t RecordCountNow() const;
-
-  // ------------------------------------------------------------ bookmarks: data_cursor_position.cpp
-
-  void BookmarkInto(std::vector<uint8_t>& out) const;
-  void GoToBookmark(const uint8_t* bookmark);
 
   // ------------------------------------------------------------ resync: data_cursor_resync.cpp
 
@@ -181,9 +292,9 @@ struct TDataCursor::TImpl {
   // goes back to where it started on the new state and runs it again.
   template <typename F>
   void Guarded(F&& step) {
-    before.beginning = c.beginning_;
-    before.end = c.end_;
-    BookmarkInto(before.bookmark);
+    before.beginning = position.AtBeginning();
+    before.end = position.AtEnd();
+    position.BookmarkInto(before.bookmark);
     for (int attempt = 0;; ++attempt) {
       if (attempt == kMaxRestarts) Raise(LEDGER_LOCKTIMEOUT);
       bool restart = false;
@@ -200,7 +311,6 @@ struct TDataCursor::TImpl {
 
   // ------------------------------------------------------------ records and the moves that deliver them: data_cursor_records.cpp
 
-  void CollectFollowing(bool forward, std::size_t limit);
   void ReadCurrent(TMove move);
   void CheckBlobReferences() const;
 
@@ -210,13 +320,6 @@ struct TDataCursor::TImpl {
   void Blank(uint8_t* buffer) const {
     if (buffer) std::memset(buffer, 0, c.current_.size());
   }
-
-  // ------------------------------------------------------------ open blobs: data_cursor_blobs.cpp
-
-  const TFieldDesc* BlobField(int field, std::size_t imageSize) const;
-  int FindBlob(int32_t handle) const;
-  int32_t NewHandle();
-  bool InTextIndex(int field) const;
 
   // Begin and end of every cursor operation: the change check, the strict read
   // lock, and the release of a lock the file layer took lazily.

@@ -8,31 +8,22 @@
 
 namespace ledger {
 
-// The visible records of the leaf after (before) the current slot, which
-// the next steps will ask for: at most limit.
-void TDataCursor::TImpl::CollectFollowing(bool forward, std::size_t limit) {
-  following.clear();
-  const int step = forward ? 1 : -1;
-  for (int s = c.leaf_.slot + step; s >= 1 && s <= leaf.Count() && following.size() < limit; s += step)
-    if (const int32_t r = leaf.Ref(s); Visible(r)) following.push_back(r);
-}
-
 void TDataCursor::TImpl::ReadCurrent(TMove move) {
   TDataFile& data = Table().Data();
   for (int attempt = 0;; ++attempt) {
     if (attempt == kMaxRestarts) Raise(LEDGER_LOCKTIMEOUT);
-    if (IsEmpty()) {
+    if (position.IsEmpty()) {
       std::fill(c.current_.begin(), c.current_.end(), 0);
       return;
     }
-    const int32_t r = physical ? c.physicalRecord_ : c.leaf_.record;
+    const int32_t r = position.Record();
     // Asking for the slot after the last would append a record.
     if (r < 1 || r > Table().RecordSlots()) {
       if (Table().ChangedDuringOperation()) {
         Resync(Place());
         continue;
       }
-      if (physical) Raise(LEDGER_FILECORRUPT);
+      if (view.Physical()) Raise(LEDGER_FILECORRUPT);
       IndexCorrupt();
     }
     const bool forward = move != TMove::Backward;
@@ -41,14 +32,15 @@ void TDataCursor::TImpl::ReadCurrent(TMove move) {
     TRecord* record = nullptr;
     if (move == TMove::Jump) {
       record = data.GetRecord(r, TReadDirection::Forward, false);
-    } else if (physical) {
+    } else if (view.Physical()) {
       image = forward ? data.ScanRecord(r, r, r + run - 1) : data.ScanRecord(r, r - run + 1, r);
     } else if (image = data.HeldRecord(r); !image) {
       // A miss takes the read lock anyway: the records the rest of the leaf
       // names come with it, so the steps through it need no lock. Close
       // together, as in a table stored in key order, they and what lies
       // beyond them come as one run; scattered, each gets a cache entry.
-      CollectFollowing(forward, std::max<std::size_t>(data.CacheLimit(), static_cast<std::size_t>(run)));
+      position.CollectFollowing(forward, std::max<std::size_t>(data.CacheLimit(), static_cast<std::size_t>(run)),
+                                following);
       int32_t lo = r, hi = r;
       for (int32_t f : following) {
         lo = std::min(lo, f);
@@ -85,10 +77,7 @@ void TDataCursor::TImpl::CheckBlobReferences() const {
 void TDataCursor::SetToBeginning() {
   TImpl& m = *impl_;
   TImpl::TOp op(m);
-  m.Guarded([&] {
-    m.PositionFirst();
-    if (!m.IsEmpty()) beginning_ = true;
-  });
+  m.Guarded([&] { m.position.ToBeginning(); });
   m.ReadCurrent(TMove::Jump);
   op.End();
 }
@@ -96,10 +85,7 @@ void TDataCursor::SetToBeginning() {
 void TDataCursor::SetToEnd() {
   TImpl& m = *impl_;
   TImpl::TOp op(m);
-  m.Guarded([&] {
-    m.PositionLast();
-    if (!m.IsEmpty()) end_ = true;
-  });
+  m.Guarded([&] { m.position.ToEnd(); });
   m.ReadCurrent(TMove::Jump);
   op.End();
 }
@@ -108,12 +94,12 @@ int TDataCursor::Next(uint8_t* buffer) {
   TImpl& m = *impl_;
   TImpl::TOp op(m);
   m.Guarded([&] {
-    if (beginning_) m.PositionFirst();
-    else m.Step(1);
+    if (m.position.AtBeginning()) m.position.PositionFirst();
+    else m.position.Step(1);
   });
   int status = kStatusOk;
-  if (end_) {
-    if (m.IsEmpty()) m.ReadCurrent(TMove::Jump);
+  if (m.position.AtEnd()) {
+    if (m.position.IsEmpty()) m.ReadCurrent(TMove::Jump);
     m.Blank(buffer);
     status = kStatusEnd;
   } else {
@@ -128,12 +114,12 @@ int TDataCursor::Prior(uint8_t* buffer) {
   TImpl& m = *impl_;
   TImpl::TOp op(m);
   m.Guarded([&] {
-    if (end_) m.PositionLast();
-    else m.Step(-1);
+    if (m.position.AtEnd()) m.position.PositionLast();
+    else m.position.Step(-1);
   });
   int status = kStatusOk;
-  if (beginning_) {
-    if (m.IsEmpty()) m.ReadCurrent(TMove::Jump);
+  if (m.position.AtBeginning()) {
+    if (m.position.IsEmpty()) m.ReadCurrent(TMove::Jump);
     m.Blank(buffer);
     status = kStatusBeginning;
   } else {
@@ -147,10 +133,11 @@ int TDataCursor::Prior(uint8_t* buffer) {
 int TDataCursor::Current(uint8_t* buffer) {
   TImpl& m = *impl_;
   TImpl::TOp op(m);
+  const TCursorPosition& at = m.position;
   int status = kStatusOk;
-  if (beginning_ && end_) status = kStatusNoCurrentRecord;
-  else if (beginning_) status = kStatusBeginning;
-  else if (end_) status = kStatusEnd;
+  if (at.AtBeginning() && at.AtEnd()) status = kStatusNoCurrentRecord;
+  else if (at.AtBeginning()) status = kStatusBeginning;
+  else if (at.AtEnd()) status = kStatusEnd;
   if (status != kStatusOk) {
     m.Blank(buffer);
   } else {

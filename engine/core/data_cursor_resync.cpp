@@ -6,9 +6,9 @@ namespace ledger {
 
 TPlace TDataCursor::TImpl::Place() const {
   TPlace p;
-  p.beginning = c.beginning_;
-  p.end = c.end_;
-  BookmarkInto(p.bookmark);
+  p.beginning = position.AtBeginning();
+  p.end = position.AtEnd();
+  position.BookmarkInto(p.bookmark);
   return p;
 }
 
@@ -16,15 +16,13 @@ TPlace TDataCursor::TImpl::Place() const {
 // step does not pass over the record next to them.
 void TDataCursor::TImpl::Restore(const TPlace& p) {
   if (p.beginning) {
-    PositionFirst();
-    if (!IsEmpty()) c.beginning_ = true;
+    position.ToBeginning();
   } else if (p.end) {
-    PositionLast();
-    if (!IsEmpty()) c.end_ = true;
-  } else if (p.bookmark.size() != static_cast<std::size_t>(physical ? 4 : keyLength)) {
-    PositionFirst();  // the index changed shape under us
+    position.ToEnd();
+  } else if (p.bookmark.size() != static_cast<std::size_t>(view.Physical() ? 4 : view.KeyLength())) {
+    position.PositionFirst();  // the index changed shape under us
   } else {
-    GoToBookmark(p.bookmark.data());
+    position.GoToBookmark(p.bookmark.data());
   }
 }
 
@@ -36,9 +34,7 @@ void TDataCursor::TImpl::Resync(const TPlace& p) {
     try {
       Table().ClearChangedDuringOperation();
       c.snapshot_ = Table().Changes();
-      RefreshDescriptor();
-      RecomputeRange();
-      if (c.bitmapMode_) BuildBitmaps();
+      view.Refresh();
       Restore(p);
     } catch (const TRestart&) {
       continue;

@@ -5,59 +5,99 @@
 
 namespace ledger {
 
-void TDataCursor::TImpl::RefreshDescriptor() {
-  TIndexFile& idx = Index();
-  if (c.activeIndex_ == kNoIndex) {
-    activeDesc = TIndexDesc{};
-    keyDef = TKeyDef{};
-    keyLength = 0;
-    physical = true;
-  } else {
-    activeDesc = idx.Descriptor(c.activeIndex_);
-    // A primary slot left undefined (an index file made anew) cannot order
-    // anything, so its records are shown in physical order like a table
-    // without primary key.
-    physical = c.activeIndex_ == 0 && (idx.NoPrimary() || !activeDesc.Defined());
-    if (physical) {
-      keyDef = TKeyDef{};
-      keyLength = 0;
-    } else {
-      keyDef = idx.KeyDef(c.activeIndex_);
-      keyLength = activeDesc.keyLength;
-    }
-  }
-  c.bitmapMode_ = physical || filtersActive;
-}
+namespace {
 
-void TDataCursor::TImpl::RecomputeRange() {
-  if (!rangeActive || physical) {
-    rangeFirst = 1;
-    rangeLast = Table().RecordCount();
-    return;
-  }
-  TKeyPosition a = Index().FindNotBelow(Slot(), rangeStart.data(), keyLength);
-  TKeyPosition b = Index().FindNotAbove(Slot(), rangeEnd.data(), keyLength);
-  if (!a.found || !b.found || a.position > b.position ||
-      keyDef.Compare(b.key.data(), rangeStart.data()) < 0) {
-    rangeFirst = rangeLast = 0;
-  } else {
-    rangeFirst = static_cast<int32_t>(a.position);
-    rangeLast = static_cast<int32_t>(b.position);
-  }
-}
+constexpr std::size_t kRangeKeySize = kMaxKeyPartsSize;
 
-void TDataCursor::TImpl::TakeBitmap(std::unique_ptr<TRecordsBitmap>& b) {
+void TakeBitmap(std::unique_ptr<TRecordsBitmap>& b) {
   if (!b) b = TRecordsBitmapStack::Instance().Take();
 }
 
-void TDataCursor::TImpl::GiveBitmaps() {
-  for (auto* b : {&visible, &inRange, &active})
+}  // namespace
+
+void TCursorView::Open(int activeIndex) {
+  rangeStart_.assign(kRangeKeySize, 0x00);
+  rangeEnd_.assign(kRangeKeySize, 0xFF);
+  rangeActive_ = false;
+  activeIndex_ = activeIndex;
+}
+
+void TCursorView::Close() {
+  GiveBitmaps();
+  visibleCount_ = 0;
+  rangeActive_ = false;
+  rangeFirst_ = 1;
+  rangeLast_ = 0;
+  bitmapMode_ = false;
+}
+
+void TCursorView::SwitchTo(int slot) {
+  activeIndex_ = slot;
+  rangeActive_ = false;
+  std::fill(rangeStart_.begin(), rangeStart_.end(), 0x00);
+  std::fill(rangeEnd_.begin(), rangeEnd_.end(), 0xFF);
+}
+
+void TCursorView::Refresh() {
+  RefreshDescriptor();
+  RecomputeRange();
+  if (bitmapMode_) BuildBitmaps();
+}
+
+int32_t TCursorView::Count() const {
+  if (bitmapMode_) return visibleCount_;
+  return rangeFirst_ > 0 && rangeLast_ > 0 ? std::max(rangeLast_ - rangeFirst_ + 1, 0) : 0;
+}
+
+void TCursorView::RefreshDescriptor() {
+  TIndexFile& idx = Index();
+  if (activeIndex_ == kNoIndex) {
+    activeDesc_ = TIndexDesc{};
+    keyDef_ = TKeyDef{};
+    keyLength_ = 0;
+    physical_ = true;
+  } else {
+    activeDesc_ = idx.Descriptor(activeIndex_);
+    // A primary slot left undefined (an index file made anew) cannot order
+    // anything, so its records are shown in physical order like a table
+    // without primary key.
+    physical_ = activeIndex_ == 0 && (idx.NoPrimary() || !activeDesc_.Defined());
+    if (physical_) {
+      keyDef_ = TKeyDef{};
+      keyLength_ = 0;
+    } else {
+      keyDef_ = idx.KeyDef(activeIndex_);
+      keyLength_ = activeDesc_.keyLength;
+    }
+  }
+  bitmapMode_ = physical_ || filtersActive_;
+}
+
+void TCursorView::RecomputeRange() {
+  if (!rangeActive_ || physical_) {
+    rangeFirst_ = 1;
+    rangeLast_ = Table().RecordCount();
+    return;
+  }
+  TKeyPosition a = Index().FindNotBelow(activeIndex_, rangeStart_.data(), keyLength_);
+  TKeyPosition b = Index().FindNotAbove(activeIndex_, rangeEnd_.data(), keyLength_);
+  if (!a.found || !b.found || a.position > b.position ||
+      keyDef_.Compare(b.key.data(), rangeStart_.data()) < 0) {
+    rangeFirst_ = rangeLast_ = 0;
+  } else {
+    rangeFirst_ = static_cast<int32_t>(a.position);
+    rangeLast_ = static_cast<int32_t>(b.position);
+  }
+}
+
+void TCursorView::GiveBitmaps() {
+  for (auto* b : {&visible_, &inRange_, &active_})
     if (*b) TRecordsBitmapStack::Instance().Give(std::move(*b));
 }
 
 // Deleted record slots, from the keys of the record-status index whose
 // status byte is 1.
-void TDataCursor::TImpl::CollectDeleted(TRecordsBitmap& set) {
+void TCursorView::CollectDeleted(TRecordsBitmap& set) {
   TIndexFile& idx = Index();
   const int32_t slots = Table().RecordSlots();
   uint8_t from[kDeletedKeyLength] = {1, 0, 0, 0, 0};
@@ -96,23 +136,23 @@ void TDataCursor::TImpl::CollectDeleted(TRecordsBitmap& set) {
   }
 }
 
-void TDataCursor::TImpl::BuildBitmaps() {
+void TCursorView::BuildBitmaps() {
   const int32_t slots = Table().RecordSlots();
-  TakeBitmap(visible);
-  TakeBitmap(inRange);
-  TakeBitmap(active);
-  for (auto* b : {visible.get(), inRange.get(), active.get()}) b->SetSize(slots);
-  active->ClearAll();
+  TakeBitmap(visible_);
+  TakeBitmap(inRange_);
+  TakeBitmap(active_);
+  for (auto* b : {visible_.get(), inRange_.get(), active_.get()}) b->SetSize(slots);
+  active_->ClearAll();
   if (Table().RecordCount() == slots) {
-    active->SetAll();
+    active_->SetAll();
   } else {
-    CollectDeleted(*active);
-    active->Not();
+    CollectDeleted(*active_);
+    active_->Not();
   }
-  visible->CopyFrom(*active);
+  visible_->CopyFrom(*active_);
   // The count comes from the bitmap itself, so positions stay consistent
   // with the bits even when the header's active count disagrees with them.
-  visibleCount = visible->Count();
+  visibleCount_ = visible_->Count();
 }
 
 }  // namespace ledger
