@@ -7,6 +7,7 @@
 
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/file_runs.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -308,32 +309,23 @@ void TBlobFile::FreeChain(int32_t first, int32_t blobId, bool force) {
 void TBlobFile::FlushBlocks() { FlushExcept(0, -1); }
 
 void TBlobFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
-  const std::size_t perWrite = std::max<std::size_t>(1, 65536 / blockSize_);
   std::vector<TBlock*> dirty;
   cache_.Dirty(dirty, windowFirst, windowLast);
-  std::vector<uint8_t> buffer;
-  std::size_t i = 0;
-  bool wrote = false;
-  while (i < dirty.size()) {
-    std::size_t j = i + 1;
-    while (j < dirty.size() && j - i < perWrite && dirty[j]->Number() == dirty[j - 1]->Number() + 1) ++j;
-    buffer.resize((j - i) * blockSize_);
-    for (std::size_t k = i; k < j; ++k) {
-      uint8_t* out = buffer.data() + (k - i) * blockSize_;
-      dirty[k]->EncodeHeader(out);
-      std::memcpy(out + kBlockHeaderSize, dirty[k]->Data(), dirty[k]->DataSize());
-      if (encrypted_) {
-        Scramble(out, kBlockHeaderSize, kRecordKey);
-        Scramble(out + kBlockHeaderSize, dirty[k]->DataSize(), kRecordKey);
-      }
-    }
-    WriteAt(kBlobHeaderSize + uint64_t(dirty[i]->Number() - 1) * blockSize_, buffer.data(), buffer.size());
-    ++stats_.writes;
-    stats_.blocksWritten += static_cast<int64_t>(j - i);
-    for (std::size_t k = i; k < j; ++k) dirty[k]->SetModified(false);
-    wrote = true;
-    i = j;
-  }
+  const bool wrote = WriteDirtyRuns(
+      dirty, blockSize_,
+      [&](TBlock& block, uint8_t* out) {
+        block.EncodeHeader(out);
+        std::memcpy(out + kBlockHeaderSize, block.Data(), block.DataSize());
+        if (encrypted_) {
+          Scramble(out, kBlockHeaderSize, kRecordKey);
+          Scramble(out + kBlockHeaderSize, block.DataSize(), kRecordKey);
+        }
+      },
+      [&](int32_t first, const uint8_t* bytes, std::size_t size, std::size_t count) {
+        WriteAt(kBlobHeaderSize + uint64_t(first - 1) * blockSize_, bytes, size);
+        ++stats_.writes;
+        stats_.blocksWritten += static_cast<int64_t>(count);
+      });
   if (wrote) owner_->MarkWritten();
 }
 

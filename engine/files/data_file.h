@@ -130,6 +130,7 @@ class TDataFile : public TFileHandler {
   const uint8_t* ScanRecord(int32_t r, int32_t lo, int32_t hi);
   // Record r's image from the cache or the scan's run, or nullptr: no read.
   const uint8_t* HeldRecord(int32_t r);
+  // The records one run holds (file_runs.h).
   int32_t ScanWindowRecords() const noexcept;
 
   const TDataFileStats& Stats() const noexcept { return stats_; }

@@ -9,6 +9,7 @@
 
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/file_runs.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -147,9 +148,9 @@ void TDataFile::ReleaseRecord(TRecord* record) { cache_.Release(record); }
 
 // ---------------------------------------------------------------- scans
 
-// 64 KiB a read: a scan's system calls and change checks, one per run,
-// then cost little beside the copying.
-int32_t TDataFile::ScanWindowRecords() const noexcept { return std::max(1, 65536 / header_.recordSize); }
+int32_t TDataFile::ScanWindowRecords() const noexcept {
+  return static_cast<int32_t>(RunUnits(static_cast<std::size_t>(header_.recordSize)));
+}
 
 const uint8_t* TDataFile::HeldRecord(int32_t r) {
   // The cache first: it holds what this process changed and has not written.
@@ -229,28 +230,19 @@ void TDataFile::FlushRecords() { FlushExcept(0, -1); }
 
 void TDataFile::FlushExcept(int32_t windowFirst, int32_t windowLast) {
   const std::size_t recordSize = header_.recordSize;
-  const std::size_t perWrite = std::max<std::size_t>(1, 65536 / recordSize);
   std::vector<TRecord*> dirty;
   cache_.Dirty(dirty, windowFirst, windowLast);
-  std::vector<uint8_t> buffer;
-  std::size_t i = 0;
-  bool wrote = false;
-  while (i < dirty.size()) {
-    std::size_t j = i + 1;
-    while (j < dirty.size() && j - i < perWrite && dirty[j]->Number() == dirty[j - 1]->Number() + 1) ++j;
-    buffer.resize((j - i) * recordSize);
-    for (std::size_t k = i; k < j; ++k) {
-      uint8_t* out = buffer.data() + (k - i) * recordSize;
-      std::memcpy(out, dirty[k]->Data(), recordSize);
-      if (Encrypted()) Scramble(out, recordSize, kRecordKey);
-    }
-    WriteAt(DataStart() + uint64_t(dirty[i]->Number() - 1) * recordSize, buffer.data(), buffer.size());
-    ++stats_.writes;
-    stats_.recordsWritten += static_cast<int64_t>(j - i);
-    for (std::size_t k = i; k < j; ++k) dirty[k]->SetModified(false);
-    wrote = true;
-    i = j;
-  }
+  const bool wrote = WriteDirtyRuns(
+      dirty, recordSize,
+      [&](const TRecord& record, uint8_t* out) {
+        std::memcpy(out, record.Data(), recordSize);
+        if (Encrypted()) Scramble(out, recordSize, kRecordKey);
+      },
+      [&](int32_t first, const uint8_t* bytes, std::size_t size, std::size_t count) {
+        WriteAt(DataStart() + uint64_t(first - 1) * recordSize, bytes, size);
+        ++stats_.writes;
+        stats_.recordsWritten += static_cast<int64_t>(count);
+      });
   if (wrote) {
     ForgetScan();
     owner_->MarkWritten();

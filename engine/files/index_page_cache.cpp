@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/errors/ledger_error.h"
+#include "engine/files/file_runs.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -74,10 +75,10 @@ TPage* TIndexFile::GetPage(int slot, int32_t p, bool isNew) {
 }
 
 // Page p from the file; the pages next to it in the direction the last read
-// went come along, 64 KiB at a time, so that walking the leaves of a table
-// built in order costs one read and one change check per run.
+// went come along, a run at a time (file_runs.h), so that walking the leaves
+// of a table built in order costs one read and one change check per run.
 void TIndexFile::ReadPageBytes(int32_t p, uint8_t* raw) {
-  constexpr int32_t kRunPages = 65536 / kIndexPageSize;
+  constexpr int32_t kRunPages = static_cast<int32_t>(RunUnits(kIndexPageSize));
   // A page the header does not count, or past the end of the file, is a
   // broken link rather than a short read.
   auto endOf = [](int64_t page) { return static_cast<uint64_t>(page + 1) * kIndexPageSize; };
