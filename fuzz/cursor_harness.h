@@ -169,7 +169,7 @@ inline TCursorRun RunCursor(const uint8_t* input, std::size_t size) {
   PutCursorFile(names[1], bytes + dataSize, indexSize);
   PutCursorFile(names[2], bytes + dataSize + indexSize, rest - indexSize);
   {
-    TDataSession session;
+    TDataSession session(PosixFileSystem());
     session.SetStrictChangeDetection((flags & kCursorStrict) != 0);
     session.AddPassword(kCursorPassword);
     if (flags & kCursorSmallCaches) {

@@ -62,7 +62,7 @@ std::vector<uint8_t> MakeInput(const TSeed& seed, const std::filesystem::path& d
   byUsed.descendingFields = {"Word"};
   def.secondary = {byCount, byUsed};
   {
-    TTableBuilder builder(dir.string(), "Fuzz", def);
+    TTableBuilder builder(dir.string(), "Fuzz", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (int i = 1; i <= seed.records; ++i) {
       std::vector<uint8_t> picture(static_cast<std::size_t>(i * 53 % 700), static_cast<uint8_t>(i));
       std::vector<uint8_t> sound(static_cast<std::size_t>(i * 11), static_cast<uint8_t>(i * 3));

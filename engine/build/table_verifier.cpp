@@ -343,14 +343,17 @@ std::string TTableVerifier::Run() {
     try {
       data.SetFileName(base + ".DAT");
       data.SetErrorContext(table_, directory_);
+      data.SetSystem(system_);
       data.Open();
       index.SetFileName(base + ".IDX");
       index.SetErrorContext(table_, directory_);
+      index.SetSystem(system_);
       index.SetEncrypted(data.Encrypted());
       index.Open();
       if (data.BlobFieldCount() > 0) {
         blob.SetFileName(base + ".BLB");
         blob.SetErrorContext(table_, directory_);
+        blob.SetSystem(system_);
         blob.SetBlockSize(data.Header().blockSize);
         blob.SetEncrypted(data.Encrypted());
         blob.Open();

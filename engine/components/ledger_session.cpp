@@ -198,7 +198,7 @@ void TLedgerSession::StartSession() {
   if (isDefault_) {
     engine = &TDataSession::CreateGlobal();
   } else {
-    ownEngine_ = std::make_unique<TDataSession>();
+    ownEngine_ = std::make_unique<TDataSession>(PosixFileSystem());
     engine = ownEngine_.get();
   }
   try {

@@ -58,7 +58,7 @@ TDataSession& TDataSession::Global() {
 
 TDataSession& TDataSession::CreateGlobal() {
   std::lock_guard lock(globalGuard);
-  if (!globalSession) globalSession = std::make_unique<TDataSession>();
+  if (!globalSession) globalSession = std::make_unique<TDataSession>(PosixFileSystem());
   return *globalSession;
 }
 

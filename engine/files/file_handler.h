@@ -1,6 +1,6 @@
 #pragma once
-// A handler per table file: opens the process-wide shared file object for its
-// name, transfers at its own position, and raises every failure as an engine
+// A handler per table file: opens the shared file object for its name and
+// file system, transfers at its own position, and raises every failure as an engine
 // error with its table as context. TDataFile, TIndexFile and TBlobFile derive
 // from it.
 
@@ -78,8 +78,9 @@ class TFileHandler {
   bool Exclusive() const noexcept { return exclusive_; }
   void SetTemporary(bool value) noexcept { temporary_ = value; }
   bool Temporary() const noexcept { return temporary_; }
-  // The services a file object made by this handler uses; null stands for
-  // the real ones. A file the process already has open keeps its own.
+  // The services every open, create, delete and rename of this handler goes
+  // through; null stands for the real ones. Opens share a file object only
+  // with handlers on the same system.
   void SetSystem(std::shared_ptr<TFileSystem> system);
   const std::shared_ptr<TFileSystem>& System() const noexcept { return system_; }
   // The open file's services, else this handler's.
@@ -116,8 +117,7 @@ class TFileHandler {
   std::uint64_t Size();
   // True when the name is open in the process or names a file on disk.
   bool Exists() const;
-  static bool Exists(const std::string& fileName, bool inMemory,
-                     const std::shared_ptr<TFileSystem>& system = PosixFileSystem());
+  static bool Exists(const std::string& fileName, bool inMemory, const std::shared_ptr<TFileSystem>& system);
 
   // Seek and transfer under the guard in one call.
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count, bool allowShort = false);

@@ -52,11 +52,23 @@ std::string TFileList::Key(const std::string& name, bool inMemory) {
   return key;
 }
 
-TAbstractFile* TFileList::FindLocked(const std::string& name, bool inMemory) {
+TAbstractFile* TFileList::FindLocked(const std::string& name, bool inMemory, const TFileSystem& system) {
   const std::string key = Key(name, inMemory);
   for (const auto& file : files_)
-    if (file->IsMemory() == inMemory && Key(file->Name(), inMemory) == key) return file.get();
+    if (&file->System() == &system && file->IsMemory() == inMemory && Key(file->Name(), inMemory) == key)
+      return file.get();
   return nullptr;
+}
+
+bool TFileList::OpenInProcessLocked(const std::string& name, bool inMemory, const TFileSystem& system) {
+  // Memory files of different systems are different buffers; a file on disk
+  // is the same file whichever system opened it.
+  const std::string key = Key(name, inMemory);
+  for (const auto& file : files_)
+    if ((!inMemory || &file->System() == &system) && file->IsMemory() == inMemory &&
+        file->OpenCount() > 0 && Key(file->Name(), inMemory) == key)
+      return true;
+  return false;
 }
 
 void TFileList::RemoveLocked(TAbstractFile* file) {
@@ -66,7 +78,7 @@ void TFileList::RemoveLocked(TAbstractFile* file) {
 TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusive, bool temporary,
                             const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
-  TAbstractFile* file = FindLocked(name, inMemory);
+  TAbstractFile* file = FindLocked(name, inMemory, *system);
   if (file != nullptr && file->OpenCount() > 0) {
     if (file->Exclusive() || exclusive) return {nullptr, 0, Refused(LEDGER_OSEACCES, EACCES)};
     return {file, file->OpenAnother(), 0};
@@ -87,8 +99,8 @@ TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusi
 TOpenResult TFileList::Create(const std::string& name, bool inMemory, bool temporary,
                               const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
-  TAbstractFile* file = FindLocked(name, inMemory);
-  if (file != nullptr && file->OpenCount() > 0) return {nullptr, 0, Refused(LEDGER_OSEACCES, EACCES)};
+  if (OpenInProcessLocked(name, inMemory, *system)) return {nullptr, 0, Refused(LEDGER_OSEACCES, EACCES)};
+  TAbstractFile* file = FindLocked(name, inMemory, *system);
   if (file != nullptr) {
     int handle = file->Create(temporary);
     if (handle < 0) return {nullptr, 0, handle};
@@ -117,8 +129,8 @@ void TFileList::Close(TAbstractFile* file, int handle) {
 
 int TFileList::Delete(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
-  TAbstractFile* file = FindLocked(name, inMemory);
-  if (file != nullptr && file->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
+  if (OpenInProcessLocked(name, inMemory, *system)) return Refused(LEDGER_OSEACCES, EACCES);
+  TAbstractFile* file = FindLocked(name, inMemory, *system);
   if (inMemory) {
     if (file == nullptr) return Refused(LEDGER_OSENOENT, ENOENT);
     file->Delete();
@@ -131,10 +143,10 @@ int TFileList::Delete(const std::string& name, bool inMemory, const std::shared_
 int TFileList::Rename(const std::string& name, const std::string& newName, bool inMemory,
                       const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
-  TAbstractFile* file = FindLocked(name, inMemory);
-  if (file != nullptr && file->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
-  TAbstractFile* target = FindLocked(newName, inMemory);
-  if (target != nullptr && target->OpenCount() > 0) return Refused(LEDGER_OSEACCES, EACCES);
+  if (OpenInProcessLocked(name, inMemory, *system) || OpenInProcessLocked(newName, inMemory, *system))
+    return Refused(LEDGER_OSEACCES, EACCES);
+  TAbstractFile* file = FindLocked(name, inMemory, *system);
+  TAbstractFile* target = FindLocked(newName, inMemory, *system);
   if (inMemory) {
     if (file == nullptr) return Refused(LEDGER_OSENOENT, ENOENT);
     if (target != nullptr && target != file) return Refused(LEDGER_OSUNKNOWN, EEXIST);
@@ -145,7 +157,8 @@ int TFileList::Rename(const std::string& name, const std::string& newName, bool 
 
 bool TFileList::Exists(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system) {
   std::lock_guard lock(guard_);
-  if (FindLocked(name, inMemory) != nullptr) return true;
+  if (FindLocked(name, inMemory, *system) != nullptr || OpenInProcessLocked(name, inMemory, *system))
+    return true;
   if (inMemory) return false;
   TFileStatus status;
   return system->Stat(Trim(name), status) >= 0 && !status.IsDirectory;

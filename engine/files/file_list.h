@@ -1,8 +1,10 @@
 #pragma once
-// The process-wide list of shared file objects: one per file name and kind.
-// Names match after trimming blanks, case-insensitively. The system passed in
-// serves only a file object made by the call: a name already open is shared
-// with the system it was opened with, whoever opens it again.
+// The process-wide list of shared file objects: one per file system, file
+// name and kind. Names match after trimming blanks, case-insensitively. Opens
+// through the same system share one object; a file object never serves
+// another system, so a session on a test's system never reads through the
+// real one. A file on disk is still one file to the process: while any system
+// has it open, create, delete and rename refuse it and it exists.
 
 #include <memory>
 #include <mutex>
@@ -42,7 +44,9 @@ class TFileList {
 
  private:
   TFileList();
-  TAbstractFile* FindLocked(const std::string& name, bool inMemory);
+  TAbstractFile* FindLocked(const std::string& name, bool inMemory, const TFileSystem& system);
+  // Open through this system or, for a file on disk, through any.
+  bool OpenInProcessLocked(const std::string& name, bool inMemory, const TFileSystem& system);
   void RemoveLocked(TAbstractFile* file);
 
   mutable std::mutex guard_;

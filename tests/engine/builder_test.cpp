@@ -120,7 +120,7 @@ TEST_P(BuilderShapes, TreesHoldEveryKeyInOrder) {
     for (int i = 1; i <= shape.records; ++i) builder.Append(Row(i));
     builder.Finish();
   }
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
 
   std::vector<std::string> words;
   for (int i = 1; i <= shape.records; ++i) words.push_back(WordOf(i));
@@ -224,7 +224,7 @@ TEST(Builder, DeletedRecordsLeaveIndexesAndJoinTheFreeChain) {
       EXPECT_THROW(builder.MarkDeleted(301), std::out_of_range);
       builder.Finish();
     }
-    EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+    EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
     TOpenTable t(dir);
     EXPECT_EQ(t.data.RecordCount(), 300);
     EXPECT_EQ(t.index.ActiveRecordCount(), 297);
@@ -269,7 +269,7 @@ TEST(Builder, KeyOrderNumbersRecordsByKeyAndDeletedOnesKeepTheirPlace) {
       for (int a : {5, 200, 301, 17}) builder.MarkDeleted(a);
       builder.Finish();
     }
-    EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+    EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
     TOpenTable t(dir);
     ASSERT_EQ(t.data.RecordCount(), 301);
     auto appendNumberAt = [&](int32_t r) {
@@ -336,7 +336,7 @@ TEST(Builder, DuplicateOfADeletedRecordIsAllowed) {
   builder.MarkDeleted(1);
   builder.Append(Row(1));
   builder.Finish();
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
 }
 
 TEST(Builder, AbandonedBuildLeavesNoFiles) {
@@ -367,7 +367,7 @@ TEST_P(BuilderBlobs, ComeBackWhole) {
     }
     builder.Finish();
   }
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
   TOpenTable t(dir);
   TBlobFile blob;
   blob.SetFileName(dir / "Words.BLB");
@@ -429,7 +429,7 @@ TEST(Builder, BlobSourcesStreamIntoChains) {
     builder.Finish();
     EXPECT_EQ(builder.RecordCount(), 2);
   }
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
   TOpenTable t(dir);
   TBlobFile blob;
   blob.SetFileName(dir / "Words.BLB");
@@ -460,7 +460,7 @@ TEST(Builder, TableWithoutPrimaryKeepsInsertionOrder) {
     builder.MarkDeleted(4);
     builder.Finish();
   }
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
   TOpenTable t(dir);
   EXPECT_TRUE(t.index.NoPrimary());
   EXPECT_FALSE(t.index.Descriptor(0).Defined());
@@ -483,7 +483,7 @@ TEST(Builder, LocaleAndCaseInsensitiveKeys) {
       builder.Append(std::vector<TFieldValue>{words[i], int64_t{1}, true, std::monostate{}, std::monostate{}});
     builder.Finish();
   }
-  EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
   TOpenTable t(dir);
   std::vector<std::string> order;
   for (int n = 1; n <= 5; ++n) order.push_back(t.WordAt(t.index.Nth(0, n).record));
@@ -517,7 +517,7 @@ TEST(Builder, DescendingSecondaryIndexes) {
       for (int i = 1; i <= 400; ++i) builder.Append(Row(i));
       builder.Finish();
     }
-    EXPECT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+    EXPECT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
     TOpenTable t(dir);
     for (int n = 1; n <= 400; n += 37) EXPECT_EQ(t.index.Nth(1, n).record, 401 - n);  // Count = record number
   }
@@ -657,7 +657,7 @@ int BuildVersion(const TScratchDir& dir, const TVersion& v, TBuildTarget target,
 }
 
 void ExpectVersion(const TScratchDir& dir, const TVersion& v) {
-  ASSERT_EQ(TTableVerifier(dir.Path(), "Words").Run(), "ok");
+  ASSERT_EQ(TTableVerifier(dir.Path(), "Words", PosixFileSystem()).Run(), "ok");
   TOpenTable t(dir);
   ASSERT_EQ(t.data.RecordCount(), v.records);
   EXPECT_EQ(t.index.ActiveRecordCount(), v.records);

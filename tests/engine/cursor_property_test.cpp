@@ -148,7 +148,7 @@ TEST_P(CursorProperty, RandomWalksAgreeWithASortedArray) {
     builder.Finish();
   }
 
-  TDataSession session;
+  TDataSession session(PosixFileSystem());
   TDataDirectory& directory = session.OpenDirectory("", dir.Path());
   TDataCursor c(directory);
   c.SetTableName("Prop");

@@ -69,7 +69,7 @@ void Build(const TScratchDir& dir, const std::string& name, const std::vector<TR
 
 struct TFixture {
   TScratchDir dir;
-  TDataSession session;
+  TDataSession session{PosixFileSystem()};
   TDataDirectory& directory = session.OpenDirectory("", dir.Path());
 
   std::unique_ptr<TDataCursor> Open(const std::string& name, TOrder order = TOrder::Primary) {

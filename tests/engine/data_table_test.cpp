@@ -147,7 +147,7 @@ class DataTableTest : public ::testing::Test {
 // ---------------------------------------------------------------- session
 
 TEST(DataSessionTest, SettingsStartAtTheirDefaults) {
-  TDataSession session;
+  TDataSession session(PosixFileSystem());
   const TSessionSettings& s = session.Settings();
   EXPECT_EQ(s.privateDir, "");
   EXPECT_FALSE(s.strictChangeDetection);
@@ -173,7 +173,7 @@ TEST(DataSessionTest, CapturesTheWorkingDirectoryWithItsSeparator) {
   TScratchDir dir;
   const fs::path before = fs::current_path();
   fs::current_path(dir.Path());
-  TDataSession session;
+  TDataSession session(PosixFileSystem());
   fs::current_path(before);
   EXPECT_EQ(session.WorkingDirectory(), fs::canonical(dir.Path()).string() + "/");
 }
@@ -217,7 +217,7 @@ TEST(DataSessionTest, GlobalSessionExistsOnlyBetweenCreateAndFree) {
 }
 
 TEST(DataSessionTest, DirectoriesAreSharedByPathAndFreedWithTheirLastUser) {
-  TDataSession session;
+  TDataSession session(PosixFileSystem());
   TDataDirectory& a = session.OpenDirectory("", " /data/Words ");
   TDataDirectory& b = session.OpenDirectory("Words", "/data/Words/");
   EXPECT_EQ(&a, &b);
@@ -242,7 +242,7 @@ TEST(DataSessionTest, DirectoriesAreSharedByPathAndFreedWithTheirLastUser) {
 }
 
 TEST(DataSessionTest, PasswordsMatchExactly) {
-  TDataSession session;
+  TDataSession session(PosixFileSystem());
   session.AddPassword("Secret");
   session.AddPassword("other");
   EXPECT_TRUE(session.HasPassword("Secret"));
@@ -299,7 +299,7 @@ TEST_F(DataTableTest, ExclusiveUseConflictsWithAnyOtherCursor) {
     SCOPED_TRACE(::testing::Message() << c.firstExclusive << c.secondExclusive << c.otherSession);
     TDataDirectory& d = Directory();
     TDataTable& first = d.OpenTable("Words", false, c.firstExclusive);
-    TDataSession otherSession;
+    TDataSession otherSession(PosixFileSystem());
     TDataDirectory& other = c.otherSession ? otherSession.OpenDirectory("", dir_.Path()) : d;
     try {
       other.OpenTable(" Words.dat", false, c.secondExclusive);
@@ -314,6 +314,28 @@ TEST_F(DataTableTest, ExclusiveUseConflictsWithAnyOtherCursor) {
     d.ReleaseTable(first);
     session_->ReleaseDirectory(d);
   }
+}
+
+TEST_F(DataTableTest, ASessionReadsThroughItsOwnSystemWhenAnotherOpenedTheTableFirst) {
+  MakeWords(dir_.Path(), "Words", 3);
+  TDataSession realSession(PosixFileSystem());
+  TDataDirectory& real = realSession.OpenDirectory("", dir_.Path());
+  TDataTable& first = real.OpenTable("Words", false, false);
+  system_->lockCalls = 0;
+
+  TDataDirectory& d = Directory();
+  TDataTable& table = d.OpenTable("Words", false, false);
+  for (TFileHandler* file : {static_cast<TFileHandler*>(&table.Data()), static_cast<TFileHandler*>(&table.Index())})
+    EXPECT_EQ(&file->File()->System(), system_.get());
+  table.ReadLock();
+  table.ReleaseReadLock();
+  EXPECT_GT(system_->lockCalls, 0);
+  EXPECT_EQ(table.RecordCount(), first.RecordCount());
+
+  d.ReleaseTable(table);
+  session_->ReleaseDirectory(d);
+  real.ReleaseTable(first);
+  realSession.ReleaseDirectory(real);
 }
 
 TEST_F(DataTableTest, FileNamesReplaceADatExtensionAndKeepAnyOther) {
@@ -771,6 +793,7 @@ TEST_F(DataTableTest, InMemoryTablesLockThroughTheirFilesLockLists) {
   MakeWords(dir_.Path(), "Words", 5);
   for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
     TFileHandler memory(std::string("Words") + ext, true);
+    memory.SetSystem(system_);
     memory.Create();
     std::vector<uint8_t> bytes = testing::ReadBytes(File(std::string("Words") + ext));
     memory.WriteAt(0, bytes.data(), bytes.size());
@@ -808,7 +831,7 @@ TEST_F(DataTableTest, FlushWritesTheChangeOthersThenSee) {
     TDataDirectory& d = Directory();
     TDataTable& writer = d.OpenTable("Words", false, false);
     // Another session of the process: its own table object and caches, as another program has.
-    TDataSession otherSession;
+    TDataSession otherSession(PosixFileSystem());
     TDataTable& reader = otherSession.OpenDirectory("", dir_.Path()).OpenTable("Words", false, false);
     reader.Data().ReleaseRecord(reader.Data().GetRecord(3));
     const int32_t counter = GetI32(testing::ReadBytes(File("Words.DAT")).data(), 0);

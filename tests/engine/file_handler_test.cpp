@@ -166,8 +166,8 @@ TEST_F(FileHandlerTest, ExistsForFilesOnDiskAndOpenNames) {
   TFileHandler handler(Path("T.DAT"));
   EXPECT_FALSE(handler.Exists());
   handler.Create();
-  EXPECT_TRUE(TFileHandler::Exists(" " + Path("T.DAT"), false));
-  EXPECT_FALSE(TFileHandler::Exists(Path("t.dat"), false));
+  EXPECT_TRUE(TFileHandler::Exists(" " + Path("T.DAT"), false, PosixFileSystem()));
+  EXPECT_FALSE(TFileHandler::Exists(Path("t.dat"), false, PosixFileSystem()));
   handler.Close();
   EXPECT_TRUE(handler.Exists());
 }
@@ -208,6 +208,7 @@ TEST_F(FileHandlerTest, RefusedReadWriteOpenFallsBackToReadOnly) {
     // A later open in the process shares the read-only handle and says so.
     system->RefuseWriteWith = 0;
     TFileHandler second(Path("SndFx.DAT"));
+    second.SetSystem(system);
     second.Open();
     EXPECT_TRUE(second.OpenedReadOnly());
     EXPECT_EQ(CodeOf([&] { second.WriteAt(0, "X", 1); }), LEDGER_WRITEERR);
@@ -351,6 +352,58 @@ TEST_F(FileHandlerTest, SystemFailuresBecomeEngineErrors) {
   exclusive.Open();
   exclusive.Close();
   EXPECT_EQ(ReadFile("T.DAT"), "0123456789");
+}
+
+TEST_F(FileHandlerTest, OpensShareAFileObjectOnlyThroughTheSameSystem) {
+  WriteFile("T.DAT", "0123456789");
+  auto system = std::make_shared<TFailingSystem>();
+  TFileHandler real(Path("T.DAT"));
+  real.SetSystem(PosixFileSystem());
+  real.Open();
+  TFileHandler faulty(Path("T.DAT"));
+  faulty.SetSystem(system);
+  faulty.Open();
+  TFileHandler faultyAgain(Path("T.DAT"));
+  faultyAgain.SetSystem(system);
+  faultyAgain.Open();
+  ASSERT_NE(real.File(), faulty.File());
+  EXPECT_EQ(faulty.File(), faultyAgain.File());
+  EXPECT_EQ(&faulty.File()->System(), system.get());
+
+  // The fault reaches the handler on its system, though the real one opened first.
+  char buffer[4];
+  system->Failing = TFailingSystem::kPRead;
+  EXPECT_EQ(CodeOf([&] { faulty.ReadAt(0, buffer, 4); }), LEDGER_READERR);
+  EXPECT_EQ(CodeOf([&] { real.ReadAt(0, buffer, 4); }), LEDGER_NONE);
+  system->Failing = TFailingSystem::kNone;
+
+  // Still one file on disk: what one writes the other reads, and the name
+  // stays busy for every system while any has it open.
+  real.WriteAt(0, "ab", 2);
+  faulty.ReadAt(0, buffer, 2);
+  EXPECT_EQ(std::string(buffer, 2), "ab");
+  faulty.Close();
+  faultyAgain.Close();
+  TFileHandler other(Path("T.DAT"));
+  other.SetSystem(system);
+  EXPECT_EQ(CodeOf([&] { other.Delete(); }), LEDGER_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { other.Rename(Path("U.DAT")); }), LEDGER_OSEACCES);
+  EXPECT_EQ(CodeOf([&] { other.Create(); }), LEDGER_OSEACCES);
+  other.SetExclusive(true);
+  EXPECT_EQ(CodeOf([&] { other.Open(); }), LEDGER_OSEACCES);
+  real.Close();
+  EXPECT_EQ(ReadFile("T.DAT"), "ab23456789");
+
+  // Memory files are buffers of their system alone.
+  TFileHandler memory("mem/T.DAT", true);
+  memory.SetSystem(PosixFileSystem());
+  memory.Create();
+  memory.Close();
+  EXPECT_FALSE(TFileHandler::Exists("mem/T.DAT", true, system));
+  TFileHandler elsewhere("mem/T.DAT", true);
+  elsewhere.SetSystem(system);
+  EXPECT_EQ(CodeOf([&] { elsewhere.Open(); }), LEDGER_OSENOENT);
+  memory.Delete();
 }
 
 std::string Pattern(std::size_t size) {

@@ -25,7 +25,7 @@ class MemoryFileTest : public ::testing::Test {
  protected:
   void TearDown() override {
     for (const char* name : {"mem/A.DAT", "mem/B.DAT"})
-      if (TFileHandler::Exists(name, true)) TFileHandler(name, true).Delete();
+      if (TFileHandler::Exists(name, true, PosixFileSystem())) TFileHandler(name, true).Delete();
   }
   std::string ReadAll(TFileHandler& handler) {
     std::string data(handler.Size(), '\0');
@@ -89,8 +89,8 @@ TEST_F(MemoryFileTest, OutlivesItsLastCloseUntilDeleted) {
     handler.Create();
     handler.Write("kept", 4);
   }
-  EXPECT_TRUE(TFileHandler::Exists("mem/A.DAT", true));
-  EXPECT_FALSE(TFileHandler::Exists("mem/A.DAT", false));
+  EXPECT_TRUE(TFileHandler::Exists("mem/A.DAT", true, PosixFileSystem()));
+  EXPECT_FALSE(TFileHandler::Exists("mem/A.DAT", false, PosixFileSystem()));
   TFileHandler again(" mem/a.dat", true);
   again.Open();
   EXPECT_FALSE(again.OpenedReadOnly());
@@ -100,7 +100,7 @@ TEST_F(MemoryFileTest, OutlivesItsLastCloseUntilDeleted) {
   again.Close();
 
   again.Rename("mem/B.DAT");
-  EXPECT_FALSE(TFileHandler::Exists("mem/A.DAT", true));
+  EXPECT_FALSE(TFileHandler::Exists("mem/A.DAT", true, PosixFileSystem()));
   again.Open();
   EXPECT_EQ(ReadAll(again), "kept");
   again.Close();

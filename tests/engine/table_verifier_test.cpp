@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <random>
 #include <string>
@@ -76,7 +77,19 @@ constexpr std::size_t kRecord2 = 127 + 3 * 768 + 45;  // records are 45 bytes
 TEST(TableVerifier, BuiltTableIsSound) {
   TScratchDir dir;
   BuildTable(dir);
-  EXPECT_EQ(TTableVerifier(dir.Path(), "T").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "T", PosixFileSystem()).Run(), "ok");
+}
+
+// The check reads through the system it is given: a read that system
+// refuses is what the check reports.
+TEST(TableVerifier, ReadsThroughItsSystem) {
+  struct TFailingReads : TPosixFileSystem {
+    std::int64_t PRead(int, void*, std::size_t, std::uint64_t) override { return -EIO; }
+  };
+  TScratchDir dir;
+  BuildTable(dir);
+  EXPECT_NE(TTableVerifier(dir.Path(), "T", std::make_shared<TFailingReads>()).Run().find("9217"),
+            std::string::npos);
 }
 
 // Another process rewrites the table, with more records, while the check is
@@ -88,13 +101,13 @@ TEST(TableVerifier, AWriterWaitsForTheCheckToEnd) {
   testing::TRewriterProcess writer(dir / "T.IDX", [&](int records) {
     BuildTable(dir, records, TBuildTarget::InPlace);
   });
-  TTableVerifier verifier(dir.Path(), "T");
+  TTableVerifier verifier(dir.Path(), "T", PosixFileSystem());
   testing::TRewriterProcess::TOutcome outcome{};
   verifier.SetMidwayHook([&] { outcome = writer.Rewrite(kRecords + 50); });
   EXPECT_EQ(verifier.Run(), "ok");
   EXPECT_EQ(outcome, testing::TRewriterProcess::TOutcome::Waiting);
   ASSERT_TRUE(writer.Finish());
-  EXPECT_EQ(TTableVerifier(dir.Path(), "T").Run(), "ok");
+  EXPECT_EQ(TTableVerifier(dir.Path(), "T", PosixFileSystem()).Run(), "ok");
 }
 
 TEST(TableVerifier, FindsEachCorruption) {
@@ -175,7 +188,7 @@ TEST(TableVerifier, FindsEachCorruption) {
       c.patch2(bytes);
       WriteBytes(path, bytes);
     }
-    std::string answer = TTableVerifier(dir.Path(), "T").Run();
+    std::string answer = TTableVerifier(dir.Path(), "T", PosixFileSystem()).Run();
     EXPECT_NE(answer.find(c.expected), std::string::npos) << c.name << ": " << answer;
   }
 }
@@ -197,7 +210,7 @@ TEST(TableVerifier, SurvivesRandomDamage) {
         for (int i = 0; i < 6; ++i) bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
       WriteBytes(dir / (std::string("T") + exts[f]), bytes);
     }
-    if (TTableVerifier(dir.Path(), "T").Run() != "ok") ++found;
+    if (TTableVerifier(dir.Path(), "T", PosixFileSystem()).Run() != "ok") ++found;
   }
   EXPECT_GT(found, 0);
 }

@@ -222,7 +222,7 @@ class TReader {
   }
 
  private:
-  TDataSession session_;
+  TDataSession session_{PosixFileSystem()};
   TDataDirectory* directory_ = nullptr;
   std::optional<TDataCursor> cursor_;
   std::vector<uint8_t> buffer_;

@@ -20,7 +20,7 @@ int64_t BuildTable(const std::string& directory, const std::string& table,
     primary.compression = static_cast<uint8_t>(schema.primary.compression);
     definition.primary = std::move(primary);
   }
-  TTableBuilder builder(directory, table, std::move(definition));
+  TTableBuilder builder(directory, table, std::move(definition), TBuildTarget::NewFiles, PosixFileSystem());
   TJsonRecord record;
   std::vector<std::ifstream> files;
   std::vector<TBlobSource> blobs;
@@ -44,7 +44,7 @@ int64_t BuildTable(const std::string& directory, const std::string& table,
 }
 
 std::string CheckTable(const std::string& directory, const std::string& table) {
-  return TTableVerifier(directory, table).Run();
+  return TTableVerifier(directory, table, PosixFileSystem()).Run();
 }
 
 }  // namespace ledger::tool

@@ -56,7 +56,8 @@ ledger::TTableDefinition TableDefinition(TTableKind kind) {
 }
 
 void WriteWordTable(const std::filesystem::path& dir, TTableKind kind, const std::vector<TWordRow>& rows) {
-  ledger::TTableBuilder builder(dir.string(), TableName(kind), TableDefinition(kind));
+  ledger::TTableBuilder builder(dir.string(), TableName(kind), TableDefinition(kind),
+                                ledger::TBuildTarget::NewFiles, ledger::PosixFileSystem());
   for (const TWordRow& row : rows) {
     std::vector<ledger::TFieldValue> values = {Cut(row.record.word, kMaxWordLength)};
     if (kind == TTableKind::SVowel || kind == TTableKind::LVowel) {
@@ -75,7 +76,8 @@ void WriteWordTable(const std::filesystem::path& dir, TTableKind kind, const std
 
 void WriteEffectTable(const std::filesystem::path& dir, const std::vector<TEffectRow>& rows) {
   ledger::TTableBuilder builder(dir.string(), TableName(TTableKind::SndFx),
-                                TableDefinition(TTableKind::SndFx));
+                                TableDefinition(TTableKind::SndFx), ledger::TBuildTarget::NewFiles,
+                                ledger::PosixFileSystem());
   for (const TEffectRow& row : rows) {
     std::vector<ledger::TFieldValue> values = {row.key, row.sound, Cut(row.source, kSourceSize)};
     builder.Append(values);
