@@ -1,7 +1,6 @@
 #include "engine/core/data_session.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 
 #include "engine/core/data_directory.h"
@@ -23,20 +22,7 @@ std::string CurrentDirectory(TFileSystem& system) {
 
 }  // namespace
 
-std::string TrimBlanks(const std::string& text) {
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  auto b = std::find_if_not(text.begin(), text.end(), blank);
-  auto e = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-  return b < e ? std::string(b, e) : std::string();
-}
-
-bool SameTrimmedText(const std::string& a, const std::string& b) {
-  const std::string x = TrimBlanks(a);
-  const std::string y = TrimBlanks(b);
-  return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
-           return std::tolower(static_cast<unsigned char>(p)) == std::tolower(static_cast<unsigned char>(q));
-         });
-}
+bool SameTrimmedText(const std::string& a, const std::string& b) { return SameAsciiText(TrimBlanks(a), TrimBlanks(b)); }
 
 std::string WithTrailingSeparator(const std::string& path) {
   std::string out = TrimBlanks(path);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/files/ascii_text.h"
 #include "engine/files/file_system.h"
 #include "engine/files/table_owner.h"
 
@@ -86,8 +87,6 @@ class TDataSession {
 
 // Trims blanks and adds a trailing '/' unless the text is empty.
 std::string WithTrailingSeparator(const std::string& path);
-// Without leading and trailing blanks and control characters.
-std::string TrimBlanks(const std::string& text);
 // How directory paths and table names are matched: trimmed, ASCII case ignored.
 bool SameTrimmedText(const std::string& a, const std::string& b);
 

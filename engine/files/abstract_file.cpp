@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/errors/ledger_error.h"
+#include "engine/files/change_counter.h"
 
 namespace ledger {
 
@@ -29,7 +30,7 @@ int TAbstractFile::OpenAnother() {
 int TAbstractFile::AddHandle() {
   // Numbers stay positive even after wrapping, and are never reused while held.
   do {
-    lastHandle_ = lastHandle_ == INT32_MAX ? 1 : lastHandle_ + 1;
+    lastHandle_ = CounterAfter(lastHandle_);
   } while (FindHandle(lastHandle_) != nullptr);
   handles_.push_back({lastHandle_, 0});
   return lastHandle_;

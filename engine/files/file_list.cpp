@@ -1,11 +1,11 @@
 #include "engine/files/file_list.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
 #include "engine/errors/ledger_error.h"
+#include "engine/files/ascii_text.h"
 #include "engine/files/memory_file.h"
 #include "engine/files/physical_file.h"
 
@@ -15,14 +15,6 @@ namespace {
 int Refused(TErrorCode code, int errorNumber) {
   errno = errorNumber;
   return -static_cast<int>(code);
-}
-
-std::string Trim(const std::string& name) {
-  std::size_t begin = 0;
-  std::size_t end = name.size();
-  while (begin < end && static_cast<unsigned char>(name[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(name[end - 1]) <= ' ') --end;
-  return name.substr(begin, end - begin);
 }
 
 }  // namespace
@@ -43,13 +35,9 @@ TFileList& TFileList::Instance() {
 }
 
 std::string TFileList::Key(const std::string& name, bool inMemory) {
-  std::string key = Trim(name);
   // Names of files on disk keep their case: the file system tells Words.DAT
   // from words.DAT, and sharing one object between them would read the wrong file.
-  if (!inMemory) return key;
-  std::transform(key.begin(), key.end(), key.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return key;
+  return inMemory ? AsciiLower(TrimBlanks(name)) : TrimBlanks(name);
 }
 
 TAbstractFile* TFileList::FindLocked(const std::string& name, bool inMemory, const TFileSystem& system) {
@@ -89,7 +77,7 @@ TOpenResult TFileList::Open(const std::string& name, bool inMemory, bool exclusi
     return {file, handle, 0};
   }
   if (inMemory) return {nullptr, 0, Refused(LEDGER_OSENOENT, ENOENT)};
-  auto made = std::make_unique<TPhysicalFile>(Trim(name), system);
+  auto made = std::make_unique<TPhysicalFile>(TrimBlanks(name), system);
   int handle = made->Open(exclusive, temporary);
   if (handle < 0) return {nullptr, 0, handle};
   files_.push_back(std::move(made));
@@ -108,9 +96,9 @@ TOpenResult TFileList::Create(const std::string& name, bool inMemory, bool tempo
   }
   std::unique_ptr<TAbstractFile> made;
   if (inMemory)
-    made = std::make_unique<TMemoryFile>(Trim(name), system);
+    made = std::make_unique<TMemoryFile>(TrimBlanks(name), system);
   else
-    made = std::make_unique<TPhysicalFile>(Trim(name), system);
+    made = std::make_unique<TPhysicalFile>(TrimBlanks(name), system);
   int handle = made->Create(temporary);
   if (handle < 0) return {nullptr, 0, handle};
   files_.push_back(std::move(made));
@@ -137,7 +125,7 @@ int TFileList::Delete(const std::string& name, bool inMemory, const std::shared_
     RemoveLocked(file);
     return 0;
   }
-  return TPhysicalFile(Trim(name), system).Delete();
+  return TPhysicalFile(TrimBlanks(name), system).Delete();
 }
 
 int TFileList::Rename(const std::string& name, const std::string& newName, bool inMemory,
@@ -150,9 +138,9 @@ int TFileList::Rename(const std::string& name, const std::string& newName, bool 
   if (inMemory) {
     if (file == nullptr) return Refused(LEDGER_OSENOENT, ENOENT);
     if (target != nullptr && target != file) return Refused(LEDGER_OSUNKNOWN, EEXIST);
-    return file->Rename(Trim(newName));
+    return file->Rename(TrimBlanks(newName));
   }
-  return TPhysicalFile(Trim(name), system).Rename(Trim(newName));
+  return TPhysicalFile(TrimBlanks(name), system).Rename(TrimBlanks(newName));
 }
 
 bool TFileList::Exists(const std::string& name, bool inMemory, const std::shared_ptr<TFileSystem>& system) {
@@ -161,7 +149,7 @@ bool TFileList::Exists(const std::string& name, bool inMemory, const std::shared
     return true;
   if (inMemory) return false;
   TFileStatus status;
-  return system->Stat(Trim(name), status) >= 0 && !status.IsDirectory;
+  return system->Stat(TrimBlanks(name), status) >= 0 && !status.IsDirectory;
 }
 
 void TFileList::Clear() {

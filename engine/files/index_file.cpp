@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/change_counter.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -131,8 +131,7 @@ bool TIndexFile::HeaderChanged() {
 }
 
 void TIndexFile::MoveChangeCounter() noexcept {
-  header_.changeCounter =
-      header_.changeCounter == std::numeric_limits<int32_t>::max() ? 1 : header_.changeCounter + 1;
+  header_.changeCounter = CounterAfter(header_.changeCounter);
   headerModified_ = true;
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "engine/files/ascii_text.h"
 #include "engine/files/byte_order.h"
 
 namespace ledger {
@@ -121,15 +122,7 @@ const TFieldDesc* FieldByNumber(const std::vector<TFieldDesc>& fields, uint16_t 
   return &fields[number - 1];
 }
 
-std::string Upper(std::string s) {
-  std::string t;
-  std::size_t a = s.find_first_not_of(' ');
-  std::size_t b = s.find_last_not_of(' ');
-  if (a != std::string::npos) t = s.substr(a, b - a + 1);
-  for (char& c : t)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return t;
-}
+std::string Upper(const std::string& s) { return AsciiUpper(TrimSpaces(s)); }
 
 bool ValidPage(int32_t p, int32_t nextPage) { return p == 0 || (p >= 1 && p < nextPage); }
 

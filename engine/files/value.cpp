@@ -12,6 +12,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "engine/files/ascii_text.h"
 #include "engine/files/byte_order.h"
 
 namespace ledger {
@@ -355,20 +356,13 @@ bool ParseTimeText(std::string_view t) {  // HH:MM[:SS[.mmm]]
   return t.size() == 12 && t[8] == '.' && ParseFixed(t.substr(9, 3), 3, 0, 999, ms);
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) ==
-                  std::toupper(static_cast<unsigned char>(y));
-         });
-}
-
 }  // namespace
 
 bool IsValidValueText(const TFieldDesc& desc, std::string_view text) {
   if (text.empty()) return true;
   switch (desc.type) {
     case ftString: return text.size() <= desc.size;
-    case ftBoolean: return EqualsNoCase(text, "TRUE") || EqualsNoCase(text, "FALSE");
+    case ftBoolean: return SameAsciiText(text, "TRUE") || SameAsciiText(text, "FALSE");
     case ftSmallInt:
     case ftInteger:
     case ftWord:
