@@ -1,7 +1,5 @@
 #include "dataset/field.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -13,6 +11,7 @@
 
 #include "dataset/data_set.h"
 #include "dataset/database_error.h"
+#include "dataset/file_writer.h"
 #include "dataset/stream.h"
 
 namespace dataset {
@@ -190,24 +189,16 @@ void TBlobField::SaveToStream(TStream& stream) const {
 
 void TBlobField::SaveToFile(const std::filesystem::path& path) const {
   std::unique_ptr<TStream> blob = DataSet().CreateBlobStream(*this, TBlobStreamMode::bmRead);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) DatabaseErrorFmt(SFileCreate, {path.string(), std::strerror(errno)});
+  TFileWriter file(path, 0666, false);
+  if (!file.IsOpen()) DatabaseErrorFmt(SFileCreate, {path.string(), std::strerror(errno)});
   std::vector<uint8_t> chunk(64 * 1024);
   for (;;) {
     const int64_t got = blob->Read(chunk.data(), static_cast<int64_t>(chunk.size()));
     if (got <= 0) break;
-    for (int64_t done = 0; done < got;) {
-      const ssize_t n = ::write(fd, chunk.data() + done, static_cast<std::size_t>(got - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        const int error = errno;
-        ::close(fd);
-        DatabaseErrorFmt(SFileCreate, {path.string(), std::strerror(error)});
-      }
-      done += n;
-    }
+    if (!file.Write(chunk.data(), static_cast<std::size_t>(got)))
+      DatabaseErrorFmt(SFileCreate, {path.string(), std::strerror(errno)});
   }
-  if (::close(fd) != 0) DatabaseErrorFmt(SFileCreate, {path.string(), std::strerror(errno)});
+  if (!file.Close()) DatabaseErrorFmt(SFileCreate, {path.string(), std::strerror(errno)});
 }
 
 }  // namespace dataset

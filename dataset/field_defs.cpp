@@ -1,5 +1,6 @@
 #include "dataset/field_defs.h"
 
+#include "dataset/ascii_text.h"
 #include "dataset/database_error.h"
 
 namespace dataset {
@@ -44,10 +45,8 @@ std::string_view FieldTypeName(TFieldType type) noexcept {
 
 bool SameText(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "dataset/ascii_text.h"
 #include "media/image_library.h"
 
 namespace media {
@@ -102,13 +103,6 @@ bool PlayableWave(std::span<const std::uint8_t> b) {
   return false;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 }  // namespace
 
 std::span<const std::uint8_t> SkipGraphicHeader(std::span<const std::uint8_t> blob) {
@@ -187,7 +181,7 @@ TRecognition RecognizeBytes(std::span<const std::uint8_t> blob, int tiffPage,
   info.Extra1 = probed.Extra1;
   info.Extra2 = probed.Extra2;
   info.ByteSize = size;
-  const std::string name = Upper(probed.FormatName);
+  const std::string name = dataset::AsciiUpper(probed.FormatName);
   for (auto [format, kind] : kProbedKinds) {
     if (name == format) result.Kind = kind;
   }

@@ -1,12 +1,12 @@
 #include "media/media_view.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 
+#include "dataset/file_writer.h"
 #include "media/content_recognition.h"
 #include "media/temp_directory.h"
 #include "toolkit/cursors.h"
@@ -37,22 +37,9 @@ std::string CannotPlayMessage(const std::string& kind) {
 // Creates or replaces the file without following a link planted at its name,
 // and without waiting on a pipe planted there.
 void WriteTempFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  struct stat st {};
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  dataset::TFileWriter file(path, 0600, true);
+  if (!file.IsOpen() || !file.Write(bytes.data(), bytes.size()) || !file.Close())
     throw EFCreateError("Cannot create file " + path);
-  }
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      throw EFCreateError("Cannot create file " + path);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) throw EFCreateError("Cannot create file " + path);
 }
 
 }  // namespace

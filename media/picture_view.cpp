@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "dataset/ascii_text.h"
 #include "dataset/database_error.h"
 #include "dataset/field.h"
 #include "media/packed_dib.h"
@@ -25,12 +26,6 @@ double ParseVersion() {
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
   return end && *end == 0 ? value : 50.0;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // A closed hand seen from above, 16 x 16: 'X' outline, 'o' fill.
@@ -340,7 +335,7 @@ void TDBPictureView::ReportLibraryError() {
 bool TDBPictureView::ReportProgress(int percent) {
   if (!OnProgress) return true;
   bool cancel = false;
-  OnProgress(static_cast<std::uint16_t>(percent), Lower(CurrentOperationText()), cancel);
+  OnProgress(static_cast<std::uint16_t>(percent), dataset::AsciiLower(CurrentOperationText()), cancel);
   return !cancel;
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include "dataset/ascii_text.h"
 #include "tools/tamblo-content/effects.h"
 
 namespace tamblo::content_tool {
@@ -39,9 +40,7 @@ bool DecodeUtf8(const std::string& text, std::u32string& out) {
 
 bool IsWaveName(const std::string& text) {
   if (text.size() < 4) return false;
-  std::string ext = text.substr(text.size() - 4);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext == ".wav";
+  return dataset::AsciiLower(text.substr(text.size() - 4)) == ".wav";
 }
 
 std::string ColumnsFor(TTableKind kind) {
