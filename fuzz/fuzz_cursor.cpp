@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fuzz/cursor_harness.h"
+#include "testing/cursor_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   ledger::fuzzing::RunCursor(data, size);

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "fuzz/media_harness.h"
+#include "testing/media_harness.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   SDL_setenv("SDL_VIDEODRIVER", "dummy", 1);

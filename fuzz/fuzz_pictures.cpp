@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fuzz/pictures_harness.h"
+#include "testing/pictures_harness.h"
 
 namespace {
 

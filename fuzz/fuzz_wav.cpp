@@ -3,7 +3,7 @@
 // with no level reaching the tables.
 #include <cstdlib>
 
-#include "fuzz/wav_harness.h"
+#include "testing/wav_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (tamblo::content_tool::fuzzing::RunWav(data, size).broken) std::abort();

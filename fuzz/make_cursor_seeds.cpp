@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/build/table_builder.h"
-#include "fuzz/cursor_harness.h"
+#include "testing/cursor_harness.h"
 
 namespace {
 

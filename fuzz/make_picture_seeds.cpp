@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/pictures_harness.h"
-#include "tests/media/picturelib_samples.h"
+#include "testing/pictures_harness.h"
+#include "testing/picturelib_samples.h"
 
 namespace {
 

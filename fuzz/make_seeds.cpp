@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/build/table_builder.h"
-#include "fuzz/tables_harness.h"
+#include "testing/tables_harness.h"
 
 namespace {
 

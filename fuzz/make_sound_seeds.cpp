@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/media_harness.h"
-#include "tests/media/sound_samples.h"
+#include "testing/media_harness.h"
+#include "testing/sound_samples.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz/cursor_harness.h"
+#include "testing/cursor_harness.h"
 
 namespace ledger {
 namespace {

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz/tables_harness.h"
+#include "testing/tables_harness.h"
 
 namespace ledger {
 namespace {

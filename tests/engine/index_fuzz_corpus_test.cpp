@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz/index_harness.h"
+#include "testing/index_harness.h"
 
 namespace ledger {
 namespace {

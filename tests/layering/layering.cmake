@@ -14,7 +14,7 @@ function(check folder)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
       # Only the project's own folders are judged; a header beside the file
       # or from a library is none of this check's business.
-      if(NOT header MATCHES "^(app|game|content|media|engine|toolkit|dataset|tools|bench|fuzz|tests)/")
+      if(NOT header MATCHES "^(app|game|content|media|engine|toolkit|dataset|tools|bench|fuzz|tests|testing)/")
         continue()
       endif()
       set(allowed FALSE)
@@ -52,6 +52,11 @@ check(content content/ engine/components/ dataset/ toolkit/)
 check(media media/ dataset/ toolkit/)
 check(dataset dataset/)
 check(toolkit toolkit/)
+# The checks on top: the harnesses and samples are shared below the fuzz
+# targets and the tests, so neither of those has to reach into the other.
+check(testing testing/ engine/ tools/ media/ dataset/ toolkit/)
+check(fuzz fuzz/ testing/ engine/ tools/ media/ dataset/ toolkit/)
+check(tests tests/ testing/ app/ game/ content/ engine/ tools/ media/ dataset/ toolkit/)
 
 if(violations)
   message(FATAL_ERROR "Includes against the layering:${violations}")

@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "fuzz/media_harness.h"
+#include "testing/media_harness.h"
 
 namespace media {
 namespace {

@@ -15,7 +15,7 @@
 #include "media/content_recognition.h"
 #include "media/media_player.h"
 #include "tests/media/picture_fixtures.h"
-#include "tests/media/sound_samples.h"
+#include "testing/sound_samples.h"
 #include "toolkit/application.h"
 #include "toolkit/form.h"
 

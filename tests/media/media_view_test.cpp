@@ -16,7 +16,7 @@
 #include "media/temp_directory.h"
 #include "tests/dataset/memory_data_set.h"
 #include "tests/media/media_fixture.h"
-#include "tests/media/sound_samples.h"
+#include "testing/sound_samples.h"
 #include "toolkit/cursors.h"
 
 namespace media::testing {

@@ -12,7 +12,7 @@
 #include "media/picturelib/core/entries.h"
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/reduce.h"
-#include "tests/media/picturelib_samples.h"
+#include "testing/picturelib_samples.h"
 
 namespace picturelib {
 namespace {

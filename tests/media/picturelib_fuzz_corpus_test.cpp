@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz/pictures_harness.h"
+#include "testing/pictures_harness.h"
 
 namespace picturelib {
 namespace {

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "fuzz/wav_harness.h"
+#include "testing/wav_harness.h"
 
 namespace tamblo::content_tool {
 namespace {
