@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/build/table_builder_state.h"
+#include "engine/files/ascii_text.h"
 #include "engine/files/byte_order.h"
 #include "engine/files/index_loader.h"
 #include "engine/files/scramble.h"
@@ -14,12 +15,6 @@
 namespace ledger {
 
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 bool ValidIndexName(std::string_view name) {
   std::size_t b = name.find_first_not_of(' ');
@@ -44,12 +39,12 @@ TIndexDesc TTableBuilder::TState::Describe(const TIndexDefinition& d, bool prima
     if (f.type == ftBlob) Fail(LEDGER_SEARCHCOLREQD);
     desc.fields[i] = static_cast<uint16_t>(number);
     for (const std::string& name : d.descendingFields)
-      if (Upper(name) == Upper(d.fields[i])) desc.fieldDescending[i] = 1;
+      if (AsciiUpper(name) == AsciiUpper(d.fields[i])) desc.fieldDescending[i] = 1;
     partsSize += KeyPartSize(f) + 1;
   }
   for (const std::string& name : d.descendingFields)
     if (std::none_of(d.fields.begin(), d.fields.end(),
-                     [&](const std::string& f) { return Upper(f) == Upper(name); }))
+                     [&](const std::string& f) { return AsciiUpper(f) == AsciiUpper(name); }))
       throw std::invalid_argument("descending field " + name + " is not a key field");
   if (partsSize == 0 || partsSize > kMaxKeyPartsSize) Fail(LEDGER_INVALIDKEY);
   if (d.compression > lcFull) throw std::invalid_argument("leaf compression must be 0 to 3");
@@ -80,7 +75,7 @@ void TTableBuilder::TState::DefineIndexes() {
     const TIndexDefinition& d = def.secondary[i];
     if (d.name.find_first_not_of(' ') == std::string::npos) Fail(LEDGER_INDEXNAMEREQUIRED);
     if (d.name.size() > 30 || !ValidIndexName(d.name)) Fail(LEDGER_INVALIDINDEXNAME);
-    std::string upper = Upper(d.name);
+    std::string upper = AsciiUpper(d.name);
     if (std::find(names.begin(), names.end(), upper) != names.end()) Fail(LEDGER_INDEXEXISTS);
     names.push_back(upper);
     add(static_cast<int>(i) + 1, d, false);

@@ -2,21 +2,13 @@
 // of the other operations: the files data_cursor_impl.h names.
 
 #include "engine/core/data_cursor_impl.h"
+#include "engine/files/ascii_text.h"
 
 namespace ledger {
 
 namespace {
 
 constexpr std::size_t kOriginLength = 100;
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto up = [](char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch; };
-    if (up(a[i]) != up(b[i])) return false;
-  }
-  return true;
-}
 
 // Field values are short: the inline block copy a compiler picks for a size
 // it knows to be below 256 takes longer to start than such a copy takes.
@@ -56,7 +48,7 @@ TDataCursor::~TDataCursor() {
 void TDataCursor::SetTableName(std::string_view name) {
   std::size_t slash = name.find_last_of("/\\");
   if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
-  if (name.size() >= 4 && EqualNoCase(name.substr(name.size() - 4), ".DAT")) name.remove_suffix(4);
+  if (name.size() >= 4 && SameAsciiText(name.substr(name.size() - 4), ".DAT")) name.remove_suffix(4);
   tableName_.assign(name.substr(0, 255));
 }
 
@@ -179,12 +171,12 @@ void TDataCursor::SwitchToIndex(std::string_view name) {
   TImpl& m = *impl_;
   if (!open_) throw std::logic_error("cursor is not open");
   const std::string& activeName = m.view.ActiveIndex() == kNoIndex ? std::string() : m.view.Descriptor().name;
-  if (EqualNoCase(name, activeName)) return;
+  if (SameAsciiText(name, activeName)) return;
   TImpl::TOp op(m);
   const TIndexFile& idx = table_->Index();
   int found = -1;
   for (int slot = 0; slot <= idx.Header().secondaryCount && slot <= kMaxSecondaryIndexes; ++slot)
-    if (EqualNoCase(name, idx.Descriptor(slot).name)) {
+    if (SameAsciiText(name, idx.Descriptor(slot).name)) {
       found = slot;
       break;
     }

@@ -9,25 +9,9 @@
 #include <vector>
 
 #include "engine/errors/ledger_error.h"
+#include "engine/files/ascii_text.h"
 
 namespace ledger {
-
-namespace {
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string Trim(std::string_view s) {
-  std::size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  std::size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- checks
 
@@ -51,7 +35,7 @@ void TDataFile::CheckStructure() {
     d.physicalSize = static_cast<uint8_t>(size);
     d.physicalScale = d.scale;
 
-    std::string name = UpperAscii(Trim(d.name));
+    std::string name = AsciiUpper(TrimSpaces(d.name));
     if (name.empty() || name.size() > 30) Fail(LEDGER_HEADERCORRUPT);
     unsigned char first = static_cast<unsigned char>(name[0]);
     if (!((first >= 'A' && first <= 'Z') || first == '_' || first >= 128)) Fail(LEDGER_HEADERCORRUPT);
@@ -98,9 +82,9 @@ const TFieldDesc& TDataFile::Field(int position) const {
 }
 
 int TDataFile::FindField(std::string_view name) const {
-  std::string wanted = UpperAscii(Trim(name));
+  std::string wanted = AsciiUpper(TrimSpaces(name));
   for (std::size_t i = 0; i < fields_.size(); ++i)
-    if (UpperAscii(Trim(fields_[i].name)) == wanted) return static_cast<int>(i + 1);
+    if (AsciiUpper(TrimSpaces(fields_[i].name)) == wanted) return static_cast<int>(i + 1);
   return 0;
 }
 
