@@ -5,6 +5,7 @@
 
 #include "engine/build/table_builder_state.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/change_counter.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
@@ -25,8 +26,8 @@ TBlobRef TTableBuilder::TState::WriteBlob(uint64_t size,
   if (size > INT32_MAX || static_cast<uint64_t>(nextBlock) + blocks - 1 > kMaxBlocks ||
       kBlobHeaderSize + (static_cast<uint64_t>(nextBlock) + blocks - 1) * blockSize > 4000000000ULL)
     Fail(LEDGER_TABLEFULL);
-  // Identifiers restart at 1 after the largest, as the data file issues them.
-  lastBlobId = lastBlobId == INT32_MAX ? 1 : lastBlobId + 1;
+  // Identifiers are issued as the data file issues them.
+  lastBlobId = CounterAfter(lastBlobId);
   TBlobRef ref{nextBlock, lastBlobId};
   uint64_t done = 0;
   for (uint64_t i = 0; i < blocks; ++i) {

@@ -8,6 +8,7 @@
 
 #include "engine/build/table_builder_state.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/change_counter.h"
 #include "engine/files/data_header.h"
 #include "engine/files/index_header.h"
 #include "engine/files/scramble.h"
@@ -16,8 +17,6 @@ namespace ledger {
 
 namespace {
 
-// As the file classes count: past the largest value comes 1, never 0.
-int32_t NextCounter(int32_t counter) { return counter == INT32_MAX ? 1 : counter + 1; }
 // A counter is read and written as the first four bytes of its header.
 static_assert(data_header::kChangeCounter == 0 && index_header::kChangeCounter == 0 &&
               blob_header::kChangeCounter == 0);
@@ -145,7 +144,7 @@ void TTableBuilder::TState::RewriteInPlace() {
     for (TTarget& t : targets) {
       if (!t.wanted) continue;
       if (t.file.IsOpen())
-        CopyOver(t.ext, t.file, NextCounter(t.counter), encrypted && &t != &targets[0]);
+        CopyOver(t.ext, t.file, CounterAfter(t.counter), encrypted && &t != &targets[0]);
       else
         RenameIntoPlace(t.ext);
     }

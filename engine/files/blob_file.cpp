@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <unordered_set>
 
 #include "engine/errors/ledger_error.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/change_counter.h"
 #include "engine/files/file_runs.h"
 #include "engine/files/scramble.h"
 
@@ -120,9 +120,7 @@ bool TBlobFile::HeaderChanged() {
 
 bool TBlobFile::WriteHeader(bool forced) {
   if (!headerModified_ && !forced) return false;
-  header_.changeCounter = header_.changeCounter == std::numeric_limits<int32_t>::max()
-                              ? 1
-                              : header_.changeCounter + 1;
+  header_.changeCounter = CounterAfter(header_.changeCounter);
   header_.modifiedMark = headerModified_ ? 1 : 0;
   uint8_t* b = header_.raw.data();
   PutI32(b, blob_header::kChangeCounter, header_.changeCounter);

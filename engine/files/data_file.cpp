@@ -6,24 +6,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <string>
 
 #include "engine/errors/ledger_error.h"
 #include "engine/files/block.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/change_counter.h"
 #include "engine/files/scramble.h"
 
 namespace ledger {
-
-namespace {
-
-int32_t NextCounter(int32_t& counter) {
-  if (counter == std::numeric_limits<int32_t>::max()) counter = 0;
-  return ++counter;
-}
-
-}  // namespace
 
 TDataFile::TDataFile(TTableOwner* owner) : owner_(owner) {
   if (!owner_) {
@@ -208,9 +199,7 @@ void TDataFile::AdoptHeader(const TDataHeader& fresh) {
 bool TDataFile::WriteHeader(bool forced) {
   bool written = false;
   if (headerModified_ || forced) {
-    header_.changeCounter = header_.changeCounter == std::numeric_limits<int32_t>::max()
-                                ? 1
-                                : header_.changeCounter + 1;
+    header_.changeCounter = CounterAfter(header_.changeCounter);
     header_.engineVersion = kEngineVersion;
     header_.lastWrite = LastWriteStamp(ActiveSystem().Now());
     header_.modifiedMark = headerModified_ ? 1 : 0;
@@ -256,12 +245,12 @@ std::string TDataFile::Password() const {
 
 int32_t TDataFile::NextAutoIncValue() {
   headerModified_ = true;
-  return NextCounter(header_.lastAutoInc);
+  return header_.lastAutoInc = CounterAfter(header_.lastAutoInc);
 }
 
 int32_t TDataFile::NextBlobId() {
   headerModified_ = true;
-  return NextCounter(header_.lastBlobId);
+  return header_.lastBlobId = CounterAfter(header_.lastBlobId);
 }
 
 void TDataFile::Empty() {
