@@ -144,7 +144,8 @@ void BuildLedger() {
   ledger::TIndexDefinition primary;
   primary.fields = {"Word"};
   def.primary = primary;
-  ledger::TTableBuilder builder(w.dir.string(), "Words", std::move(def));
+  ledger::TTableBuilder builder(w.dir.string(), "Words", std::move(def), ledger::TBuildTarget::NewFiles,
+                                ledger::PosixFileSystem());
   std::vector<ledger::TFieldValue> values(3);
   for (int i = 0; i < kRecords; ++i) {
     values[0] = w.keys[i];

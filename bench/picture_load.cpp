@@ -129,7 +129,7 @@ struct TFixture {
     TTableDefinition def;
     def.data.fields = {FieldDef("Word", ftString, 20), FieldDef(field, ftBlob, 0, subtype)};
     def.primary = TIndexDefinition{.fields = {"Word"}};
-    TTableBuilder builder(dir.string(), table, def);
+    TTableBuilder builder(dir.string(), table, def, TBuildTarget::NewFiles, PosixFileSystem());
     for (std::size_t i = 0; i < blobs.size(); ++i) {
       char word[32];
       std::snprintf(word, sizeof word, "w%04zu", i);

@@ -83,10 +83,9 @@ class TTableBuilder {
  public:
   // Creates directory/table; raises ELedgerEngineError for a definition the
   // engine refuses and std::invalid_argument for one it cannot express.
-  // Every file the builder touches goes through system (null: the real one).
-  TTableBuilder(std::string directory, std::string table, TTableDefinition definition,
-                TBuildTarget target = TBuildTarget::NewFiles,
-                std::shared_ptr<TFileSystem> system = PosixFileSystem());
+  // Every file the builder touches goes through system.
+  TTableBuilder(std::string directory, std::string table, TTableDefinition definition, TBuildTarget target,
+                std::shared_ptr<TFileSystem> system);
   ~TTableBuilder();
   TTableBuilder(const TTableBuilder&) = delete;
   TTableBuilder& operator=(const TTableBuilder&) = delete;

@@ -73,7 +73,7 @@ struct TTableBuilder::TState {
         table(std::move(name)),
         def(std::move(d)),
         target(t),
-        system(fs ? std::move(fs) : PosixFileSystem()),
+        system(std::move(fs)),
         owner(table, directory) {
     for (TFileHandler* file : {static_cast<TFileHandler*>(&data), &blob, &index}) file->SetSystem(system);
   }

@@ -76,7 +76,7 @@ class TContentDir {
                        FieldDef("Letter", ftString, 1),   FieldDef("Contruction", ftBoolean),
                        FieldDef("Graphic", ftBlob, 0, fstGraphic), FieldDef("Sound", ftBlob, 0, fstBinary)};
     def.primary = TIndexDefinition{.fields = {"Word"}};
-    TTableBuilder builder(path_.string(), name, def);
+    TTableBuilder builder(path_.string(), name, def, TBuildTarget::NewFiles, PosixFileSystem());
     int i = 0;
     for (const TWordRecord& r : records) {
       std::vector<TFieldValue> row = {r.word, r.blank, r.letter, r.usable, Picture(name, i),
@@ -92,7 +92,7 @@ class TContentDir {
     TTableDefinition def;
     def.data.fields = {FieldDef("Name", ftString, 10), FieldDef("SoundFile", ftBlob, 0, fstBinary)};
     def.primary = TIndexDefinition{.fields = {"Name"}};
-    TTableBuilder builder(path_.string(), "SndFx", def);
+    TTableBuilder builder(path_.string(), "SndFx", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (const char* cue : {"clack", "click", "constr", "craneh", "cranev", "konk"}) {
       std::vector<TFieldValue> row = {std::string(cue), EffectSound(cue)};
       builder.Append(row);

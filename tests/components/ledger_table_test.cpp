@@ -366,7 +366,7 @@ TEST_F(LedgerTableTest, FieldDefinitionsFollowTheEngineTypes) {
                      FieldDef("W", ftWord),             FieldDef("LW", ftLongWord),
                      FieldDef("VB", ftVarBytes, 9),     FieldDef("L", ftLargeInt)};
   def.data.fields[12].scale = 4;
-  TTableBuilder builder(dir_.Path(), "Kinds", def);
+  TTableBuilder builder(dir_.Path(), "Kinds", def, TBuildTarget::NewFiles, PosixFileSystem());
   builder.Finish();
   auto t = Open("Kinds");
   struct Want {
@@ -404,7 +404,7 @@ TEST_F(LedgerTableTest, AnotherIndexOrdersTheRecordsAndNumbersThemAnew) {
   def.primary = TIndexDefinition{.fields = {"Word"}};
   def.secondary.push_back(TIndexDefinition{.name = "ByRank", .fields = {"Rank"}, .unique = false});
   {
-    TTableBuilder builder(dir_.Path(), "Ranked", def);
+    TTableBuilder builder(dir_.Path(), "Ranked", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (auto [word, rank] : {std::pair{"ant", 3}, {"bee", 1}, {"cat", 2}}) {
       std::vector<TFieldValue> row = {std::string(word), int64_t{rank}};
       builder.Append(row);

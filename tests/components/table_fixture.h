@@ -41,7 +41,7 @@ inline void MakeWordTable(const std::string& dir, const std::string& name,
     primary.fields = {"Word"};
     def.primary = primary;
   }
-  TTableBuilder builder(dir, name, def, target);
+  TTableBuilder builder(dir, name, def, target, PosixFileSystem());
   for (const TWordRow& row : rows) {
     TFieldValue sound;
     if (!row.sound.empty()) sound = row.sound;

@@ -116,7 +116,7 @@ TEST_P(BuilderShapes, TreesHoldEveryKeyInOrder) {
   if (shape.descending) def.primary->descendingFields = {"word"};
   def.data.encrypted = shape.encrypted;
   {
-    TTableBuilder builder(dir.Path(), "Words", def);
+    TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (int i = 1; i <= shape.records; ++i) builder.Append(Row(i));
     builder.Finish();
   }
@@ -173,7 +173,7 @@ TEST(Builder, SearchesFindTheirKeys) {
   TTableDefinition def = WordTable();
   def.fillFactor = 0.05;
   {
-    TTableBuilder builder(dir.Path(), "Words", def);
+    TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (int i = 1; i <= 500; ++i) builder.Append(Row(i));
     builder.Finish();
   }
@@ -217,7 +217,7 @@ TEST(Builder, DeletedRecordsLeaveIndexesAndJoinTheFreeChain) {
     byCount.compression = lcFull;
     def.secondary = {byCount};
     {
-      TTableBuilder builder(dir.Path(), "Words", def);
+      TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
       for (int i = 1; i <= 300; ++i) builder.Append(Row(i));
       for (int r : {5, 200, 17}) builder.MarkDeleted(r);
       EXPECT_THROW(builder.MarkDeleted(5), std::invalid_argument);
@@ -262,7 +262,7 @@ TEST(Builder, KeyOrderNumbersRecordsByKeyAndDeletedOnesKeepTheirPlace) {
     byCount.unique = false;
     def.secondary = {byCount};
     {
-      TTableBuilder builder(dir.Path(), "Words", def);
+      TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
       for (int i = 1; i <= 300; ++i) EXPECT_EQ(builder.Append(Row(i)), i);
       // A deleted record may share a live one's key; it comes after it.
       EXPECT_EQ(builder.Append(Row(7, {1, 2, 3})), 301);
@@ -320,7 +320,7 @@ TEST(Builder, KeyOrderNumbersRecordsByKeyAndDeletedOnesKeepTheirPlace) {
 TEST(Builder, DuplicatePrimaryKeyLeavesNoTable) {
   TScratchDir dir;
   {
-    TTableBuilder builder(dir.Path(), "Words", WordTable());
+    TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::NewFiles, PosixFileSystem());
     builder.Append(Row(1, {1, 2, 3}));
     builder.Append(Row(2));
     builder.Append(Row(1));
@@ -331,7 +331,7 @@ TEST(Builder, DuplicatePrimaryKeyLeavesNoTable) {
 
 TEST(Builder, DuplicateOfADeletedRecordIsAllowed) {
   TScratchDir dir;
-  TTableBuilder builder(dir.Path(), "Words", WordTable());
+  TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::NewFiles, PosixFileSystem());
   builder.Append(Row(1));
   builder.MarkDeleted(1);
   builder.Append(Row(1));
@@ -342,7 +342,7 @@ TEST(Builder, DuplicateOfADeletedRecordIsAllowed) {
 TEST(Builder, AbandonedBuildLeavesNoFiles) {
   TScratchDir dir;
   {
-    TTableBuilder builder(dir.Path(), "Words", WordTable());
+    TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::NewFiles, PosixFileSystem());
     builder.Append(Row(1));
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
@@ -359,7 +359,7 @@ TEST_P(BuilderBlobs, ComeBackWhole) {
   const std::size_t room = 256 - kBlockHeaderSize;
   std::vector<std::size_t> sizes{0, 1, room, room + 1, 100000};
   {
-    TTableBuilder builder(dir.Path(), "Words", def);
+    TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (std::size_t i = 0; i < sizes.size(); ++i) {
       std::vector<uint8_t> blob(sizes[i]);
       for (std::size_t j = 0; j < blob.size(); ++j) blob[j] = static_cast<uint8_t>(j * 31 + i);
@@ -416,7 +416,7 @@ TEST(Builder, BlobSourcesStreamIntoChains) {
     };
   };
   {
-    TTableBuilder builder(dir.Path(), "Words", WordTable());
+    TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::NewFiles, PosixFileSystem());
     uint64_t pos = 0;
     std::vector<TBlobSource> sources{{4, size, reader(size, pos)}};
     builder.Append(Row(1), sources);
@@ -454,7 +454,7 @@ TEST(Builder, TableWithoutPrimaryKeepsInsertionOrder) {
   byWord.unique = false;
   def.secondary = {byWord};
   {
-    TTableBuilder builder(dir.Path(), "Words", def);
+    TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (int i = 1; i <= 50; ++i) builder.Append(Row(i % 5));  // repeated words are fine
     builder.MarkDeleted(3);
     builder.MarkDeleted(4);
@@ -478,7 +478,7 @@ TEST(Builder, LocaleAndCaseInsensitiveKeys) {
   def.primary->caseInsensitive = true;
   const std::vector<std::string> words{"cat", "Dog", "apple", "Banana", "cherry"};
   {
-    TTableBuilder builder(dir.Path(), "Words", def);
+    TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
     for (std::size_t i = 0; i < words.size(); ++i)
       builder.Append(std::vector<TFieldValue>{words[i], int64_t{1}, true, std::monostate{}, std::monostate{}});
     builder.Finish();
@@ -513,7 +513,7 @@ TEST(Builder, DescendingSecondaryIndexes) {
     def.secondary = {down};
     def.fillFactor = 0.2;
     {
-      TTableBuilder builder(dir.Path(), "Words", def);
+      TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
       for (int i = 1; i <= 400; ++i) builder.Append(Row(i));
       builder.Finish();
     }
@@ -527,7 +527,7 @@ TEST(Builder, CaseInsensitiveDuplicatesAreRefused) {
   TScratchDir dir;
   TTableDefinition def = WordTable();
   def.primary->caseInsensitive = true;
-  TTableBuilder builder(dir.Path(), "Words", def);
+  TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem());
   builder.Append(std::vector<TFieldValue>{std::string("cat"), int64_t{1}, true, std::monostate{}, std::monostate{}});
   builder.Append(std::vector<TFieldValue>{std::string("CAT"), int64_t{2}, true, std::monostate{}, std::monostate{}});
   EXPECT_EQ(CodeOf([&] { builder.Finish(); }), LEDGER_KEYVIOL);
@@ -623,7 +623,9 @@ TEST(Builder, RefusesDefinitionsTheEngineCannotHold) {
     TScratchDir dir;
     TTableDefinition def = WordTable();
     c.change(def);
-    EXPECT_EQ(CodeOf([&] { TTableBuilder(dir.Path(), "Words", def); }), c.code) << c.what;
+    EXPECT_EQ(CodeOf([&] { TTableBuilder(dir.Path(), "Words", def, TBuildTarget::NewFiles, PosixFileSystem()); }),
+              c.code)
+        << c.what;
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << c.what;
   }
 }
@@ -641,7 +643,7 @@ struct TVersion {
 };
 
 int BuildVersion(const TScratchDir& dir, const TVersion& v, TBuildTarget target,
-                 std::shared_ptr<TFileSystem> system = nullptr) {
+                 std::shared_ptr<TFileSystem> system = PosixFileSystem()) {
   TTableDefinition def = WordTable();
   def.data.encrypted = v.encrypted;
   if (!v.blobs) def.data.fields.erase(def.data.fields.begin() + 3);
@@ -801,7 +803,7 @@ TEST(BuilderInPlace, OpenReadersRefuseATableOfAnotherShape) {
     TTableDefinition def = WordTable();
     c.reshape(def);
     {
-      TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::InPlace);
+      TTableBuilder builder(dir.Path(), "Words", def, TBuildTarget::InPlace, PosixFileSystem());
       for (int i = 1; i <= 12; ++i) builder.Append(Row(i));
       builder.Finish();
     }
@@ -831,7 +833,7 @@ TEST(BuilderInPlace, RefusedRewriteLeavesTheOldTable) {
   std::vector<std::vector<uint8_t>> before;
   for (const char* ext : kExtensions) before.push_back(testing::ReadBytes(dir / (std::string("Words") + ext)));
   {
-    TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::InPlace);
+    TTableBuilder builder(dir.Path(), "Words", WordTable(), TBuildTarget::InPlace, PosixFileSystem());
     builder.Append(Row(1));
     builder.Append(Row(1));
     EXPECT_EQ(CodeOf([&] { builder.Finish(); }), LEDGER_KEYVIOL);

@@ -129,7 +129,7 @@ TEST_P(CursorProperty, RandomWalksAgreeWithASortedArray) {
   def.secondary = {byNum};
   def.fillFactor = tc.fill;
   {
-    TTableBuilder builder(dir.Path(), "Prop", def);
+    TTableBuilder builder(dir.Path(), "Prop", def, TBuildTarget::NewFiles, PosixFileSystem());
     std::set<std::string> used;
     std::uniform_int_distribution<int64_t> nums(-20, 20);
     std::vector<TRecordModel> all;

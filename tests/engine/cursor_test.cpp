@@ -57,7 +57,7 @@ struct TRow {
 
 void Build(const TScratchDir& dir, const std::string& name, const std::vector<TRow>& rows,
            const std::set<int32_t>& deleted = {}, TTableDefinition def = WordTable()) {
-  TTableBuilder builder(dir.Path(), name, std::move(def));
+  TTableBuilder builder(dir.Path(), name, std::move(def), TBuildTarget::NewFiles, PosixFileSystem());
   for (const TRow& r : rows) {
     TFieldValue picture;
     if (!r.picture.empty()) picture = r.picture;
@@ -715,7 +715,7 @@ TEST(Cursor, ARewriteByAnotherWriterIsSeenAtTheNextLock) {
     ASSERT_TRUE(c->GoToPosition(2));
     EXPECT_EQ(Word(*c), "fig");
     {
-      TTableBuilder again(f.dir.Path(), "Fruit", WordTable(), TBuildTarget::InPlace);
+      TTableBuilder again(f.dir.Path(), "Fruit", WordTable(), TBuildTarget::InPlace, PosixFileSystem());
       for (const char* w : {"apple", "banana", "cherry", "fig", "pear"})
         again.Append(std::vector<TFieldValue>{std::string(w), int64_t{0}, std::monostate{}, std::monostate{}});
       again.Finish();
@@ -757,7 +757,7 @@ TEST(Cursor, AWalkAcrossARewriteGoesOnInTheNewTable) {
     }
     const std::vector<TRow> fresh = rows(1, 3, 'b');
     {
-      TTableBuilder again(f.dir.Path(), "Walk", WordTable(), TBuildTarget::InPlace);
+      TTableBuilder again(f.dir.Path(), "Walk", WordTable(), TBuildTarget::InPlace, PosixFileSystem());
       for (const TRow& r : fresh)
         again.Append(std::vector<TFieldValue>{r.word, r.count, std::monostate{}, std::monostate{}});
       again.Finish();

@@ -51,7 +51,7 @@ void MakeWords(const std::string& dir, const std::string& table, int records,
                const std::vector<int32_t>& deleted = {}, bool withBlob = true, bool encrypted = false) {
   TTableDefinition def = WordTable(withBlob);
   def.data.encrypted = encrypted;
-  TTableBuilder builder(dir, table, def);
+  TTableBuilder builder(dir, table, def, TBuildTarget::NewFiles, PosixFileSystem());
   for (int i = 0; i < records; ++i) {
     std::vector<TFieldValue> row(withBlob ? 4 : 3);
     row[0] = "w" + std::to_string(1000 + i);
@@ -601,7 +601,7 @@ TEST_F(DataTableTest, ALayoutChangedByAnotherWriterIsRefusedNotMisread) {
     TTableDefinition def = WordTable(false);
     c.change(def);
     {
-      TTableBuilder rewrite(dir_.Path(), "Words", def, TBuildTarget::InPlace);
+      TTableBuilder rewrite(dir_.Path(), "Words", def, TBuildTarget::InPlace, PosixFileSystem());
       rewrite.Append(std::vector<TFieldValue>{std::string("w1"), int64_t{1}, std::monostate{}});
       rewrite.Finish();
     }

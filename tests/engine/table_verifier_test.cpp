@@ -45,7 +45,7 @@ void BuildTable(const TScratchDir& dir, int records = kRecords, TBuildTarget tar
   primary.fields = {"Word"};
   def.primary = primary;
   def.fillFactor = 0.1;  // three levels from a few hundred keys
-  TTableBuilder builder(dir.Path(), "T", def, target);
+  TTableBuilder builder(dir.Path(), "T", def, target, PosixFileSystem());
   for (int i = 1; i <= records; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "k%05d", i);

@@ -59,7 +59,7 @@ void BuildVersion(const std::string& dir, int version, TBuildTarget target) {
   TIndexDefinition primary;
   primary.fields = {"Word"};
   def.primary = primary;
-  TTableBuilder builder(dir, "Versions", def, target);
+  TTableBuilder builder(dir, "Versions", def, target, PosixFileSystem());
   for (int i = 1; i <= RecordsOf(version); ++i) {
     std::vector<uint8_t> blob(BlobSizeOf(version, i));
     for (uint32_t j = 0; j < blob.size(); ++j) blob[j] = BlobByte(version, i, j);

@@ -128,7 +128,7 @@ inline void MakeTable(const std::string& dir, const std::string& name, const std
   def.order = TRecordOrder::Input;  // these tests name records by the order they were added
   def.data.fields = {FieldDef("Name", ftString, 20), FieldDef(blobField, ftBlob, 0, fstBinary)};
   def.primary = TIndexDefinition{.fields = {"Name"}};
-  TTableBuilder builder(dir, name, def, target);
+  TTableBuilder builder(dir, name, def, target, PosixFileSystem());
   for (const TRow& row : rows) {
     TFieldValue blob;
     if (row.blob) blob = *row.blob;

@@ -60,7 +60,7 @@ TIndexDefinition Index(std::string name, std::vector<std::string> fields, bool u
 
 void Build(const TScratchDir& dir, const std::string& table, TTableDefinition definition,
            const std::vector<std::vector<TFieldValue>>& rows, const std::vector<int>& deleted = {}) {
-  TTableBuilder builder(dir.Path(), table, std::move(definition));
+  TTableBuilder builder(dir.Path(), table, std::move(definition), TBuildTarget::NewFiles, PosixFileSystem());
   std::vector<int32_t> numbers;
   for (const auto& row : rows) numbers.push_back(builder.Append(row));
   for (int i : deleted) builder.MarkDeleted(numbers.at(static_cast<std::size_t>(i)));
@@ -434,7 +434,7 @@ void BuildVersion(const TScratchDir& dir, int version, TBuildTarget target) {
   TTableDefinition def;
   def.data.fields = {FieldDef("Word", ftString, 20), FieldDef("Version", ftInteger), FieldDef("Data", ftBlob, 0, fstBinary)};
   def.primary = Index("", {"Word"}, true);
-  TTableBuilder builder(dir.Path(), "V", def, target);
+  TTableBuilder builder(dir.Path(), "V", def, target, PosixFileSystem());
   for (int i = 1; i <= 3; ++i) {
     TFieldValue blob;
     if (auto bytes = BlobOf(version, i)) blob = *bytes;
