@@ -1,12 +1,15 @@
 #pragma once
 // Runs every entry of the image libraries on arbitrary bytes: the probe, the
-// TIFF page query, each reader, and, with the same bytes taken as a DIB
-// block, run-length decoding, the depth increases and colour reduction.
+// TIFF page query, each reader, the writers on what the readers decode, and,
+// with the same bytes taken as a DIB block, run-length decoding, the depth
+// increases and colour reduction.
 // Shared by the fuzz target and the test that replays its corpus.
 //
 // Input layout: one control byte, then the bytes. Control bits 0-1 pick the
 // readers' depth (24, 8, 4, 1), bit 2 dithering, bits 3-4 the TIFF page
-// (1-4), bit 5 writing back whatever a reader decoded, bits 6-7 the depth
+// (1-4), bit 5 writing back whatever a reader decoded with every writer
+// (bits 2-4 then also pick the PNG interlace, the JPEG smoothing and the
+// TIFF compression) and adding a TIFF page to the bytes, bits 6-7 the depth
 // ReduceDib is asked for (0, 1, 4, 8).
 //
 // The limits are the production ones: the probe must keep a few bytes from
@@ -14,6 +17,7 @@
 // does not.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +25,7 @@
 #include "media/picturelib/core/entries.h"
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/limits.h"
+#include "media/picturelib/core/probe.h"
 
 namespace picturelib::fuzzing {
 
@@ -52,19 +57,106 @@ inline bool Sound(const img_dib* dib, int bits) {
 // A progress callback that always lets the work go on.
 inline int GoOn(uint16_t, void*) { return 1; }
 
+// Every writer, with the settings the control byte picks; what a writer
+// answers success for must read back through its own reader at its size.
 inline void WriteBack(const img_dib* dib, uint8_t control, PicturesRun& run) {
   std::vector<unsigned char> buffer(dib->size + 4096);
   const int32_t size = static_cast<int32_t>(buffer.size());
-  int32_t written = 0;
   const int16_t depth = static_cast<int16_t>(kReaderDepths[control & 3]);
+  const int16_t flag = (control >> 2) & 1;
+  const int16_t compression = static_cast<int16_t>(((control >> 2) & 7) % 6);
+  int32_t width = 0, height = 0;
+  {
+    const DibRef ref = InspectDib(dib);
+    width = ref.width;
+    height = ref.height;
+  }
+  const auto check = [&](int result, int32_t written, int (*read)(const unsigned char*, int32_t, img_dib**)) {
+    if (result <= 0) return;
+    if (written <= 0 || written > size) {
+      ++run.broken;
+      return;
+    }
+    img_dib* back = nullptr;
+    if (read(buffer.data(), written, &back) <= 0 || !back) {
+      ++run.broken;
+      return;
+    }
+    const DibRef ref = InspectDib(back);
+    if (ref.width != width || ref.height != height) ++run.broken;
+    std::free(back);
+  };
+  int32_t written = 0;
   int result = entries::wrbmpstreamdib(dib, depth, buffer.data(), size, &written, nullptr, GoOn);
-  if (result <= 0 || written <= 0 || written > size) ++run.broken;
-  result = entries::wrpngstreamdib(dib, depth, 0, buffer.data(), size, &written, nullptr, nullptr);
-  if (result > 0 && (written <= 0 || written > size)) ++run.broken;
-  result = entries::wrjpgstreamdib(dib, depth, 75, 0, buffer.data(), size, &written, nullptr, nullptr);
-  if (result > 0 && (written <= 0 || written > size)) ++run.broken;
+  if (result <= 0) ++run.broken;
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::rdbmpstreamdib(b, n, 24, 0, out, nullptr, nullptr, nullptr, 0);
+  });
+  result = entries::wrpngstreamdib(dib, depth, flag, buffer.data(), size, &written, nullptr, nullptr);
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::rdpngstreamdib(b, n, 24, 0, out, nullptr, nullptr, nullptr, 0);
+  });
+  result = entries::wrjpgstreamdib(dib, depth, 75, static_cast<int16_t>(flag * 50), buffer.data(), size, &written,
+                                   nullptr, nullptr);
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::rdjpgstreamdib(b, n, 24, 1, 0, out, nullptr, nullptr, nullptr, 0);
+  });
+  result = entries::wrgifstreamdib(dib, depth, buffer.data(), size, &written, nullptr, nullptr);
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::rdgifstreamdib(b, n, 24, 0, out, nullptr, nullptr, nullptr, 0);
+  });
+  result = entries::wrpcxstreamdib(dib, depth, buffer.data(), size, &written, nullptr, nullptr);
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::rdpcxstreamdib(b, n, 24, 0, out, nullptr, nullptr, nullptr, 0);
+  });
+  result = entries::writetgafilestreamdib(dib, depth, buffer.data(), size, &written, nullptr, nullptr);
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::readtgafilestreamdib(b, n, 24, 0, out, nullptr, nullptr, nullptr, 0);
+  });
+  result = entries::writetiffiledibstream(dib, depth, compression, 0, buffer.data(), size, &written, nullptr, nullptr);
+  check(result, written, [](const unsigned char* b, int32_t n, img_dib** out) {
+    return entries::readtiffiledibstream(b, n, 24, 0, 1, out, nullptr, nullptr, 0);
+  });
   // Too small a buffer is an error, never an overrun.
   if (entries::wrbmpstreamdib(dib, depth, buffer.data(), 16, &written, nullptr, nullptr) > 0) ++run.broken;
+}
+
+// The bytes as a TIFF a page is added to: an error, or a file one page
+// longer whose new last page reads back.
+inline void AppendPage(const unsigned char* bytes, int32_t count, PicturesRun& run) {
+  static const uint8_t kTwo[] = {0, 0, 0, 0, 255, 255, 255, 0};
+  DibPtr page = NewDib(3, 2, 1, 2);
+  std::memcpy(page->bytes + IMG_DIB_HEADER_SIZE, kTwo, sizeof kTwo);
+  std::vector<unsigned char> buffer(static_cast<std::size_t>(count) + 4096);
+  std::memcpy(buffer.data(), bytes, static_cast<std::size_t>(count));
+  int32_t written = count;
+  const int result = entries::writetiffiledibstream(page.get(), 1, IMG_TIFF_CCITT_FAX4, 1, buffer.data(),
+                                                    static_cast<int32_t>(buffer.size()), &written, nullptr, nullptr);
+  if (result <= 0) return;
+  // Pages are counted by the walk alone: the pages already there need not decode.
+  std::size_t before = 0;
+  try {
+    before = WalkTiff(Bytes{bytes, static_cast<std::size_t>(count)}).directories.size();
+  } catch (const ImageError&) {
+    ++run.broken;  // appended to what is not a sound TIFF
+    return;
+  }
+  int32_t width = 0, height = 0, compression = 0, spare = 0;
+  int16_t after = 0, bits = 0;
+  if (written <= count || written > static_cast<int32_t>(buffer.size()) ||
+      entries::getinfostream(buffer.data(), written, INT16_MAX, &width, &height, &compression, &spare, &after,
+                             &bits) <= 0 ||
+      static_cast<std::size_t>(after) != before + 1) {
+    ++run.broken;
+    return;
+  }
+  img_dib* back = nullptr;
+  if (entries::readtiffiledibstream(buffer.data(), written, 24, 0, after, &back, nullptr, nullptr, 0) <= 0 || !back) {
+    ++run.broken;
+    return;
+  }
+  if (InspectDib(back).width != 3) ++run.broken;
+  std::free(back);
 }
 
 inline PicturesRun RunPictures(const uint8_t* data, std::size_t size) {
@@ -87,6 +179,7 @@ inline PicturesRun RunPictures(const uint8_t* data, std::size_t size) {
     if (width <= 0 || height <= 0 || std::strlen(name) >= IMG_NAME_BUFFER) ++run.broken;
   }
   entries::getinfostream(bytes, count, page, &width, &height, &compression, &spare, &pages, &bits);
+  if (control & 32) AppendPage(bytes, count, run);
 
   using Reader = int (*)(const unsigned char*, int32_t, int16_t, int16_t, int16_t, img_dib**);
   static const Reader kReaders[] = {

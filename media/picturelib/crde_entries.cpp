@@ -144,6 +144,28 @@ IMG_EXPORT int wrbmpstreamdib(const img_dib* dib, int16_t depth, unsigned char* 
   return picturelib::entries::wrbmpstreamdib(dib, depth, buffer, size, written, control, progress);
 }
 
+IMG_EXPORT int wrgifstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                              void* control, img_progress_fn progress) {
+  return picturelib::entries::wrgifstreamdib(dib, depth, buffer, size, written, control, progress);
+}
+
+IMG_EXPORT int wrpcxstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                              void* control, img_progress_fn progress) {
+  return picturelib::entries::wrpcxstreamdib(dib, depth, buffer, size, written, control, progress);
+}
+
+IMG_EXPORT int writetgafilestreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size,
+                                     int32_t* written, void* control, img_progress_fn progress) {
+  return picturelib::entries::writetgafilestreamdib(dib, depth, buffer, size, written, control, progress);
+}
+
+IMG_EXPORT int writetiffiledibstream(const img_dib* dib, int16_t depth, int16_t compression, int16_t append,
+                                     unsigned char* buffer, int32_t size, int32_t* written, void* control,
+                                     img_progress_fn progress) {
+  return picturelib::entries::writetiffiledibstream(dib, depth, compression, append, buffer, size, written, control,
+                                                    progress);
+}
+
 IMG_EXPORT int InitAnnotation(void* control, void* window, void* owner, img_anno_fn done, img_anno_fn custom_draw,
                               img_anno_fn custom_hard_draw, img_anno_fn before_draw, img_anno_fn after_draw,
                               const char* settings) {

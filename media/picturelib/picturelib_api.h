@@ -172,8 +172,12 @@ int DibtoDdb(const img_dib* dib, img_dib** out, void** palette);
 
 // Writers: encode a block into `buffer` (capacity `size`); *written receives
 // the byte count. A buffer too small is an error, never an overrun. `depth`
-// as for the readers; JPEG writes grey for depths 0 and 1, colour otherwise.
-// `smooth` and `interlaced` are accepted and not used.
+// as for the readers, then per format: JPEG writes grey for depths 0 and 1,
+// colour otherwise; GIF writes at most 8 bits (a table of 2, 16 or 256
+// colours), TGA at least 8 (colour-mapped or true colour); BMP, PCX, PNG and
+// TIFF write the depth asked for. JPEG `quality` is 1..100 and `smooth` the
+// encoder's input smoothing, 0 (none) to 100; PNG `interlaced` writes Adam7.
+// TGA is run-length coded when that is smaller, PCX always.
 int wrjpgstreamdib(const img_dib* dib, int16_t depth, int16_t quality, int16_t smooth,
                    unsigned char* buffer, int32_t size, int32_t* written, void* control,
                    img_progress_fn progress);
@@ -181,6 +185,27 @@ int wrpngstreamdib(const img_dib* dib, int16_t depth, int16_t interlaced, unsign
                    int32_t size, int32_t* written, void* control, img_progress_fn progress);
 int wrbmpstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size,
                    int32_t* written, void* control, img_progress_fn progress);
+int wrgifstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size,
+                   int32_t* written, void* control, img_progress_fn progress);
+int wrpcxstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size,
+                   int32_t* written, void* control, img_progress_fn progress);
+int writetgafilestreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size,
+                          int32_t* written, void* control, img_progress_fn progress);
+// TIFF compressions, numbered as the program's save setting numbers them.
+enum {
+  IMG_TIFF_NONE = 0,
+  IMG_TIFF_CCITT_RLE = 1,  // the three CCITT codes only for 1-bit pictures
+  IMG_TIFF_CCITT_FAX3 = 2,
+  IMG_TIFF_CCITT_FAX4 = 3,
+  IMG_TIFF_LZW = 4,
+  IMG_TIFF_PACKBITS = 5,
+};
+// With `append` non-zero the buffer's first *written bytes hold a TIFF on
+// entry, and the picture becomes its last page; *written is then the whole
+// new file's length. A failure leaves the buffer's old file as it was.
+int writetiffiledibstream(const img_dib* dib, int16_t depth, int16_t compression, int16_t append,
+                          unsigned char* buffer, int32_t size, int32_t* written, void* control,
+                          img_progress_fn progress);
 
 // Annotation layer: registers a control, draws nothing, unregisters.
 int InitAnnotation(void* control, void* window, void* owner, img_anno_fn done,

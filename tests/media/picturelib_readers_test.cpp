@@ -1,6 +1,5 @@
-// The readers decode every format to the source's pixels at each depth, obey
-// the progress callback, and the writers' files read back as they were
-// written.
+// The readers decode every format to the source's pixels at each depth and
+// obey the progress callback.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,68 +10,10 @@
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/reduce.h"
 #include "testing/picturelib_samples.h"
+#include "tests/media/picturelib_checks.h"
 
 namespace picturelib {
 namespace {
-
-using Bytes_ = std::vector<uint8_t>;
-using samples::Picture;
-
-struct Freed {
-  void operator()(img_dib* d) const { std::free(d); }
-};
-using Owned = std::unique_ptr<img_dib, Freed>;
-
-enum class Kind { Png, Jpeg, Gif, Bmp, Pcx, Tga, Tiff };
-
-int Read(Kind kind, const Bytes_& b, int depth, bool dither, img_dib** out, img_progress_fn progress = nullptr,
-         void* control = nullptr, int page = 1) {
-  const auto n = static_cast<int32_t>(b.size());
-  const auto d = static_cast<int16_t>(depth);
-  const int16_t t = dither;
-  switch (kind) {
-    case Kind::Png:
-      return entries::rdpngstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
-    case Kind::Jpeg:
-      return entries::rdjpgstreamdib(b.data(), n, d, 1, t, out, nullptr, control, progress, 0);
-    case Kind::Gif:
-      return entries::rdgifstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
-    case Kind::Bmp:
-      return entries::rdbmpstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
-    case Kind::Pcx:
-      return entries::rdpcxstreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
-    case Kind::Tga:
-      return entries::readtgafilestreamdib(b.data(), n, d, t, out, nullptr, control, progress, 0);
-    case Kind::Tiff:
-      return entries::readtiffiledibstream(b.data(), n, d, t, static_cast<int16_t>(page), out, control, progress, 0);
-  }
-  return 0;
-}
-
-Owned ReadOk(Kind kind, const Bytes_& b, int depth, bool dither = false, int page = 1) {
-  img_dib* out = nullptr;
-  const int result = Read(kind, b, depth, dither, &out, nullptr, nullptr, page);
-  EXPECT_EQ(result, 1) << ErrorText(static_cast<uint16_t>(result));
-  return Owned(out);
-}
-
-// Largest difference of any channel of any pixel.
-int Difference(const Picture& a, const Picture& b) {
-  if (a.w != b.w || a.h != b.h) return 1000;
-  int most = 0;
-  for (std::size_t i = 0; i < a.px.size(); ++i) {
-    most = std::max(
-        {most, std::abs(a.px[i].r - b.px[i].r), std::abs(a.px[i].g - b.px[i].g), std::abs(a.px[i].b - b.px[i].b)});
-  }
-  return most;
-}
-
-double MeanDifference(const Picture& a, const Picture& b) {
-  double sum = 0;
-  for (std::size_t i = 0; i < a.px.size() && a.px.size() == b.px.size(); ++i)
-    sum += std::abs(a.px[i].r - b.px[i].r) + std::abs(a.px[i].g - b.px[i].g) + std::abs(a.px[i].b - b.px[i].b);
-  return sum / (3.0 * static_cast<double>(a.px.size()));
-}
 
 // Header fields every block a reader makes has.
 void ExpectPlainBlock(const img_dib* dib, int bits) {
@@ -428,124 +369,6 @@ TEST(PicturelibReaders, ReadersOfOtherFormatsAreNotAvailable) {
   char text[80];
   entries::errortext(static_cast<uint16_t>(kErrNotAvailable), text, sizeof text);
   EXPECT_STREQ(text, "Reader not available in this build");
-}
-
-// ---- writers ----
-
-enum class Writer { Png, Jpeg, Bmp };
-
-int Write(Writer w, const img_dib* dib, int depth, Bytes_& buffer, int32_t& written) {
-  const auto size = static_cast<int32_t>(buffer.size());
-  const auto d = static_cast<int16_t>(depth);
-  switch (w) {
-    case Writer::Png:
-      return entries::wrpngstreamdib(dib, d, 0, buffer.data(), size, &written, nullptr, nullptr);
-    case Writer::Jpeg:
-      return entries::wrjpgstreamdib(dib, d, 95, 0, buffer.data(), size, &written, nullptr, nullptr);
-    case Writer::Bmp:
-      return entries::wrbmpstreamdib(dib, d, buffer.data(), size, &written, nullptr, nullptr);
-  }
-  return 0;
-}
-
-TEST(PicturelibWriters, RoundTripThroughTheReaders) {
-  const Picture ramp = samples::Ramp(11, 7), few = samples::Few(11, 7, 12), two = samples::Few(9, 5, 2);
-  const Picture smooth = samples::Ramp(24, 16);
-  Picture grey = smooth;
-  for (Rgb& c : grey.px) {
-    const auto v = static_cast<uint8_t>((299 * c.r + 587 * c.g + 114 * c.b + 500) / 1000);
-    c = {v, v, v};
-  }
-  const struct {
-    const char* label;
-    Writer writer;
-    Kind reader;
-    const Picture& source;
-    int sourceBits;
-    int depth;
-    const Picture& expected;
-    int tolerance;
-  } cases[] = {
-      {"bmp 24", Writer::Bmp, Kind::Bmp, ramp, 24, 24, ramp, 0},
-      {"bmp 8 from a palette block", Writer::Bmp, Kind::Bmp, few, 8, 8, few, 0},
-      {"bmp 4 from true colour", Writer::Bmp, Kind::Bmp, few, 24, 4, few, 0},
-      {"bmp 1", Writer::Bmp, Kind::Bmp, two, 32, 1, two, 0},
-      {"png 24", Writer::Png, Kind::Png, ramp, 24, 24, ramp, 0},
-      {"png 24 from 16 bits", Writer::Png, Kind::Png, ramp, 16, 24, ramp, 7},
-      {"png 8", Writer::Png, Kind::Png, few, 24, 8, few, 0},
-      {"png 1", Writer::Png, Kind::Png, two, 4, 1, two, 0},
-      {"jpeg colour", Writer::Jpeg, Kind::Jpeg, smooth, 24, 24, smooth, 40},
-      {"jpeg grey", Writer::Jpeg, Kind::Jpeg, smooth, 24, 1, grey, 6},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    DibPtr dib = samples::ToDib(c.source, c.sourceBits);
-    Bytes_ file(1 << 16);
-    int32_t written = 0;
-    ASSERT_EQ(Write(c.writer, dib.get(), c.depth, file, written), 1);
-    ASSERT_GT(written, 0);
-    file.resize(static_cast<std::size_t>(written));
-    Owned back = ReadOk(c.reader, file, 24);
-    ASSERT_TRUE(back);
-    EXPECT_LE(Difference(samples::FromDib(back.get()), c.expected), c.tolerance);
-    EXPECT_LE(MeanDifference(samples::FromDib(back.get()), c.expected), 5.0);
-    if (c.writer == Writer::Bmp) {
-      // Our BMP keeps the depth it was asked for.
-      EXPECT_EQ(Le16(file.data() + 14 + IMG_DIB_OFF_BITS), c.depth);
-    }
-  }
-}
-
-TEST(PicturelibWriters, VgaDepthWritesSixteenFixedColours) {
-  DibPtr dib = samples::ToDib(samples::Ramp(20, 10), 24);
-  Bytes_ file(1 << 16);
-  int32_t written = 0;
-  ASSERT_EQ(Write(Writer::Bmp, dib.get(), 0, file, written), 1);
-  img_dib* block = nullptr;
-  ASSERT_EQ(entries::rdbmpstreamdib(file.data(), written, 8, 0, &block, nullptr, nullptr, nullptr, 0), 1);
-  Owned owned(block);
-  const DibRef d = InspectDib(block);
-  ASSERT_EQ(d.colours, 16u);
-  for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(d.Colour(i), VgaPalette()[i]);
-}
-
-TEST(PicturelibWriters, ABufferTooSmallIsAnErrorNotAnOverrun) {
-  DibPtr dib = samples::ToDib(samples::Ramp(30, 20), 24);
-  for (Writer w : {Writer::Png, Writer::Jpeg, Writer::Bmp}) {
-    SCOPED_TRACE(static_cast<int>(w));
-    Bytes_ buffer(64 + 16, 0xAB);
-    Bytes_ shorter(buffer.begin(), buffer.begin() + 64);
-    int32_t written = 77;
-    // Writing into the first 64 bytes only; the 16 after them are a guard.
-    const int result = [&] {
-      const auto d = static_cast<int16_t>(24);
-      switch (w) {
-        case Writer::Png:
-          return entries::wrpngstreamdib(dib.get(), d, 0, buffer.data(), 64, &written, nullptr, nullptr);
-        case Writer::Jpeg:
-          return entries::wrjpgstreamdib(dib.get(), d, 50, 0, buffer.data(), 64, &written, nullptr, nullptr);
-        case Writer::Bmp:
-          return entries::wrbmpstreamdib(dib.get(), d, buffer.data(), 64, &written, nullptr, nullptr);
-      }
-      return 0;
-    }();
-    EXPECT_EQ(result, kErrBufferTooSmall);
-    EXPECT_EQ(written, 0);
-    for (std::size_t i = 64; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0xAB);
-  }
-}
-
-TEST(PicturelibWriters, RefuseBadBlocksAndArguments) {
-  DibPtr good = samples::ToDib(samples::Ramp(4, 4), 24);
-  DibPtr bad = samples::ToDib(samples::Ramp(4, 4), 24);
-  PutLe16(bad->bytes + IMG_DIB_OFF_BITS, 7);
-  Bytes_ buffer(4096);
-  int32_t written = 0;
-  EXPECT_EQ(Write(Writer::Png, bad.get(), 24, buffer, written), kErrBadDib);
-  EXPECT_EQ(Write(Writer::Bmp, nullptr, 24, buffer, written), kErrBadArgument);
-  EXPECT_EQ(Write(Writer::Jpeg, good.get(), 3, buffer, written), kErrBadDepth);
-  EXPECT_EQ(entries::wrbmpstreamdib(good.get(), 24, buffer.data(), 0, &written, nullptr, nullptr), kErrBadArgument);
-  EXPECT_EQ(entries::wrbmpstreamdib(good.get(), 24, buffer.data(), 4096, nullptr, nullptr, nullptr), kErrBadArgument);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "media/picturelib/core/bytes.h"
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/limits.h"
 #include "media/picturelib/core/reduce.h"
@@ -234,6 +235,57 @@ DibPtr SurfaceToDib(SDL_Surface* s, Format format) {
   return dib;
 }
 
+// ---- PCX of bit planes, decoded here ----
+
+// SDL2_image takes the bits of a planar row's last byte from the wrong end
+// when the width is not a multiple of 8, so pictures of one-bit planes (2
+// and 16 colours) are decoded here; 8-bit and 24-bit ones go to SDL2_image.
+bool PlanarPcx(const Bytes& in) { return in.Has(0, 128) && in.data[3] == 1; }
+
+DibPtr ReadPlanarPcx(const Bytes& in, const ProbeInfo& info) {
+  const uint8_t* h = in.data;
+  const bool coded = h[2] == 1;
+  const int planes = h[65];
+  const std::size_t bytesPerLine = Le16(h + 66);
+  const std::size_t line = bytesPerLine * static_cast<std::size_t>(planes);
+  DibPtr dib = NewDib(info.width, info.height, 8, 1u << planes);
+  for (uint32_t i = 0; i < (1u << planes); ++i) {
+    // The header's table has 16 entries; two colours use its first two.
+    const uint8_t* c = h + 16 + 3 * i;
+    SetColour(dib.get(), i, {c[0], c[1], c[2]});
+  }
+  const DibRef o = RefOf(dib.get());
+  std::vector<uint8_t> row(line);
+  uint64_t pos = 128;
+  std::size_t run = 0;
+  uint8_t value = 0;
+  for (int32_t y = 0; y < info.height; ++y) {
+    // Runs may carry on from one line into the next.
+    for (std::size_t i = 0; i < line; ++i) {
+      if (run == 0) {
+        if (!in.Has(pos, 1)) Fail(kErrCorruptPcx);
+        value = in.data[pos++];
+        run = 1;
+        if (coded && value >= 0xC0) {
+          run = value & 0x3F;
+          if (run == 0 || !in.Has(pos, 1)) Fail(kErrCorruptPcx);
+          value = in.data[pos++];
+        }
+      }
+      row[i] = value;
+      --run;
+    }
+    uint8_t* out = MutableRow(dib.get(), o, y);
+    for (int32_t x = 0; x < info.width; ++x) {
+      uint8_t index = 0;
+      for (int p = 0; p < planes; ++p)
+        index |= static_cast<uint8_t>(((row[bytesPerLine * static_cast<std::size_t>(p) + (x >> 3)] >> (7 - (x & 7))) & 1) << p);
+      out[x] = index;
+    }
+  }
+  return dib;
+}
+
 // ---- TIFF through libtiff, reading from memory ----
 
 struct MemoryFile {
@@ -352,6 +404,8 @@ DibPtr ReadPicture(Format format, const Bytes& in, int depth, bool dither, int p
     const ProbeInfo info = Probe(format, in);
     if (format == Format::Png && PngCarriesTransparency(in, info)) {
       decoded = ReadTransparentPng(in, info);
+    } else if (format == Format::Pcx && PlanarPcx(in)) {
+      decoded = ReadPlanarPcx(in, info);
     } else {
       SurfacePtr surface = LoadSurface(format, in);
       // The decoder must have produced the picture the probe vetted.

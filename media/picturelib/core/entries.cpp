@@ -87,18 +87,22 @@ img_dib* Increase(const img_dib* dib, int from, int to, void* control, img_progr
   });
 }
 
-int Write(Encoding encoding, const img_dib* dib, int16_t depth, int quality, unsigned char* buffer, int32_t size,
-          int32_t* written, void* control, img_progress_fn progress) {
+// Encodes into the caller's buffer; runs inside a Guard.
+int Deliver(Encoding encoding, const img_dib* dib, int16_t depth, const EncodeOptions& options,
+            unsigned char* buffer, int32_t size, int32_t* written, void* control, img_progress_fn progress) {
+  if (!dib || !buffer || size <= 0 || !written) Fail(kErrBadArgument);
+  Progress p(progress, control);
+  const std::vector<uint8_t> bytes = Encode(encoding, dib, CheckedDepth(depth), options, p);
+  if (bytes.size() > static_cast<std::size_t>(size)) Fail(kErrBufferTooSmall);
+  std::memcpy(buffer, bytes.data(), bytes.size());
+  *written = static_cast<int32_t>(bytes.size());
+  return 1;
+}
+
+int Write(Encoding encoding, const img_dib* dib, int16_t depth, const EncodeOptions& options, unsigned char* buffer,
+          int32_t size, int32_t* written, void* control, img_progress_fn progress) {
   if (written) *written = 0;
-  return Guard([&] {
-    if (!dib || !buffer || size <= 0 || !written) Fail(kErrBadArgument);
-    Progress p(progress, control);
-    const std::vector<uint8_t> bytes = Encode(encoding, dib, CheckedDepth(depth), quality, p);
-    if (bytes.size() > static_cast<std::size_t>(size)) Fail(kErrBufferTooSmall);
-    std::memcpy(buffer, bytes.data(), bytes.size());
-    *written = static_cast<int32_t>(bytes.size());
-    return 1;
-  });
+  return Guard([&] { return Deliver(encoding, dib, depth, options, buffer, size, written, control, progress); });
 }
 
 std::mutex g_annotationLock;
@@ -241,17 +245,53 @@ int DibtoDdb(const img_dib* dib, img_dib** out, void** palette) {
   });
 }
 
-int wrjpgstreamdib(const img_dib* dib, int16_t depth, int16_t quality, int16_t, unsigned char* buffer, int32_t size,
-                   int32_t* written, void* control, img_progress_fn progress) {
-  return Write(Encoding::Jpeg, dib, depth, quality, buffer, size, written, control, progress);
+int wrjpgstreamdib(const img_dib* dib, int16_t depth, int16_t quality, int16_t smooth, unsigned char* buffer,
+                   int32_t size, int32_t* written, void* control, img_progress_fn progress) {
+  EncodeOptions options;
+  options.quality = quality;
+  options.smoothing = smooth;
+  return Write(Encoding::Jpeg, dib, depth, options, buffer, size, written, control, progress);
 }
-int wrpngstreamdib(const img_dib* dib, int16_t depth, int16_t, unsigned char* buffer, int32_t size, int32_t* written,
-                   void* control, img_progress_fn progress) {
-  return Write(Encoding::Png, dib, depth, 0, buffer, size, written, control, progress);
+int wrpngstreamdib(const img_dib* dib, int16_t depth, int16_t interlaced, unsigned char* buffer, int32_t size,
+                   int32_t* written, void* control, img_progress_fn progress) {
+  EncodeOptions options;
+  options.interlaced = interlaced != 0;
+  return Write(Encoding::Png, dib, depth, options, buffer, size, written, control, progress);
 }
 int wrbmpstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
                    void* control, img_progress_fn progress) {
-  return Write(Encoding::Bmp, dib, depth, 0, buffer, size, written, control, progress);
+  return Write(Encoding::Bmp, dib, depth, {}, buffer, size, written, control, progress);
+}
+int wrgifstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                   void* control, img_progress_fn progress) {
+  return Write(Encoding::Gif, dib, depth, {}, buffer, size, written, control, progress);
+}
+int wrpcxstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                   void* control, img_progress_fn progress) {
+  return Write(Encoding::Pcx, dib, depth, {}, buffer, size, written, control, progress);
+}
+int writetgafilestreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                          void* control, img_progress_fn progress) {
+  return Write(Encoding::Tga, dib, depth, {}, buffer, size, written, control, progress);
+}
+int writetiffiledibstream(const img_dib* dib, int16_t depth, int16_t compression, int16_t append,
+                          unsigned char* buffer, int32_t size, int32_t* written, void* control,
+                          img_progress_fn progress) {
+  const int32_t held = written ? *written : 0;
+  if (written) *written = 0;
+  return Guard([&] {
+    // The file to add a page to is in the buffer the result goes to, so it
+    // is copied out first; a failure leaves it there as it was.
+    std::vector<uint8_t> existing;
+    if (append) {
+      if (!buffer || held <= 0 || held > size) Fail(kErrBadArgument);
+      existing.assign(buffer, buffer + held);
+    }
+    EncodeOptions options;
+    options.tiffCompression = compression;
+    options.appendTo = {existing.data(), existing.size()};
+    return Deliver(Encoding::Tiff, dib, depth, options, buffer, size, written, control, progress);
+  });
 }
 
 int InitAnnotation(void* control, void*, void*, img_anno_fn, img_anno_fn, img_anno_fn, img_anno_fn, img_anno_fn,

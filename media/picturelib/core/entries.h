@@ -59,6 +59,15 @@ int wrpngstreamdib(const img_dib* dib, int16_t depth, int16_t interlaced, unsign
                    int32_t* written, void* control, img_progress_fn progress);
 int wrbmpstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
                    void* control, img_progress_fn progress);
+int wrgifstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                   void* control, img_progress_fn progress);
+int wrpcxstreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                   void* control, img_progress_fn progress);
+int writetgafilestreamdib(const img_dib* dib, int16_t depth, unsigned char* buffer, int32_t size, int32_t* written,
+                          void* control, img_progress_fn progress);
+int writetiffiledibstream(const img_dib* dib, int16_t depth, int16_t compression, int16_t append,
+                          unsigned char* buffer, int32_t size, int32_t* written, void* control,
+                          img_progress_fn progress);
 
 int InitAnnotation(void* control, void* window, void* owner, img_anno_fn done, img_anno_fn custom_draw,
                    img_anno_fn custom_hard_draw, img_anno_fn before_draw, img_anno_fn after_draw, const char* settings);
