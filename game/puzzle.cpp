@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "content/data_module.h"
+#include "content/puzzle_gaps.h"
 #include "game/wrdcnst_form.h"
 #include "game/wrdcnst_layout.h"
 #include "media/media_view.h"
@@ -15,7 +16,6 @@ using namespace toolkit;
 
 namespace {
 
-constexpr const char* kVowels = "aeiouy";
 constexpr std::string_view kVowelPool = "aeiouyaeiouybcdgpk";
 constexpr std::string_view kConsonantPool = "bcdfghjklmnpqrstvxz";
 
@@ -163,27 +163,14 @@ void TfWrdCnst::CentreWord() {
 
 void TfWrdCnst::SetUpBlend() {
   ChooseRecord(ModeTable());
-  FShownWord = FWord;
-  std::string taken;
   const auto& blends = Find<TListBox>("LstBlend").Items;
-  const int length = static_cast<int>(FWord.size());
-  for (int p = 1; p <= length; ++p) {
-    const std::string piece = FShownWord.substr(static_cast<std::size_t>(p - 1), 2);
-    for (const std::string& blend : blends) {
-      if (blend != piece || Contains(taken, piece)) continue;
-      bool freeSlot = false;
-      for (int i = 1; i <= FBlockCount; ++i) freeSlot = freeSlot || FBlockText[i] == "==";
-      // More blends than blocks: the rest stay in the word rather than the
-      // slot draw going on for ever.
-      if (!freeSlot) continue;
-      FShownWord.replace(static_cast<std::size_t>(p - 1), 2, "__");
-      int slot;
-      do slot = Draw(4) + 1;
-      while (FBlockText[slot] != "==");
-      FBlockText[slot] = piece;
-      taken += piece;
-    }
-  }
+  const auto offer = [&](const content::TGap& gap) {
+    int slot;
+    do slot = Draw(4) + 1;
+    while (FBlockText[slot] != "==");
+    FBlockText[slot] = gap.piece;
+  };
+  FShownWord = content::CutBlendGaps(FWord, static_cast<std::size_t>(FBlockCount), offer).shown;
   CentreWord();
   for (int i = 1; i <= FBlockCount; ++i) {
     if (FBlockText[i] != "==") continue;
@@ -211,24 +198,13 @@ void TfWrdCnst::SetUpVowel(ledger::TLedgerTable& table) {
 
 void TfWrdCnst::SetUpConsonant() {
   ChooseRecord(ModeTable());
-  FShownWord = FWord;
-  std::string taken;
-  int k = 0;
-  const int length = static_cast<int>(FWord.size());
-  for (int p = 1; p <= length; ++p) {
-    const char ch = FShownWord[static_cast<std::size_t>(p - 1)];
-    if (Contains(kVowels, std::string_view(&ch, 1)) || k >= 3 || Contains(taken, std::string_view(&ch, 1)))
-      continue;
-    // The draw is made whenever a gap exists already, whatever the length.
-    if (k >= 1 && Draw(100) >= 50 && length >= 5) continue;
-    FShownWord[static_cast<std::size_t>(p - 1)] = '_';
+  const auto offer = [&](const content::TGap& gap) {
     int slot;
     do slot = Draw(6) + 1;
     while (FBlockText[slot] != "=");
-    FBlockText[slot] = std::string(1, ch);
-    taken += ch;
-    ++k;
-  }
+    FBlockText[slot] = gap.piece;
+  };
+  FShownWord = content::CutConsonantGaps(FWord, [&] { return Draw(100) < 50; }, offer).shown;
   CentreWord();
   for (int i = 1; i <= kBlockSlots; ++i) {
     if (FBlockText[i] != "=") continue;

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "content/puzzle_gaps.h"
+
 namespace game {
 namespace {
 
@@ -11,10 +13,6 @@ using K = TControlKind;
 // Only measures text; fixed pitch is asked for, but the named face wins.
 const TFont kMeasureFont{.Name = "Times New Roman", .Height = 48, .Bold = true, .Color = clBlack,
                          .Pitch = TFontPitch::fpFixed};
-
-constexpr std::array<const char*, 27> kBlends{
-    "bl", "cl", "fl", "gl", "pl", "sl", "br", "cr", "dr", "fr", "gr", "pr", "tr", "wr",
-    "sk", "sm", "sn", "sp", "st", "sw", "ch", "sh", "th", "wh", "ph", "sc", "ck"};
 
 const std::array kLayout{
     TComponentLayout{.name = "build1", .kind = K::Image, .left = 8, .top = 384, .width = 64,
@@ -59,7 +57,7 @@ const std::array kLayout{
     TComponentLayout{.name = "Panel1", .kind = K::Panel, .left = 560, .top = 184, .width = 65,
                      .height = 81},
     TComponentLayout{.name = "LstBlend", .kind = K::ListBox, .left = 280, .top = 8,
-                     .width = 49, .height = 97, .visible = false, .items = kBlends},
+                     .width = 49, .height = 97, .visible = false, .items = content::kBlends},
     // Shown while sound is switched off, where nothing else ever stands; a
     // click on it switches sound back on.
     TComponentLayout{.name = "imgSoundOff", .kind = K::Image, .left = 584, .top = 8, .width = 40,

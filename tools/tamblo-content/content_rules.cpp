@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "content/puzzle_gaps.h"
+
 namespace tamblo::content_tool {
 
 std::optional<TTableKind> TableKindByName(std::string_view name) {
@@ -19,17 +21,10 @@ const char* TableName(TTableKind kind) {
 bool IsWordTable(TTableKind kind) { return kind != TTableKind::SndFx; }
 
 std::vector<std::string> BlendGaps(std::string_view word) {
-  std::string shown(word);
-  std::vector<std::string> taken;
-  for (std::size_t p = 0; p < shown.size(); ++p) {
-    const std::string piece = shown.substr(p, 2);
-    for (std::string_view blend : kBlends) {
-      if (piece != blend || std::find(taken.begin(), taken.end(), piece) != taken.end()) continue;
-      shown.replace(p, 2, "__");
-      taken.push_back(piece);
-    }
-  }
-  return taken;
+  // Unlimited blocks, so a word with too many blends shows all of them.
+  std::vector<std::string> pieces;
+  for (const content::TGap& gap : content::CutBlendGaps(word, word.size()).gaps) pieces.push_back(gap.piece);
+  return pieces;
 }
 
 namespace {
@@ -64,11 +59,17 @@ void VowelProblems(const TWordRecord& r, std::vector<std::string>& problems) {
 
 }  // namespace
 
+std::string WordSpellingProblem(std::string_view word) {
+  // The game compares letters case-sensitively with its lower-case blocks.
+  if (word.empty()) return "the word is empty";
+  if (!IsLowerAscii(word)) return "not written in lower-case letters a to z";
+  return {};
+}
+
 std::vector<std::string> RecordProblems(TTableKind kind, const TWordRecord& r) {
   std::vector<std::string> problems;
-  if (!IsLowerAscii(r.word)) {
-    // The game compares letters case-sensitively with its lower-case blocks.
-    problems.push_back(r.word.empty() ? "the word is empty" : "not written in lower-case letters a to z");
+  if (const std::string why = WordSpellingProblem(r.word); !why.empty()) {
+    problems.push_back(why);
     return problems;
   }
   if (r.word.size() > kMaxWordLength)

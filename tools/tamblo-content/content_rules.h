@@ -29,12 +29,6 @@ std::optional<TTableKind> TableKindByName(std::string_view name);
 const char* TableName(TTableKind kind);
 bool IsWordTable(TTableKind kind);
 
-// The blend list in the game's order, which decides which blend of an
-// overlapping pair becomes the gap.
-inline constexpr std::array<std::string_view, 27> kBlends = {
-    "bl", "cl", "fl", "gl", "pl", "sl", "br", "cr", "dr", "fr", "gr", "pr", "tr", "wr",
-    "sk", "sm", "sn", "sp", "st", "sw", "ch", "sh", "th", "wh", "ph", "sc", "ck"};
-
 inline constexpr std::array<std::string_view, 6> kEffectKeys = {"craneh", "cranev", "konk",
                                                                 "clack",  "click",  "constr"};
 
@@ -43,8 +37,8 @@ inline constexpr int kMaxRecords = 200;
 // The width of the "Word" and "Blank" fields.
 inline constexpr std::size_t kMaxWordLength = 20;
 
-// The blends the game cuts out of a word, in the order it cuts them: each
-// different blend once, at its first place, never starting inside a gap.
+// The blends the game cuts out of a word, in the order it cuts them, when it
+// has blocks enough for all of them.
 std::vector<std::string> BlendGaps(std::string_view word);
 
 struct TWordRecord {
@@ -53,6 +47,10 @@ struct TWordRecord {
   std::string letter;  // vowel tables
   bool usable = true;  // "Contruction" in "Conson"
 };
+
+// Why a word cannot be one of the game's words (empty, not lower-case a to
+// z); empty text when it can.
+std::string WordSpellingProblem(std::string_view word);
 
 // Problems of one record, each a short phrase ("more than four different
 // blends: ..."); empty when the record is fine.
