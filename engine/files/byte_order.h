@@ -2,9 +2,10 @@
 // Little-endian integers in table files. Every file format goes through these
 // helpers so no layout depends on the host's byte order or struct padding.
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "engine/files/bit_cast.h"
 
 namespace ledger {
 
@@ -41,7 +42,7 @@ inline std::int64_t GetI64(const void* p, std::size_t offset = 0) noexcept {
   return static_cast<std::int64_t>(GetU64(p, offset));
 }
 inline double GetF64(const void* p, std::size_t offset = 0) noexcept {
-  return std::bit_cast<double>(GetU64(p, offset));
+  return BitCast<double>(GetU64(p, offset));
 }
 
 inline void PutU8(void* p, std::size_t offset, std::uint8_t v) noexcept {
@@ -80,7 +81,7 @@ inline void PutI64(void* p, std::size_t offset, std::int64_t v) noexcept {
   PutU64(p, offset, static_cast<std::uint64_t>(v));
 }
 inline void PutF64(void* p, std::size_t offset, double v) noexcept {
-  PutU64(p, offset, std::bit_cast<std::uint64_t>(v));
+  PutU64(p, offset, BitCast<std::uint64_t>(v));
 }
 
 }  // namespace ledger

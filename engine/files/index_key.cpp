@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/files/bit_cast.h"
 #include "engine/files/byte_order.h"
 #include "engine/files/locale_order.h"
 
@@ -126,7 +127,7 @@ void TKeyDef::PutPart(const TPart& part, const TFieldValue& value, uint8_t* out)
         break;
       case ftFloat:
       case ftTimeStamp: {
-        uint64_t bits = std::bit_cast<uint64_t>(Get<double>(value));
+        uint64_t bits = BitCast<uint64_t>(Get<double>(value));
         bits = (bits >> 63) ? ~bits : bits | 0x8000000000000000ull;
         PutBig(v, bits, 8);
         break;
