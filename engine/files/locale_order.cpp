@@ -1,56 +1,18 @@
 #include "engine/files/locale_order.h"
 
-#include <unicode/coll.h>
-#include <unicode/locid.h>
-
 #include <algorithm>
-#include <cstring>
 #include <numeric>
-#include <vector>
+#include <string>
 
+#include "engine/files/locale_services.h"
 #include "engine/files/value.h"
 
 namespace ledger {
 
 namespace {
 
-struct TCollators {
-  std::mutex mutex;
-  std::map<uint64_t, std::unique_ptr<icu::Collator>> byKey;
-};
-
-TCollators& Collators() {
-  static TCollators c;
-  return c;
-}
-
-// Primary strength drops accents; the case level brings case back unless asked to ignore it.
-const icu::Collator* CollatorFor(uint32_t lcid, bool ignoreCase) {
-  uint32_t id = (lcid & 0xFFFF) == 0 ? 1033 : lcid;
-  uint64_t key = (static_cast<uint64_t>(id) << 1) | (ignoreCase ? 1 : 0);
-  TCollators& all = Collators();
-  std::lock_guard lock(all.mutex);
-  auto it = all.byKey.find(key);
-  if (it != all.byKey.end()) return it->second.get();
-  std::string name = IcuLocaleName(id);
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::Collator> coll(
-      icu::Collator::createInstance(icu::Locale(name.empty() ? "en_US" : name.c_str()), status));
-  if (U_FAILURE(status) || !coll) {
-    status = U_ZERO_ERROR;
-    coll.reset(icu::Collator::createInstance(icu::Locale("en_US"), status));
-  }
-  if (coll) {
-    coll->setStrength(icu::Collator::PRIMARY);
-    status = U_ZERO_ERROR;
-    coll->setAttribute(UCOL_CASE_LEVEL, ignoreCase ? UCOL_OFF : UCOL_ON, status);
-  }
-  const icu::Collator* result = coll.get();
-  all.byKey.emplace(key, std::move(coll));
-  return result;
-}
-
-void ToUChars(std::string_view s, std::vector<char16_t>& out) {
+// Latin-1 bytes up to the first zero, as the UTF-16 units they stand for.
+void ToUnits(std::string_view s, std::u16string& out) {
   std::size_t end = s.find('\0');
   if (end == std::string_view::npos) end = s.size();
   out.resize(end);
@@ -60,19 +22,18 @@ void ToUChars(std::string_view s, std::vector<char16_t>& out) {
 }  // namespace
 
 int LocaleCompare(uint32_t lcid, std::string_view a, std::string_view b, bool ignoreCase) {
-  const icu::Collator* coll = CollatorFor(lcid, ignoreCase);
-  thread_local std::vector<char16_t> ua, ub;
-  ToUChars(a, ua);
-  ToUChars(b, ub);
-  if (!coll) {
-    int c = std::u16string_view(ua.data(), ua.size()).compare(std::u16string_view(ub.data(), ub.size()));
-    return (c > 0) - (c < 0);
+  const uint32_t id = (lcid & 0xFFFF) == 0 ? 1033 : lcid;
+  // Keys of one index share a locale: name it once, not per comparison.
+  thread_local uint32_t namedId = 0;
+  thread_local std::string name;
+  if (id != namedId) {
+    name = LocaleName(id);
+    namedId = id;
   }
-  UErrorCode status = U_ZERO_ERROR;
-  UCollationResult r = coll->compare(ua.data(), static_cast<int32_t>(ua.size()), ub.data(),
-                                     static_cast<int32_t>(ub.size()), status);
-  if (r == UCOL_EQUAL) return 0;
-  return r == UCOL_LESS ? -1 : 1;
+  thread_local std::u16string ua, ub;
+  ToUnits(a, ua);
+  ToUnits(b, ub);
+  return locale_services::Compare(name, ua, ub, ignoreCase);
 }
 
 TLanguageCharMapsList& TLanguageCharMapsList::Instance() {

@@ -1,19 +1,18 @@
 #include "engine/files/value.h"
 
-#include <unicode/locid.h>
-#include <unicode/ucol.h>
-#include <unicode/uloc.h>
-#include <unicode/unistr.h>
-
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
 
 #include "engine/files/ascii_text.h"
 #include "engine/files/byte_order.h"
+#include "engine/files/locale_services.h"
 
 namespace ledger {
 
@@ -144,41 +143,26 @@ bool DecodeDate(int32_t dayNumber, int& year, int& month, int& day) {
 
 // ---------------------------------------------------------------- locale
 
-std::string IcuLocaleName(uint32_t lcid) {
+std::string LocaleName(uint32_t lcid) {
   if ((lcid & 0xFFFF) == 0) return "en_US";
-  char name[ULOC_FULLNAME_CAPACITY] = {};
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t len = uloc_getLocaleForLCID(lcid, name, sizeof name, &status);
-  if (U_FAILURE(status) || len <= 0) return {};
-  return std::string(name, static_cast<std::size_t>(len));
+  return locale_services::NameOf(lcid);
 }
 
 bool IsLocaleInstalled(uint32_t lcid) {
-  std::string name = IcuLocaleName(lcid);
-  if (name.empty()) return false;
-  std::string language = icu::Locale(name.c_str()).getLanguage();
-  if (language.empty()) return false;
-  for (int32_t i = 0, n = ucol_countAvailable(); i < n; ++i) {
-    if (icu::Locale(ucol_getAvailable(i)).getLanguage() == language) return true;
-  }
-  return false;
+  std::string name = LocaleName(lcid);
+  return !name.empty() && locale_services::HasCollator(name);
 }
 
 std::string MapCase(std::string_view latin1, uint8_t charCase, uint32_t lcid) {
   if (charCase != ccLower && charCase != ccUpper) return std::string(latin1);
-  std::string name = IcuLocaleName(lcid);
-  icu::Locale locale(name.empty() ? "en_US" : name.c_str());
+  std::u16string units(latin1.size(), u'\0');
+  for (std::size_t i = 0; i < latin1.size(); ++i) units[i] = static_cast<unsigned char>(latin1[i]);
+  locale_services::MapCase(LocaleName(lcid), units, charCase == ccUpper);
+  // The result keeps its length; a character whose counterpart lies outside
+  // the single-byte range stays as it was.
   std::string out(latin1);
-  // Character by character, so the result keeps its length; a character
-  // whose counterpart lies outside the single-byte range stays as it was.
-  for (char& c : out) {
-    icu::UnicodeString one(static_cast<UChar>(static_cast<unsigned char>(c)));
-    if (charCase == ccUpper)
-      one.toUpper(locale);
-    else
-      one.toLower(locale);
-    if (one.length() == 1 && one.charAt(0) < 256) c = static_cast<char>(one.charAt(0));
-  }
+  for (std::size_t i = 0; i < out.size(); ++i)
+    if (units[i] < 256) out[i] = static_cast<char>(units[i]);
   return out;
 }
 
@@ -322,10 +306,19 @@ bool ParseInt(std::string_view t, int64_t& out) {
   return ec == std::errc() && ptr == t.data() + t.size() && !t.empty();
 }
 
+// strtod rather than from_chars, which not every C++ library we build with has
+// for doubles; what from_chars would refuse (blanks, hex) is refused first. The
+// locale is never set, so the decimal point is always '.'.
 bool ParseFloat(std::string_view t, double& out) {
   if (!t.empty() && t[0] == '+') t.remove_prefix(1);
-  auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), out);
-  return ec == std::errc() && ptr == t.data() + t.size() && !t.empty() && std::isfinite(out);
+  const std::string_view digits = !t.empty() && t[0] == '-' ? t.substr(1) : t;
+  if (digits.empty() || !(std::isdigit(static_cast<unsigned char>(digits[0])) || digits[0] == '.')) return false;
+  if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) return false;
+  const std::string text(t);
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtod(text.c_str(), &end);
+  return errno != ERANGE && end == text.c_str() + text.size() && std::isfinite(out);
 }
 
 bool ParseFixed(std::string_view t, std::size_t width, int lo, int hi, int& out) {

@@ -163,7 +163,7 @@ bool DecodeDate(int32_t dayNumber, int& year, int& month, int& day);
 bool IsValidValueText(const TFieldDesc& desc, std::string_view text);
 
 // Locale identifiers (sort id << 16 | language id) and what stands for them.
-std::string IcuLocaleName(uint32_t lcid);  // 0 -> English (USA)
+std::string LocaleName(uint32_t lcid);  // 0 -> English (USA); empty when unknown
 bool IsLocaleInstalled(uint32_t lcid);
 std::string MapCase(std::string_view latin1, uint8_t charCase, uint32_t lcid);
 

@@ -162,6 +162,10 @@ TEST(ValueTest, MinimumMaximumAndDefaultTexts) {
       {Field(ftSmallInt), "-32768", true},     {Field(ftSmallInt), "32768", false},
       {Field(ftWord), "-1", false},            {Field(ftInteger), "12x", false},
       {Field(ftFloat), "1.5e3", true},         {Field(ftFloat), "1.5.3", false},
+      {Field(ftFloat), "+2", true},            {Field(ftFloat), "-.5", true},
+      {Field(ftFloat), " 1", false},           {Field(ftFloat), "0x10", false},
+      {Field(ftFloat), "1e999", false},        {Field(ftFloat), "inf", false},
+      {Field(ftFloat), "-", false},            {Field(ftFloat), "1e", false},
       {bcd, "12.34", true},                    {bcd, "1.234", false},
       {Field(ftDate), "2024-02-29", true},     {Field(ftDate), "2023-02-29", false},
       {Field(ftDate), "CURRENT_DATE", true},   {Field(ftDate), "CURRENT_TIME", false},
@@ -176,7 +180,7 @@ TEST(ValueTest, MinimumMaximumAndDefaultTexts) {
 
 TEST(ValueTest, LocalesKnownToTheCollatorAreInstalled) {
   EXPECT_TRUE(IsLocaleInstalled(1033));
-  EXPECT_EQ(IcuLocaleName(0), "en_US");
+  EXPECT_EQ(LocaleName(0), "en_US");
   EXPECT_FALSE(IsLocaleInstalled(0xFFFF));
 }
 
