@@ -198,7 +198,7 @@ void TLedgerSession::StartSession() {
   if (isDefault_) {
     engine = &TDataSession::CreateGlobal();
   } else {
-    ownEngine_ = std::make_unique<TDataSession>(PosixFileSystem());
+    ownEngine_ = std::make_unique<TDataSession>(HostFileSystem());
     engine = ownEngine_.get();
   }
   try {

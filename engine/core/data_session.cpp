@@ -31,7 +31,7 @@ std::string WithTrailingSeparator(const std::string& path) {
 }
 
 TDataSession::TDataSession(std::shared_ptr<TFileSystem> system)
-    : system_(system ? std::move(system) : PosixFileSystem()),
+    : system_(system ? std::move(system) : HostFileSystem()),
       workingDirectory_(WithTrailingSeparator(CurrentDirectory(*system_))) {}
 
 TDataSession::~TDataSession() = default;
@@ -44,7 +44,7 @@ TDataSession& TDataSession::Global() {
 
 TDataSession& TDataSession::CreateGlobal() {
   std::lock_guard lock(globalGuard);
-  if (!globalSession) globalSession = std::make_unique<TDataSession>(PosixFileSystem());
+  if (!globalSession) globalSession = std::make_unique<TDataSession>(HostFileSystem());
   return *globalSession;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/files/ascii_text.h"
-#include "engine/files/file_system.h"
+#include "engine/files/host_file_system.h"
 #include "engine/files/table_owner.h"
 
 namespace ledger {
@@ -32,7 +32,7 @@ class TDataSession {
  public:
   // Every file the session's tables open goes through system (null: the
   // real one).
-  explicit TDataSession(std::shared_ptr<TFileSystem> system = PosixFileSystem());
+  explicit TDataSession(std::shared_ptr<TFileSystem> system = HostFileSystem());
   ~TDataSession();
   TDataSession(const TDataSession&) = delete;
   TDataSession& operator=(const TDataSession&) = delete;

@@ -55,7 +55,7 @@ void TFileHandler::SetFileName(std::string fileName) {
 }
 
 void TFileHandler::SetSystem(std::shared_ptr<TFileSystem> system) {
-  system_ = system ? std::move(system) : PosixFileSystem();
+  system_ = system ? std::move(system) : HostFileSystem();
 }
 
 void TFileHandler::SetErrorContext(std::string tableName, std::string databaseName) {
@@ -121,7 +121,7 @@ bool TFileHandler::Exists() const { return Exists(fileName_, inMemory_, system_)
 
 bool TFileHandler::Exists(const std::string& fileName, bool inMemory,
                           const std::shared_ptr<TFileSystem>& system) {
-  return TFileList::Instance().Exists(fileName, inMemory, system ? system : PosixFileSystem());
+  return TFileList::Instance().Exists(fileName, inMemory, system ? system : HostFileSystem());
 }
 
 std::size_t TFileHandler::Read(void* buffer, std::size_t count, bool allowShort) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/files/abstract_file.h"
+#include "engine/files/host_file_system.h"
 
 namespace ledger {
 
@@ -168,7 +169,7 @@ class TFileHandler {
   bool readOnlyFile_ = false;
   int handle_ = 0;
   TAbstractFile* file_ = nullptr;
-  std::shared_ptr<TFileSystem> system_ = PosixFileSystem();
+  std::shared_ptr<TFileSystem> system_ = HostFileSystem();
 };
 
 // Holds a handler's guard for a scope.

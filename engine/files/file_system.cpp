@@ -111,10 +111,12 @@ int TPosixFileSystem::AdviseRandom(int fd) {
 int TPosixFileSystem::Unlink(const std::string& path) { return Result(::unlink(path.c_str())); }
 
 int TPosixFileSystem::Rename(const std::string& from, const std::string& to) {
-  // The target must not be replaced; file systems without RENAME_NOREPLACE
-  // get the equivalent link-then-unlink.
+  // The target must not be replaced; file systems (and C libraries) without
+  // RENAME_NOREPLACE get the equivalent link-then-unlink.
+#ifdef RENAME_NOREPLACE
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -errno;
+#endif
   if (::link(from.c_str(), to.c_str()) < 0) return -errno;
   return Result(::unlink(from.c_str()));
 }

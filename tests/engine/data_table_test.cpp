@@ -24,6 +24,7 @@
 #include "engine/files/file_system.h"
 #include "engine/files/index_key.h"
 #include "engine/files/scramble.h"
+#include "engine/files/single_process_file_system.h"
 #include "table_files_util.h"
 
 namespace ledger {
@@ -582,6 +583,33 @@ TEST_F(DataTableTest, ChangeCheckDropsWhatAnotherProcessMadeStale) {
     EXPECT_EQ(table.Changes() != before, c.changed);
   }
   d.ReleaseTable(table);
+}
+
+// A browser tab is the only process: every lock is granted, the tables are
+// read-only, and the change counters are still read under the read lock.
+TEST_F(DataTableTest, OneProcessSystemGrantsLocksAndStillSeesChanges) {
+  MakeWords(dir_.Path(), "Words", 5);
+  TOtherProcess other(File("Words.DAT"));
+  ASSERT_TRUE(other.Lock(0, 0)) << "an exclusive lock over the whole file";
+  TDataSession browser(std::make_shared<TSingleProcessFileSystem>(TSingleProcessFileSystem::TAccess::ReadOnly));
+  TDataDirectory& d = browser.OpenDirectory("", dir_.Path());
+  TDataTable& table = d.OpenTable("Words", false, false);
+  EXPECT_TRUE(table.ReadOnly());
+  EXPECT_FALSE(table.NoLocking());
+  EXPECT_FALSE(table.ReadLock());
+  EXPECT_TRUE(table.HoldsReadLock());
+  table.ReleaseReadLock();
+  TRecord* record = table.Data().GetRecord(5);
+  ASSERT_NE(record, nullptr);
+  table.Data().ReleaseRecord(record);
+  ASSERT_GT(table.Data().CacheCount(), 0u);
+
+  other.BumpCounter();
+  EXPECT_TRUE(table.ReadLock()) << "the change went unseen";
+  table.ReleaseReadLock();
+  EXPECT_EQ(table.Data().CacheCount(), 0u);
+  d.ReleaseTable(table);
+  browser.ReleaseDirectory(d);
 }
 
 TEST_F(DataTableTest, ALayoutChangedByAnotherWriterIsRefusedNotMisread) {
