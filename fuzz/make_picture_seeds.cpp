@@ -141,6 +141,11 @@ int main(int argc, char** argv) {
   const uint32_t ifd = Le32(&tiff[4]);
   PutLe32(&tiff[ifd + 2 + 9 * 12], ifd);
   Put(dir, "hostile-tiff-directory-loop", Control(0, false, 2, false, 0), tiff);
+  // Walkable, so a page could be added, but its first page claims far more
+  // pixels than its strip holds: adding a page to it is refused.
+  std::vector<uint8_t> wide = samples::Tiff({ramp}, false);
+  PutLe16(&wide[Le32(&wide[4]) + 2 + 8], 16000);
+  Put(dir, "hostile-tiff-append-to-a-broken-page", Control(0, false, 1, true, 0), wide);
   std::vector<uint8_t> tga = samples::Tga(few, 10);
   PutLe16(&tga[12], 4096);
   PutLe16(&tga[14], 256);

@@ -150,6 +150,12 @@ inline void AppendPage(const unsigned char* bytes, int32_t count, PicturesRun& r
     ++run.broken;
     return;
   }
+  // The new page reads back wherever the file's first page did: the decoder
+  // reads that page on opening any.
+  img_dib* first = nullptr;
+  const bool readable = entries::readtiffiledibstream(bytes, count, 24, 0, 1, &first, nullptr, nullptr, 0) > 0;
+  std::free(first);
+  if (!readable) return;
   img_dib* back = nullptr;
   if (entries::readtiffiledibstream(buffer.data(), written, 24, 0, after, &back, nullptr, nullptr, 0) <= 0 || !back) {
     ++run.broken;

@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_image.h>
 #include <png.h>
-#include <tiffio.h>
 
 #include <csetjmp>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/limits.h"
 #include "media/picturelib/core/reduce.h"
+#include "media/picturelib/core/tiff_memory.h"
 
 namespace picturelib {
 namespace {
@@ -288,36 +288,6 @@ DibPtr ReadPlanarPcx(const Bytes& in, const ProbeInfo& info) {
 
 // ---- TIFF through libtiff, reading from memory ----
 
-struct MemoryFile {
-  const Bytes* in;
-  uint64_t pos = 0;
-};
-
-tmsize_t TiffRead(thandle_t h, void* buffer, tmsize_t size) {
-  auto* m = static_cast<MemoryFile*>(h);
-  if (size < 0 || m->pos >= m->in->size) return 0;
-  const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(size), m->in->size - m->pos);
-  std::memcpy(buffer, m->in->data + m->pos, n);
-  m->pos += n;
-  return static_cast<tmsize_t>(n);
-}
-tmsize_t TiffWrite(thandle_t, void*, tmsize_t) { return 0; }
-toff_t TiffSeek(thandle_t h, toff_t offset, int whence) {
-  auto* m = static_cast<MemoryFile*>(h);
-  uint64_t base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->in->size : 0;
-  m->pos = base + offset;
-  return m->pos;
-}
-int TiffClose(thandle_t) { return 0; }
-toff_t TiffSize(thandle_t h) { return static_cast<MemoryFile*>(h)->in->size; }
-int TiffMap(thandle_t, void**, toff_t*) { return 0; }
-void TiffUnmap(thandle_t, void*, toff_t) {}
-int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-struct TiffCloser {
-  void operator()(TIFF* t) const noexcept { TIFFClose(t); }
-};
-
 // Codecs the decoder may run; the rarer ones stay out of reach of files
 // from strangers.
 bool SafeCompression(uint32_t c) {
@@ -343,16 +313,8 @@ DibPtr ReadTiff(const Bytes& in, int page) {
   const TiffPage info = ReadTiffPage(in, file, static_cast<std::size_t>(page - 1));
   if (!SafeCompression(info.compression)) Fail(kErrUnsupported);
 
-  MemoryFile mem{&in};
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (!options) Fail(kErrOutOfMemory);
-  TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
-  // No single buffer may outgrow the largest picture we accept.
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(CurrentLimits().maxPixels * 8 + (1 << 20)));
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("memory", "rm", &mem, TiffRead, TiffWrite, TiffSeek,
-                                                          TiffClose, TiffSize, TiffMap, TiffUnmap, options));
-  TIFFOpenOptionsFree(options);
+  TiffMemory mem(in);
+  const TiffPtr tif = OpenTiff(mem, "rm");
   if (!tif) Fail(kErrCorruptTiff);
   if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(page - 1))) Fail(kErrCorruptTiff);
   uint32_t width = 0, height = 0;

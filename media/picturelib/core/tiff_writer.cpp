@@ -4,64 +4,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "media/picturelib/core/errors.h"
 #include "media/picturelib/core/format_writers.h"
 #include "media/picturelib/core/limits.h"
 #include "media/picturelib/core/probe.h"
+#include "media/picturelib/core/tiff_memory.h"
 
 namespace picturelib {
 namespace {
-
-struct MemoryTiff {
-  std::vector<uint8_t> bytes;
-  uint64_t pos = 0;
-  bool outOfMemory = false;
-};
-
-MemoryTiff& Of(thandle_t h) { return *static_cast<MemoryTiff*>(h); }
-
-tmsize_t Read(thandle_t h, void* buffer, tmsize_t size) {
-  MemoryTiff& m = Of(h);
-  if (size < 0 || m.pos >= m.bytes.size()) return 0;
-  const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(size), m.bytes.size() - m.pos);
-  std::memcpy(buffer, m.bytes.data() + m.pos, n);
-  m.pos += n;
-  return static_cast<tmsize_t>(n);
-}
-tmsize_t Write(thandle_t h, void* buffer, tmsize_t size) {
-  MemoryTiff& m = Of(h);
-  if (size < 0) return -1;
-  const uint64_t end = m.pos + static_cast<uint64_t>(size);
-  // Nothing we write comes near this; a larger offset is a fault, not a file.
-  if (end > UINT32_MAX) return -1;
-  try {
-    if (end > m.bytes.size()) m.bytes.resize(end);
-  } catch (const std::bad_alloc&) {
-    m.outOfMemory = true;
-    return -1;
-  }
-  std::memcpy(m.bytes.data() + m.pos, buffer, static_cast<std::size_t>(size));
-  m.pos = end;
-  return size;
-}
-toff_t Seek(thandle_t h, toff_t offset, int whence) {
-  MemoryTiff& m = Of(h);
-  const uint64_t base = whence == SEEK_CUR ? m.pos : whence == SEEK_END ? m.bytes.size() : 0;
-  m.pos = base + offset;
-  return m.pos;
-}
-int Close(thandle_t) { return 0; }
-toff_t Size(thandle_t h) { return Of(h).bytes.size(); }
-int Map(thandle_t, void**, toff_t*) { return 0; }
-void Unmap(thandle_t, void*, toff_t) {}
-int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
-struct TiffCloser {
-  void operator()(TIFF* t) const noexcept { TIFFClose(t); }
-};
 
 uint16_t CodecOf(int compression) {
   switch (compression) {
@@ -84,9 +35,11 @@ uint16_t CodecOf(int compression) {
 
 // libtiff follows the page chain of a file it appends to without a guard
 // against loops, so the chain must be whole: walked to its end, inside the
-// bytes, and not cut short by the page limit or by a loop.
+// bytes, and not cut short by the page limit or by a loop. The pages already
+// there must pass our checks too, or the new page lands in a file nobody reads.
 void CheckAppendable(const Bytes& in) {
   const TiffFile file = WalkTiff(in);
+  for (std::size_t i = 0; i < file.directories.size(); ++i) ReadTiffPage(in, file, i);
   const uint64_t last = file.directories.back();
   const uint64_t entries = file.bigEndian ? Be16(in.At(last)) : Le16(in.At(last));
   const uint8_t* next = in.At(last + 2 + 12 * entries);
@@ -115,20 +68,14 @@ std::vector<uint8_t> WriteTiff(const DibRef& d, int compression, const Bytes& ap
   const bool fax = codec == COMPRESSION_CCITTRLE || codec == COMPRESSION_CCITTFAX3 || codec == COMPRESSION_CCITTFAX4;
   if (fax && d.bits != 1) Fail(kErrUnsupported, "CCITT compression needs a black and white (1-bit) picture");
   const bool append = appendTo.size > 0;
-  MemoryTiff mem;
+  std::vector<uint8_t> bytes;
   if (append) {
     CheckAppendable(appendTo);
-    mem.bytes.assign(appendTo.data, appendTo.data + appendTo.size);
+    bytes.assign(appendTo.data, appendTo.data + appendTo.size);
   }
-
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (!options) Fail(kErrOutOfMemory);
-  TIFFOpenOptionsSetErrorHandlerExtR(options, Quiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, Quiet, nullptr);
-  std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt("memory", append ? "a" : "w", &mem, Read, Write, Seek, Close,
-                                                          Size, Map, Unmap, options));
-  TIFFOpenOptionsFree(options);
-  if (!tif) Fail(append ? kErrCorruptTiff : kErrEncode);
+  TiffMemory mem(bytes);
+  TiffPtr tif = OpenTiff(mem, append ? "a" : "w");
+  if (!tif) Fail(mem.OutOfMemory() ? kErrOutOfMemory : append ? kErrCorruptTiff : kErrEncode);
 
   TIFF* t = tif.get();
   const uint16_t photometric = Photometric(d);
@@ -172,12 +119,12 @@ std::vector<uint8_t> WriteTiff(const DibRef& d, int compression, const Bytes& ap
     } else {
       std::memcpy(line.data(), row, lineBytes);
     }
-    if (TIFFWriteScanline(t, line.data(), static_cast<uint32_t>(y), 0) < 0) Fail(mem.outOfMemory ? kErrOutOfMemory : kErrEncode);
+    if (TIFFWriteScanline(t, line.data(), static_cast<uint32_t>(y), 0) < 0) Fail(mem.OutOfMemory() ? kErrOutOfMemory : kErrEncode);
   }
-  if (!TIFFWriteDirectory(t)) Fail(mem.outOfMemory ? kErrOutOfMemory : kErrEncode);
+  if (!TIFFWriteDirectory(t)) Fail(mem.OutOfMemory() ? kErrOutOfMemory : kErrEncode);
   tif.reset();
-  if (mem.outOfMemory) Fail(kErrOutOfMemory);
-  return std::move(mem.bytes);
+  if (mem.OutOfMemory()) Fail(kErrOutOfMemory);
+  return bytes;
 }
 
 }  // namespace picturelib
