@@ -1,10 +1,9 @@
 #include "media/image_library.h"
 
-#include <dlfcn.h>
-
 #include <array>
 #include <map>
 
+#include "media/library_resolver.h"
 #include "toolkit/platform.h"
 
 namespace media {
@@ -18,6 +17,21 @@ struct TLoaded {
 std::array<TLoaded, 2>& Libraries() {
   static std::array<TLoaded, 2> libs;
   return libs;
+}
+
+TLibraryResolver& PlatformResolver() {
+#ifdef __EMSCRIPTEN__
+  static TLinkedLibraries linked({{TPictureLibrary::FileName(TPictureLibraryId::Crde), picturelib::CrdeEntries()},
+                                  {TPictureLibrary::FileName(TPictureLibraryId::Isp), picturelib::IspEntries()}});
+  return linked;
+#else
+  return DynamicLoader();
+#endif
+}
+
+TLibraryResolver*& Resolver() {
+  static TLibraryResolver* resolver = &PlatformResolver();
+  return resolver;
 }
 
 std::filesystem::path& SearchDirectory() {
@@ -43,7 +57,7 @@ void* Load(TPictureLibraryId id) {
   if (dir.empty()) dir = toolkit::ProgramFilePath().parent_path();
   // The executable's directory first, then the system's own search.
   for (const std::string& candidate : {(dir / name).string(), name}) {
-    if (void* h = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return slot.handle = h;
+    if (void* h = Resolver()->Open(candidate)) return slot.handle = h;
   }
   throw ErrorInvalid(CantLoadMessage(name));
 }
@@ -148,14 +162,19 @@ void TPictureLibrary::SetFileNameOverride(TPictureLibraryId id, std::string file
   Slot(id).overrideName = std::move(fileName);
 }
 
+void TPictureLibrary::SetResolver(TLibraryResolver* resolver) {
+  for (TPictureLibraryId id : {TPictureLibraryId::Crde, TPictureLibraryId::Isp}) Unload(id);
+  Resolver() = resolver ? resolver : &PlatformResolver();
+}
+
 void TPictureLibrary::Unload(TPictureLibraryId id) {
   TLoaded& slot = Slot(id);
-  if (slot.handle) dlclose(slot.handle);
+  if (slot.handle) Resolver()->Close(slot.handle);
   slot.handle = nullptr;
 }
 
 void* TPictureLibrary::Lookup(TPictureLibraryId id, const char* entry) {
-  return dlsym(Load(id), entry);
+  return Resolver()->Entry(Load(id), entry);
 }
 
 bool StreamInfo(std::span<const std::uint8_t> bytes, TStreamInfo& info) {

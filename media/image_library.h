@@ -50,6 +50,8 @@ struct TTiffPageInfo {
 
 enum class TPictureLibraryId { Crde, Isp };
 
+class TLibraryResolver;
+
 // The two libraries. Each is loaded on first use and kept until exit (a failed
 // JPEG read unloads the decoder library; the next call loads it again).
 class TPictureLibrary {
@@ -62,6 +64,9 @@ class TPictureLibrary {
   // Tests stand in a library of another file name (a stub missing entries).
   static void SetFileNameOverride(TPictureLibraryId id, std::string fileName);
   static void Unload(TPictureLibraryId id);
+  // How libraries and entries are found (see library_resolver.h); null
+  // restores the platform's own. Unloads what the previous one loaded.
+  static void SetResolver(TLibraryResolver* resolver);
 
   // The entry's address, loading the library first. Throws ErrorInvalid
   // "Can't load ..." when the library is nowhere to be found; answers null

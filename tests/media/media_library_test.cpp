@@ -3,11 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <span>
+#include <string>
 
 #include "media/content_recognition.h"
 #include "media/image_library.h"
+#include "media/library_resolver.h"
 #include "media/packed_dib.h"
 #include "tests/media/picture_fixtures.h"
 
@@ -17,15 +22,43 @@ namespace {
 using fixtures::Bytes;
 using fixtures::Rgb;
 
-class PictureLibraryTest : public ::testing::Test {
+int StubErrorText(std::uint16_t, char* buffer, std::int32_t size) {
+  if (size > 0) buffer[0] = 0;
+  return 0;
+}
+
+// What a browser links in: both libraries, and a stand-in for the stub that
+// has only its error text.
+TLinkedLibraries& LinkedTables() {
+  static const TLinkedEntry stub[] = {{"errortext", reinterpret_cast<void*>(&StubErrorText)}};
+  static TLinkedLibraries linked({
+      {TPictureLibrary::FileName(TPictureLibraryId::Crde), picturelib::CrdeEntries()},
+      {TPictureLibrary::FileName(TPictureLibraryId::Isp), picturelib::IspEntries()},
+      {std::filesystem::path(STUB_LIBRARY).filename().string(), stub},
+  });
+  return linked;
+}
+
+// Every case runs twice: with the libraries loaded by name, and with their
+// entries found in the tables linked into the program.
+class PictureLibraryTest : public ::testing::TestWithParam<bool> {
  protected:
-  void SetUp() override { TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR); }
+  void SetUp() override {
+    TPictureLibrary::SetSearchDirectory(TAMBLO_RUNTIME_DIR);
+    if (GetParam()) TPictureLibrary::SetResolver(&LinkedTables());
+  }
   void TearDown() override {
     TPictureLibrary::SetFileNameOverride(TPictureLibraryId::Crde, "");
     TPictureLibrary::SetFileNameOverride(TPictureLibraryId::Isp, "");
     TPictureLibrary::SetSearchDirectory("");
+    TPictureLibrary::SetResolver(nullptr);
   }
 };
+
+INSTANTIATE_TEST_SUITE_P(Resolvers, PictureLibraryTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "LinkedTables" : "DynamicLoader";
+                         });
 
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -66,7 +99,7 @@ Bytes WithGraphicHeader(Bytes picture) {
   return b;
 }
 
-TEST_F(PictureLibraryTest, RecognisesEveryKindOfBlob) {
+TEST_P(PictureLibraryTest, RecognisesEveryKindOfBlob) {
   const auto quad = fixtures::Quadrants(8, 6);
   struct Case {
     const char* what;
@@ -111,7 +144,7 @@ TEST_F(PictureLibraryTest, RecognisesEveryKindOfBlob) {
   }
 }
 
-TEST_F(PictureLibraryTest, RecognitionReadsSizesAndPages) {
+TEST_P(PictureLibraryTest, RecognitionReadsSizesAndPages) {
   TContentInfo info;
   RecognizeBytes(fixtures::Tiff({fixtures::Quadrants(8, 6), fixtures::Quadrants(4, 2)}), 2, info);
   EXPECT_EQ(info.TiffPages, 2);
@@ -128,7 +161,7 @@ TEST_F(PictureLibraryTest, RecognitionReadsSizesAndPages) {
   EXPECT_EQ(info.Width, -1);
 }
 
-TEST_F(PictureLibraryTest, GarbageFailsWithTheLibrarysText) {
+TEST_P(PictureLibraryTest, GarbageFailsWithTheLibrarysText) {
   TContentInfo info;
   const TRecognition r = RecognizeBytes(Text("this is no picture at all, only words"), 1, info);
   EXPECT_TRUE(r.Failed);
@@ -138,7 +171,7 @@ TEST_F(PictureLibraryTest, GarbageFailsWithTheLibrarysText) {
 }
 
 // Every raster reader, through the block and the bitmap, gives the source's pixels.
-TEST_F(PictureLibraryTest, EveryRasterFormatDecodesToItsPixels) {
+TEST_P(PictureLibraryTest, EveryRasterFormatDecodesToItsPixels) {
   const auto quad = fixtures::Quadrants(10, 8);
   struct Case {
     const char* kind;
@@ -175,7 +208,7 @@ TEST_F(PictureLibraryTest, EveryRasterFormatDecodesToItsPixels) {
   }
 }
 
-TEST_F(PictureLibraryTest, TruncatedPictureFailsWithALibraryError) {
+TEST_P(PictureLibraryTest, TruncatedPictureFailsWithALibraryError) {
   Bytes png = fixtures::Png(fixtures::Quadrants(64, 64));
   png.resize(png.size() / 2);
   TDibHandle dib = ReadPicture("PNG", png, {});
@@ -183,7 +216,7 @@ TEST_F(PictureLibraryTest, TruncatedPictureFailsWithALibraryError) {
   EXPECT_FALSE(LastLibraryError().Text.empty());
 }
 
-TEST_F(PictureLibraryTest, ALibraryMissingFromEveryPathCannotBeLoaded) {
+TEST_P(PictureLibraryTest, ALibraryMissingFromEveryPathCannotBeLoaded) {
   TPictureLibrary::SetSearchDirectory(testing::TempDir());
   TPictureLibrary::SetFileNameOverride(TPictureLibraryId::Crde, "libcrde2000-absent.so");
   try {
@@ -196,7 +229,7 @@ TEST_F(PictureLibraryTest, ALibraryMissingFromEveryPathCannotBeLoaded) {
   }
 }
 
-TEST_F(PictureLibraryTest, AMissingEntryNamesItself) {
+TEST_P(PictureLibraryTest, AMissingEntryNamesItself) {
   TPictureLibrary::SetFileNameOverride(TPictureLibraryId::Crde, STUB_LIBRARY);
   try {
     InitAnnotation(this, "pic_anno.ini");
@@ -210,6 +243,41 @@ TEST_F(PictureLibraryTest, AMissingEntryNamesItself) {
   TStreamInfo info;
   EXPECT_FALSE(StreamInfo(fixtures::Png(fixtures::Quadrants(2, 2)), info));
   EXPECT_NE(LastLibraryError().Text.find("streaminfo"), std::string::npos);
+}
+
+std::set<std::string> ExportedFunctions(const std::string& library) {
+  std::set<std::string> names;
+  FILE* nm = popen(("nm -D --defined-only " + library).c_str(), "r");
+  if (!nm) return names;
+  char line[512];
+  while (std::fgets(line, sizeof line, nm)) {
+    char type = 0;
+    char name[400] = {};
+    if (std::sscanf(line, "%*s %c %399s", &type, name) == 2 && type == 'T') names.insert(name);
+  }
+  pclose(nm);
+  return names;
+}
+
+// A name the tables lacked would fail in the browser where the desktop works.
+TEST(LinkedEntries, NameEveryEntryTheLibrariesExport) {
+  const struct {
+    TPictureLibraryId id;
+    std::span<const TLinkedEntry> table;
+  } libraries[] = {{TPictureLibraryId::Crde, picturelib::CrdeEntries()},
+                   {TPictureLibraryId::Isp, picturelib::IspEntries()}};
+  for (const auto& library : libraries) {
+    const std::string file = std::string(TAMBLO_RUNTIME_DIR) + "/" + TPictureLibrary::FileName(library.id);
+    SCOPED_TRACE(file);
+    const std::set<std::string> exported = ExportedFunctions(file);
+    ASSERT_FALSE(exported.empty()) << "nm read no entries";
+    std::set<std::string> linked;
+    for (const TLinkedEntry& entry : library.table) {
+      EXPECT_NE(entry.address, nullptr) << entry.name;
+      EXPECT_TRUE(linked.insert(entry.name).second) << entry.name << " twice";
+    }
+    EXPECT_EQ(linked, exported);
+  }
 }
 
 TEST(PackedDibTest, CreateDibSizesTheBlockByDepth) {
@@ -255,7 +323,7 @@ TEST(PackedDibTest, PaletteComesFromTheColourTable) {
   EXPECT_EQ(dib.Palette(), colours);
 }
 
-TEST_F(PictureLibraryTest, IndexedBlocksBecomeBitmapsAtTheRequestedDepth) {
+TEST_P(PictureLibraryTest, IndexedBlocksBecomeBitmapsAtTheRequestedDepth) {
   // A 4-bit block, top-down, indices 0..3 along each row.
   const std::vector<toolkit::TColor> colours{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 9, 9}};
   TPackedDib dib;
@@ -282,7 +350,7 @@ TEST_F(PictureLibraryTest, IndexedBlocksBecomeBitmapsAtTheRequestedDepth) {
   for (int x = 0; x < 4; ++x) EXPECT_EQ(bitmap.Canvas().Pixel(x, 0), colours[x]) << x;
 }
 
-TEST_F(PictureLibraryTest, UnusableBlocksGiveNoBitmap) {
+TEST_P(PictureLibraryTest, UnusableBlocksGiveNoBitmap) {
   toolkit::TBitmap bitmap;
   EXPECT_FALSE(DibToBitmap(nullptr, 24, false, nullptr, nullptr, bitmap));
   TDibHandle empty(img_dib_alloc(0));
@@ -298,7 +366,7 @@ TEST_F(PictureLibraryTest, UnusableBlocksGiveNoBitmap) {
   EXPECT_FALSE(DibToBitmap(dib.Block(), 24, false, nullptr, nullptr, bitmap));
 }
 
-TEST_F(PictureLibraryTest, BitmapRoundTripsThroughABlock) {
+TEST_P(PictureLibraryTest, BitmapRoundTripsThroughABlock) {
   EXPECT_THROW(BitmapToDib(nullptr), ErrorInvalid);
   toolkit::TBitmap blank;
   try {
