@@ -1,16 +1,12 @@
 #include "game/trace.h"
 
-#include <cstdlib>
+#include <cstdio>
 
 namespace game {
 
-TTrace::TTrace() {
-  if (const char* path = std::getenv("TAMBLO_TRACE"); path && *path) file_ = std::fopen(path, "a");
-}
+TTrace::TTrace() : output_(toolkit::OpenTraceOutput()) {}
 
-TTrace::~TTrace() {
-  if (file_) std::fclose(file_);
-}
+TTrace::~TTrace() = default;
 
 std::string TTrace::Quote(const std::string& text) {
   std::string out = "\"";
@@ -31,13 +27,11 @@ std::string TTrace::Quote(const std::string& text) {
 
 void TTrace::Write(const char* event,
                    std::initializer_list<std::pair<const char*, std::string>> fields) {
-  if (!file_) return;
+  if (!output_) return;
   std::string line = "{\"event\": " + Quote(event);
   for (const auto& [name, value] : fields) line += ", " + Quote(name) + ": " + value;
-  line += "}\n";
-  // Each line goes out whole and at once, so a reader never sees half of one.
-  std::fputs(line.c_str(), file_);
-  std::fflush(file_);
+  line += "}";
+  output_->Write(line);
 }
 
 }  // namespace game

@@ -3,7 +3,6 @@
 #include <SDL.h>
 #include <SDL_image.h>
 #include <SDL_ttf.h>
-#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,6 +10,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <tuple>
+
+#include "toolkit/font_faces.h"
 
 namespace toolkit {
 namespace {
@@ -25,48 +26,11 @@ SDL_Surface* NewSurface(int w, int h) {
 
 Uint32 MapColor(SDL_Surface* s, TColor c) { return SDL_MapRGB(s->format, c.r, c.g, c.b); }
 
-struct ResolvedFace {
-  std::filesystem::path file;
-  int index = 0;
-  bool bold = false;  // the face itself is bold, so no emboldening is needed
-};
-
-// fontconfig substitutes metric-compatible and aliased families for the names the
-// game asks for; pitch only breaks ties, since a named face wins on the platform.
-ResolvedFace ResolveFace(const std::string& family, bool bold, TFontPitch pitch) {
-  static std::once_flag once;
-  std::call_once(once, [] { FcInit(); });
-  FcPattern* pattern = FcPatternCreate();
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-  FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
-  FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
-  if (pitch == TFontPitch::fpFixed) FcPatternAddInteger(pattern, FC_SPACING, FC_MONO);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-  FcDefaultSubstitute(pattern);
-  FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
-  FcPatternDestroy(pattern);
-  ResolvedFace face;
-  if (match) {
-    FcChar8* file = nullptr;
-    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file)
-      face.file = reinterpret_cast<const char*>(file);
-    FcPatternGetInteger(match, FC_INDEX, 0, &face.index);
-    int weight = FC_WEIGHT_REGULAR;
-    FcPatternGetInteger(match, FC_WEIGHT, 0, &weight);
-    face.bold = weight >= FC_WEIGHT_DEMIBOLD;
-    FcPatternDestroy(match);
-  }
-  if (face.file.empty())
-    throw std::runtime_error("no font is installed that can stand in for \"" + family + "\"");
-  return face;
-}
-
 struct FontCache {
-  std::map<std::tuple<std::string, bool, int>, ResolvedFace> faces;
+  std::map<std::tuple<std::string, bool, int>, TFontFace> faces;
   std::map<std::tuple<std::string, int, bool, int>, TTF_Font*> fonts;
 
-  const ResolvedFace& Face(const TFont& f) {
+  const TFontFace& Face(const TFont& f) {
     auto key = std::make_tuple(f.Name, f.Bold, static_cast<int>(f.Pitch));
     auto it = faces.find(key);
     if (it == faces.end()) it = faces.emplace(key, ResolveFace(f.Name, f.Bold, f.Pitch)).first;
@@ -74,7 +38,7 @@ struct FontCache {
   }
 
   TTF_Font* Open(const TFont& f) {
-    const ResolvedFace& face = Face(f);
+    const TFontFace& face = Face(f);
     int height = std::max(1, f.Height);
     auto key = std::make_tuple(face.file.string(), height, f.Bold && !face.bold, face.index);
     auto it = fonts.find(key);

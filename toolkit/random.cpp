@@ -1,9 +1,11 @@
 #include "toolkit/random.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <optional>
 #include <random>
+#include <string>
+
+#include "toolkit/test_hooks.h"
 
 namespace toolkit {
 namespace {
@@ -13,15 +15,11 @@ std::mt19937& Generator() {
   return generator;
 }
 
-// TAMBLO_SEED fixes every seeding, so a run can be replayed; read once.
+// A seed from the test hooks fixes every seeding, so a run can be replayed; read once.
 std::optional<unsigned> FixedSeed() {
   static const std::optional<unsigned> seed = []() -> std::optional<unsigned> {
-    const char* text = std::getenv("TAMBLO_SEED");
-    if (!text || !*text) return std::nullopt;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (*end) return std::nullopt;
-    return static_cast<unsigned>(value);
+    const std::optional<std::string> text = HookSetting(THook::Seed);
+    return text ? ParseSeed(*text) : std::nullopt;
   }();
   return seed;
 }

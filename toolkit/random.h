@@ -4,8 +4,8 @@
 
 namespace toolkit {
 
-// Seeds the generator from the time of day in milliseconds, or with the number
-// TAMBLO_SEED holds when it is set.
+// Seeds the generator from the time of day in milliseconds, or with the seed
+// the test hooks give (TAMBLO_SEED, or ?seed= in a browser).
 void Randomize();
 // Seeds it with a fixed value, for tests that need a repeatable draw.
 void RandSeed(unsigned seed);

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+
+#include "toolkit/font_faces.h"
+
 namespace {
 
 using namespace toolkit;
@@ -101,6 +106,23 @@ TEST(Canvas, UnknownFamilyFallsBackToAnInstalledFace) {
   TCanvas c;
   c.Font = f;
   EXPECT_GT(c.TextWidth("abc"), 0);
+}
+
+// The browser draws with the bundled files; they must be the faces the
+// desktop draws with, or the two would set words differently.
+TEST(Canvas, BundledFontsAreTheFacesTheDesktopPicks) {
+  for (const TBundledFont& font : BundledFonts()) {
+    const std::string family = *font.family ? font.family : "No Such Family At All";
+    SCOPED_TRACE(family + (font.bold ? " bold" : ""));
+    const TFontFace desktop = ResolveFace(family, font.bold, TFontPitch::fpDefault);
+    EXPECT_EQ(desktop.file.filename(), font.file);
+    EXPECT_EQ(desktop.bold, font.bold);
+    const TFontFace bundled = BundledFace(family, font.bold, "/page/fonts");
+    EXPECT_EQ(bundled.file, std::filesystem::path("/page/fonts") / font.file);
+    EXPECT_EQ(bundled.bold, font.bold);
+  }
+  EXPECT_EQ(BundledFace("comic sans ms", true, "fonts").file, "fonts/ComicNeue-Bold.otf");
+  EXPECT_EQ(BundledFace("", false, "fonts").file, "fonts/DejaVuSans.ttf");
 }
 
 // Every pixel differs from its neighbours, so any misplaced pixel shows.
