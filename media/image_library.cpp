@@ -1,5 +1,6 @@
 #include "media/image_library.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 
@@ -314,20 +315,40 @@ TDibHandle DecodeRunLength(const img_dib& dib) {
   return owned;
 }
 
+const char* WriterEntry(TWriteFormat format) {
+  static constexpr const char* kWriters[] = {"wrjpgstreamdib", "wrbmpstreamdib",
+                                             "wrgifstreamdib", "wrpcxstreamdib",
+                                             "writetgafilestreamdib", "wrpngstreamdib",
+                                             "writetiffiledibstream"};
+  return kWriters[static_cast<int>(format)];
+}
+
 std::optional<std::vector<std::uint8_t>> WritePicture(TWriteFormat format, const img_dib& dib,
                                                       std::size_t capacity,
                                                       const TWriteOptions& o) {
-  std::vector<std::uint8_t> out(capacity > INT32_MAX ? INT32_MAX : capacity);
-  std::int32_t written = 0;
+  const std::span<const std::uint8_t> existing =
+      format == TWriteFormat::Tiff ? o.TiffExisting : std::span<const std::uint8_t>{};
+  const std::size_t total = capacity + existing.size();
+  if (total > INT32_MAX) {
+    LastLibraryError() = {0, "The picture is too large to save"};
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> out(total);
+  std::copy(existing.begin(), existing.end(), out.begin());
+  auto written = static_cast<std::int32_t>(existing.size());
   const auto size = static_cast<std::int32_t>(out.size());
   const auto depth = static_cast<std::int16_t>(o.Depth);
-  int result = 0;
+  const char* name = WriterEntry(format);
   const auto id = TPictureLibraryId::Crde;
+  int result = 0;
+  // The plain shape shared by BMP, GIF, PCX and TGA.
+  using TPlainWriter = int(const img_dib*, std::int16_t, unsigned char*, std::int32_t,
+                           std::int32_t*, void*, img_progress_fn);
   switch (format) {
     case TWriteFormat::Jpeg: {
       using F = int(const img_dib*, std::int16_t, std::int16_t, std::int16_t, unsigned char*,
                     std::int32_t, std::int32_t*, void*, img_progress_fn);
-      auto* f = Entry<F>(id, "wrjpgstreamdib");
+      auto* f = Entry<F>(id, name);
       if (!f) return std::nullopt;
       result = f(&dib, depth, static_cast<std::int16_t>(o.JpegQuality),
                  static_cast<std::int16_t>(o.JpegSmooth), out.data(), size, &written, o.Control,
@@ -337,22 +358,34 @@ std::optional<std::vector<std::uint8_t>> WritePicture(TWriteFormat format, const
     case TWriteFormat::Png: {
       using F = int(const img_dib*, std::int16_t, std::int16_t, unsigned char*, std::int32_t,
                     std::int32_t*, void*, img_progress_fn);
-      auto* f = Entry<F>(id, "wrpngstreamdib");
+      auto* f = Entry<F>(id, name);
       if (!f) return std::nullopt;
       result = f(&dib, depth, static_cast<std::int16_t>(o.PngInterlaced), out.data(), size,
                  &written, o.Control, o.Progress);
       break;
     }
-    case TWriteFormat::Bmp: {
-      using F = int(const img_dib*, std::int16_t, unsigned char*, std::int32_t, std::int32_t*,
-                    void*, img_progress_fn);
-      auto* f = Entry<F>(id, "wrbmpstreamdib");
+    case TWriteFormat::Tiff: {
+      using F = int(const img_dib*, std::int16_t, std::int16_t, std::int16_t, unsigned char*,
+                    std::int32_t, std::int32_t*, void*, img_progress_fn);
+      auto* f = Entry<F>(id, name);
+      if (!f) return std::nullopt;
+      const bool append = o.TiffAppend && !existing.empty();
+      result = f(&dib, depth, static_cast<std::int16_t>(o.TiffCompression),
+                 static_cast<std::int16_t>(append), out.data(), size, &written, o.Control,
+                 o.Progress);
+      break;
+    }
+    case TWriteFormat::Bmp:
+    case TWriteFormat::Gif:
+    case TWriteFormat::Pcx:
+    case TWriteFormat::Tga: {
+      auto* f = Entry<TPlainWriter>(id, name);
       if (!f) return std::nullopt;
       result = f(&dib, depth, out.data(), size, &written, o.Control, o.Progress);
       break;
     }
   }
-  if (result <= 0 || written < 0 || written > size) {
+  if (result <= 0 || written <= 0 || written > size) {
     Fail(result);
     return std::nullopt;
   }

@@ -110,12 +110,20 @@ TDibHandle ReduceDib(const img_dib& dib, int depth, bool dither, void* control,
 // Run-length coded block to plain rows.
 TDibHandle DecodeRunLength(const img_dib& dib);
 
-enum class TWriteFormat { Jpeg, Png, Bmp };
+// In the order of the control's BlobUpDate choices.
+enum class TWriteFormat { Jpeg, Bmp, Gif, Pcx, Tga, Png, Tiff };
+// The writer entry of a format ("wrjpgstreamdib", ..., "writetiffiledibstream").
+const char* WriterEntry(TWriteFormat format);
 struct TWriteOptions {
   int Depth = 24;
   int JpegQuality = 25;
   int JpegSmooth = 0;
   bool PngInterlaced = false;
+  int TiffCompression = 0;  // as TTiffCompression numbers it
+  // A TIFF the blob holds: it goes in front of the buffer, which grows by its
+  // size, and with TiffAppend the picture is added to it as a further page.
+  std::span<const std::uint8_t> TiffExisting;
+  bool TiffAppend = false;
   void* Control = nullptr;
   img_progress_fn Progress = nullptr;
 };

@@ -442,6 +442,11 @@ int TDBPictureView::SaveDepth(TBlobUpDate format) const {
   return display;
 }
 
+static_assert(static_cast<int>(TWriteFormat::Jpeg) == bUpdateAsJPG &&
+              static_cast<int>(TWriteFormat::Gif) == bUpdateAsGIF &&
+              static_cast<int>(TWriteFormat::Tga) == bUpdateAsTGA &&
+              static_cast<int>(TWriteFormat::Tiff) == bUpdateAsTIF);
+
 void TDBPictureView::UpdateData() {
   dataset::TField* field = link_.Field();
   if (!field || !field->IsBlob()) return;
@@ -461,24 +466,21 @@ void TDBPictureView::UpdateData() {
     options.JpegQuality = jpegSaveQuality_;
     options.JpegSmooth = jpegSaveSmooth_;
     options.PngInterlaced = PNGInterLaced;
+    options.TiffCompression = TifSaveCompress;
+    options.TiffAppend = TiffAppend;
     options.Control = static_cast<TDBPictureView*>(this);
     options.Progress = &ProgressCallback;
-    std::optional<std::vector<std::uint8_t>> encoded;
-    pendingException_ = nullptr;
-    switch (BlobUpDate) {
-      case bUpdateAsJPG: encoded = WritePicture(TWriteFormat::Jpeg, *dib, capacity, options); break;
-      case bUpdateAsPNG: encoded = WritePicture(TWriteFormat::Png, *dib, capacity, options); break;
-      case bUpdateAsBMP: encoded = WritePicture(TWriteFormat::Bmp, *dib, capacity, options); break;
-      default: {
-        // The library of this platform has no writer for these formats.
-        static constexpr const char* kWriters[] = {"wrjpgstreamdib", "wrbmpstreamdib",
-                                                   "wrgifstreamdib", "wrpcxstreamdib",
-                                                   "writetgafilestreamdib", "wrpngstreamdib",
-                                                   "writetiffiledibstream"};
-        LastLibraryError() = {0, ProcAddressMessage(kWriters[BlobUpDate])};
-        break;
-      }
+    std::vector<std::uint8_t> existing;
+    if (BlobUpDate == bUpdateAsTIF && !field->IsNull()) {
+      existing = BlobBytes(*field);
+      TContentInfo scratch;
+      if (existing.empty() || RecognizeBytes(existing, 1, scratch).Kind != "TIF") existing.clear();
+      options.TiffExisting = existing;
     }
+    pendingException_ = nullptr;
+    // BlobUpDate lists the formats in the order TWriteFormat does.
+    const std::optional<std::vector<std::uint8_t>> encoded =
+        WritePicture(static_cast<TWriteFormat>(BlobUpDate), *dib, capacity, options);
     RethrowPending();
     if (encoded)
       field->SetValue(*encoded);

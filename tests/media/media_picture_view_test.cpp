@@ -6,6 +6,7 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <utility>
@@ -493,6 +494,117 @@ TEST_F(PictureViewTest, APastedPictureIsWrittenBackWhenTheDatasetPosts) {
   EXPECT_FALSE(view->Picture().HasGraphic());
   data.Post();
   EXPECT_TRUE(data.FieldByName("Graphic").IsNull());
+}
+
+// Red on the left, blue on the right: two colours, so every format keeps them.
+TBytes Halves(int w = 64, int h = 48) {
+  return MakePng(w, h, [w](int x, int) { return x < w / 2 ? kRed : kBlue; });
+}
+
+bool Near(TColor a, TColor b, int tolerance) {
+  return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+}
+
+// Cut and paste on a table that can be edited, then a move to the next
+// record, which posts: the field holds the picture in the chosen format, the
+// control recognises it, and it reads back.
+TEST_F(PictureViewTest, SavingBackWritesEveryFormatTheControlOffers) {
+  const struct {
+    TBlobUpDate format;
+    const char* kind;
+    const char* name;
+    int tolerance;
+  } cases[] = {
+      {bUpdateAsJPG, "JPG", "JPEG", 60}, {bUpdateAsBMP, "BMP", "BMP", 0}, {bUpdateAsGIF, "GIF", "GIF", 0},
+      {bUpdateAsPCX, "PCX", "PCX", 0},   {bUpdateAsTGA, "TGA", "TGA", 0}, {bUpdateAsPNG, "PNG", "PNG", 0},
+      {bUpdateAsTIF, "TIF", "TIFF", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    TEditableDataSet data({{"Name", dataset::ftString, 10}, {"Graphic", dataset::ftBlob, 0}},
+                          {{std::string("a"), Halves()}, {std::string("b"), SolidPng(8, 4, kBlue)}});
+    data.Open();
+    // A move posts the edit, as a table open for writing does.
+    data.BeforeScroll = [](dataset::TDataSet& d) {
+      if (d.State() == dataset::dsEdit) d.Post();
+    };
+    dataset::TDataSource source(&data);
+    view->BlobUpDate = c.format;
+    view->SetDataField("Graphic");
+    view->SetDataSource(&source);
+    ASSERT_EQ(view->Picture().Width(), 64);
+
+    view->CutToClipboard();
+    EXPECT_FALSE(view->Picture().HasGraphic());
+    view->PasteFromClipboard();
+    ASSERT_EQ(view->Picture().Width(), 64);
+    ASSERT_EQ(data.State(), dataset::dsEdit);
+    data.Next();
+    EXPECT_EQ(data.State(), dataset::dsBrowse);
+
+    ASSERT_TRUE(data.edited.count(2));
+    const auto& bytes = std::get<std::vector<std::uint8_t>>(data.edited.at(2));
+    TContentInfo written;
+    EXPECT_EQ(RecognizeBytes(bytes, 1, written).Kind, c.kind);
+    EXPECT_EQ(written.FormatName, c.name);
+    EXPECT_EQ(written.Width, 64);
+    // The field as saved is what the control shows now.
+    EXPECT_EQ(view->ContentInfo().FormatName, c.name);
+    ASSERT_EQ(view->Picture().Width(), 64);
+    EXPECT_TRUE(Near(PicturePixel(2, 5), kRed, c.tolerance));
+    EXPECT_TRUE(Near(PicturePixel(60, 40), kBlue, c.tolerance));
+    view->SetDataSource(nullptr);
+  }
+}
+
+// The buffer is the picture's block size and a fifth: a tiny picture's GIF,
+// with its 256-colour table, does not fit, and that is the library's error.
+TEST_F(PictureViewTest, AnEncodingThatDoesNotFitIsTheLibrarysError) {
+  const TBytes original = Halves(20, 10);
+  TEditableDataSet data({{"Name", dataset::ftString, 10}, {"Graphic", dataset::ftBlob, 0}},
+                        {{std::string("a"), original}});
+  data.Open();
+  dataset::TDataSource source(&data);
+  view->BlobUpDate = bUpdateAsGIF;
+  view->SetDataField("Graphic");
+  view->SetDataSource(&source);
+  view->CopyToClipboard();
+  view->PasteFromClipboard();
+  try {
+    data.Post();
+    ADD_FAILURE() << "no error";
+  } catch (const ErrorInvalid& e) {
+    EXPECT_STREQ(e.what(), "Output buffer too small");
+  }
+  EXPECT_FALSE(data.edited.count(2)) << "the field keeps what it held";
+  view->SetDataSource(nullptr);
+}
+
+TEST_F(PictureViewTest, SavingATiffBackAddsAPageWhenAskedTo) {
+  for (const bool append : {false, true}) {
+    SCOPED_TRACE(append);
+    TEditableDataSet data({{"Name", dataset::ftString, 10}, {"Graphic", dataset::ftBlob, 0}},
+                          {{std::string("a"), Halves()}});
+    data.Open();
+    dataset::TDataSource source(&data);
+    view->BlobUpDate = bUpdateAsTIF;
+    view->TifSaveCompress = sLZW;
+    view->TiffAppend = append;
+    view->SetDataField("Graphic");
+    view->SetDataSource(&source);
+    // The first save turns the PNG into a TIFF; the second finds a TIFF there.
+    view->CopyToClipboard();
+    for (int save = 0; save < 2; ++save) {
+      view->PasteFromClipboard();
+      data.Post();
+    }
+    const auto& bytes = std::get<std::vector<std::uint8_t>>(data.edited.at(2));
+    TContentInfo written;
+    ASSERT_EQ(RecognizeBytes(bytes, 1, written).Kind, "TIF");
+    EXPECT_EQ(written.TiffPages, append ? 2 : 1);
+    EXPECT_EQ(written.FormatClass, "LZW");
+    view->SetDataSource(nullptr);
+  }
 }
 
 // Lets another process rewrite the table just before the next blob read.
