@@ -5,8 +5,15 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
+# The browser build: the site in WEB_BUILD, the libraries built once from
+# Debian's sources in WEB_DEPS, the content tables from a desktop build.
+WEB_BUILD  ?= build-web
+WEB_DEPS   ?= build-webdeps
+WEB_CONTENT_BUILD ?= $(BUILD)
+WEB_SHOTS  ?= $(WEB_BUILD)-shots
+EMENV      := NODE_PATH=/usr/share/nodejs
 
-.PHONY: all setup configure build run test test-asan bench e2e package fuzz clean
+.PHONY: all setup configure build run test test-asan bench e2e package fuzz clean web test-web
 
 all: build
 
@@ -55,5 +62,19 @@ fuzz: setup
 	    fuzz/corpus-work/$$name fuzz/corpus/$$name || exit 1; \
 	done
 
+web: setup
+	$(EMENV) scripts/build-web-deps $(WEB_DEPS)
+	@[ -f $(WEB_CONTENT_BUILD)/build.ninja ] || cmake -S . -B $(WEB_CONTENT_BUILD) -G Ninja
+	cmake --build $(WEB_CONTENT_BUILD) --target tamblo_content_tables -j $(JOBS)
+	@[ -f $(WEB_BUILD)/.build/build.ninja ] || $(EMENV) emcmake cmake -S . -B $(WEB_BUILD)/.build -G Ninja \
+	  -DCMAKE_BUILD_TYPE=Release -DTAMBLO_WEB_DEPS=$(abspath $(WEB_DEPS))/prefix \
+	  -DTAMBLO_WEB_SITE=$(abspath $(WEB_BUILD)) -DTAMBLO_WEB_CONTENT=$(abspath $(WEB_CONTENT_BUILD))
+	$(EMENV) cmake --build $(WEB_BUILD)/.build -j $(JOBS)
+
+# The page in headless chromium, beside the desktop program on the same seed.
+test-web: web
+	cmake --build $(WEB_CONTENT_BUILD) --target tamblo -j $(JOBS)
+	node tests/web/test_web.mjs $(WEB_BUILD) $(WEB_CONTENT_BUILD)/tamblo $(WEB_SHOTS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WEB_BUILD) $(WEB_SHOTS)
