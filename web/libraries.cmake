@@ -13,11 +13,13 @@ set(ENV{PKG_CONFIG_LIBDIR} ${TAMBLO_WEB_DEPS}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 find_package(PkgConfig REQUIRED)
 
-# pkg-config's Libs name each library alone; a static link needs what each
-# library uses too, so the SDL target carries the whole family.
-pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2 SDL2_ttf SDL2_image SDL2_mixer)
-pkg_check_modules(WEB_CODECS REQUIRED IMPORTED_TARGET freetype2 libpng libjpeg libtiff-4)
-target_link_libraries(PkgConfig::SDL2 INTERFACE PkgConfig::WEB_CODECS ${TAMBLO_WEB_DEPS}/lib/libz.a)
+# The SDL family, under the name the desktop's pkg-config gives it. A static
+# link needs what each library uses too, so the target carries them all.
+add_library(PkgConfig::SDL2 INTERFACE IMPORTED)
+target_include_directories(PkgConfig::SDL2 INTERFACE ${TAMBLO_WEB_DEPS}/include/SDL2 ${TAMBLO_WEB_DEPS}/include)
+foreach(lib SDL2_ttf SDL2_image SDL2_mixer SDL2 freetype tiff jpeg png16 z)
+  target_link_libraries(PkgConfig::SDL2 INTERFACE ${TAMBLO_WEB_DEPS}/lib/lib${lib}.a)
+endforeach()
 set(ZLIB_ROOT ${TAMBLO_WEB_DEPS})
 find_package(ZLIB REQUIRED)
 
