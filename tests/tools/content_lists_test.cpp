@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "content/puzzle_gaps.h"
 #include "tests/tools/run_content_tool.h"
 #include "tools/tamblo-content/pictures.h"
 #include "tools/tamblo-content/word_lists.h"
@@ -124,15 +125,17 @@ TEST(ShippedLists, AreCleanAndLargeEnoughForEveryPuzzleKind) {
   std::set<std::string> blends;
   for (const TWordEntry& e : lists[TTableKind::Blend].words)
     for (const std::string& b : BlendGaps(e.record.word)) blends.insert(b);
-  EXPECT_GE(lists[TTableKind::Blend].words.size(), 80u);
-  EXPECT_GE(blends.size(), 22u);
-  EXPECT_GE(lists[TTableKind::Conson].words.size(), 80u);
+  EXPECT_GE(lists[TTableKind::Blend].words.size(), 120u);
+  EXPECT_EQ(blends.size(), content::kBlends.size());
+  const auto& consonants = lists[TTableKind::Conson].words;
+  EXPECT_GE(std::count_if(consonants.begin(), consonants.end(), [](const TWordEntry& e) { return e.record.usable; }),
+            120);
 
   struct TVowels {
     TTableKind kind;
     std::size_t total, each;
   };
-  for (const TVowels& v : {TVowels{TTableKind::SVowel, 60, 8}, TVowels{TTableKind::LVowel, 50, 5}}) {
+  for (const TVowels& v : {TVowels{TTableKind::SVowel, 80, 12}, TVowels{TTableKind::LVowel, 70, 10}}) {
     std::map<std::string, std::size_t> perVowel;
     for (const TWordEntry& e : lists[v.kind].words) ++perVowel[e.record.letter];
     EXPECT_GE(lists[v.kind].words.size(), v.total) << TableName(v.kind);
