@@ -133,11 +133,14 @@ class TBuilder {
       progress_.Table(std::string(TableName(t.list.kind)) + ": " + std::to_string(n) +
                       (t.list.kind == TTableKind::SndFx ? " effects" : " words"));
     }
-    const TCheckResult check = CheckTables(staging.Path(), kinds);
+    const TPhonics phonics =
+        request_.wordsFile && !request_.strict ? TPhonics::Warnings : TPhonics::Problems;
+    const TCheckResult check = CheckTables(staging.Path(), kinds, phonics);
     problems_ = check.problems;
     if (!problems_.empty()) return Failed();
     MoveIntoPlace(staging.Path(), kinds);
     progress_.Finish();
+    for (const std::string& warning : check.warnings) err_ << "warning: " << warning << "\n";
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     char took[32];
     std::snprintf(took, sizeof took, "%.1f", seconds);
@@ -341,6 +344,10 @@ int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::o
   };
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--strict") {
+      request.strict = true;
+      continue;
+    }
     const bool takesValue =
         a == "--data" || a == "--words" || a == "--table" || a == "--out" || a == "--jobs";
     if (!takesValue) return wrong("unknown option " + a);
@@ -364,6 +371,8 @@ int BuildCommand(const std::vector<std::string>& args, std::ostream& out, std::o
     request.table = *kind;
   } else if (table) {
     return wrong("--table goes with --words");
+  } else if (request.strict) {
+    return wrong("--strict goes with --words");
   }
   request.outDir = *outDir;
   request.progressBar = &err == &std::cerr && isatty(STDERR_FILENO);

@@ -20,6 +20,7 @@ struct TBuildRequest {
   TTableKind table = TTableKind::Blend;  // with wordsFile
   std::filesystem::path outDir;
   int jobs = 0;  // synthesizer processes at once; 0: one per processor
+  bool strict = false;  // a teacher's word not heard as its puzzle teaches fails the build
   bool progressBar = false;
 };
 

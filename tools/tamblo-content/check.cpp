@@ -10,7 +10,9 @@
 #include "media/image_library.h"
 #include "tools/tamblo-content/audio.h"
 #include "tools/tamblo-content/commands.h"
+#include "tools/tamblo-content/phonics.h"
 #include "tools/tamblo-content/pictures.h"
+#include "tools/tamblo-content/word_lists.h"
 
 namespace tamblo::content_tool {
 namespace {
@@ -58,8 +60,9 @@ class TTableCheck {
   }
 
   const std::vector<std::string>& Problems() const { return problems_; }
-  std::string Summary() const {
-    const std::size_t n = problems_.size();
+  const std::vector<std::string>& Phonics() const { return phonics_; }
+  std::string Summary(std::size_t sounds) const {
+    const std::size_t n = problems_.size() + sounds;
     return std::string(name_) + " " + std::to_string(records_) +
            (records_ == 1 ? " record, " : " records, ") + std::to_string(n) +
            (n == 1 ? " problem" : " problems");
@@ -128,7 +131,15 @@ class TTableCheck {
       }
       records.push_back(std::move(r));
     }
-    for (const std::string& p : TableProblems(kind_, records)) Problem("", p);
+    const std::vector<std::string> tableProblems = TableProblems(kind_, records);
+    for (const std::string& p : tableProblems) Problem("", p);
+    // A table the game cannot use as it stands is not worth hearing yet, and
+    // only sound records are heard: the rules above name the rest already.
+    if (!tableProblems.empty()) return;
+    std::vector<TWordRecord> spelled;
+    for (const TWordRecord& r : records)
+      if (RecordProblems(kind_, r).empty()) spelled.push_back(r);
+    phonics_ = PhonicsOfWords(kind_, spelled);
   }
 
   void Effects() {
@@ -152,9 +163,29 @@ class TTableCheck {
   ledger::TLedgerTable table_;
   int records_ = 0;
   std::vector<std::string> problems_;
+  std::vector<std::string> phonics_;
 };
 
 }  // namespace
+
+std::vector<std::string> PhonicsOfWords(TTableKind kind, const std::vector<TWordRecord>& records) {
+  std::vector<std::string> lines;
+  if (records.empty()) return lines;
+  const TPronouncingDictionary* dictionary = nullptr;
+  try {
+    dictionary = &InstalledDictionary();
+  } catch (const std::exception& e) {
+    lines.push_back(std::string(TableName(kind)) + ": the sounds were not checked: " + e.what());
+    return lines;
+  }
+  for (const TWordRecord& r : records) {
+    // A word the game never chooses needs no puzzle of its own.
+    if (!r.usable) continue;
+    for (std::string& line : PhonicsFailures(kind, r, Pronounce(r.word, *dictionary)))
+      lines.push_back(std::move(line));
+  }
+  return lines;
+}
 
 std::string WaveProblem(std::span<const std::uint8_t> bytes, bool effect) {
   if (bytes.empty()) return "missing";
@@ -175,14 +206,16 @@ std::string WaveProblem(std::span<const std::uint8_t> bytes, bool effect) {
   return {};
 }
 
-TCheckResult CheckTables(const fs::path& dir, const std::vector<TTableKind>& tables) {
+TCheckResult CheckTables(const fs::path& dir, const std::vector<TTableKind>& tables, TPhonics phonics) {
   TCheckResult result;
   for (const TTableInfo& info : kTables) {
     if (std::find(tables.begin(), tables.end(), info.kind) == tables.end()) continue;
     TTableCheck check(dir, info.kind);
     check.Run();
     result.problems.insert(result.problems.end(), check.Problems().begin(), check.Problems().end());
-    result.summary += (result.summary.empty() ? "" : "; ") + check.Summary();
+    std::vector<std::string>& sounds = phonics == TPhonics::Problems ? result.problems : result.warnings;
+    sounds.insert(sounds.end(), check.Phonics().begin(), check.Phonics().end());
+    result.summary += (result.summary.empty() ? "" : "; ") + check.Summary(check.Phonics().size());
   }
   return result;
 }
@@ -196,17 +229,70 @@ int Check(const fs::path& dir, const std::vector<TTableKind>& tables, std::ostre
     return kExitFailed;
   }
   for (const std::string& problem : result.problems) out << problem << "\n";
+  for (const std::string& warning : result.warnings) out << "warning: " << warning << "\n";
   out << "checked " << result.summary << "\n";
   out.flush();
   return result.problems.empty() ? kExitOk : kExitFailed;
 }
 
+namespace {
+
+// `check --words FILE --table NAME`: a teacher's list before it is built.
+int CheckWordList(const fs::path& file, TTableKind kind, bool strict, std::ostream& out) {
+  const TWordList list = ReadWordList(file, kind);
+  std::vector<std::string> problems;
+  for (const std::string& p : list.problems) problems.push_back(std::string(TableName(kind)) + ": " + p);
+  std::vector<TWordRecord> records;
+  for (const TWordEntry& e : list.words)
+    if (RecordProblems(kind, e.record).empty()) records.push_back(e.record);
+  const std::vector<std::string> sounds = PhonicsOfWords(kind, records);
+  for (const std::string& p : problems) out << p << "\n";
+  for (const std::string& line : sounds) out << (strict ? "" : "warning: ") << line << "\n";
+  const auto count = [](std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  out << "checked " << file.string() << ": " << count(list.words.size(), "word") << ", "
+      << count(problems.size() + (strict ? sounds.size() : 0), "problem") << ", "
+      << count(strict ? 0 : sounds.size(), "warning") << "\n";
+  out.flush();
+  return problems.empty() && (!strict || sounds.empty()) ? kExitOk : kExitFailed;
+}
+
+// `check --explain WORD`.
+int Explain(const std::string& word, std::ostream& out, std::ostream& err) {
+  std::string why = WordSpellingProblem(word);
+  // The letter-to-sound match grows with the word times its sounds.
+  if (why.empty() && word.size() > kMaxWordLength)
+    why = "longer than " + std::to_string(kMaxWordLength) + " letters";
+  if (!why.empty()) {
+    err << "tamblo-content: " << word << ": " << why << "\n";
+    return kExitFailed;
+  }
+  try {
+    out << ExplainPhonics(word, Pronounce(word, InstalledDictionary()));
+  } catch (const std::exception& e) {
+    err << "tamblo-content: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
 int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                  const char* usage) {
-  std::optional<fs::path> dir;
+  std::optional<fs::path> dir, words;
+  std::optional<std::string> explain;
   std::vector<TTableKind> tables;
+  bool strict = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--table" && i + 1 < args.size()) {
+    if (args[i] == "--words" && i + 1 < args.size()) {
+      words = args[++i];
+    } else if (args[i] == "--explain" && i + 1 < args.size()) {
+      explain = args[++i];
+    } else if (args[i] == "--strict") {
+      strict = true;
+    } else if (args[i] == "--table" && i + 1 < args.size()) {
       const std::optional<TTableKind> kind = TableKindByName(args[++i]);
       if (!kind) {
         err << "tamblo-content: no table " << args[i] << " (Blend, SndFx, Conson, LVowel or SVowel)\n"
@@ -221,10 +307,22 @@ int CheckCommand(const std::vector<std::string>& args, std::ostream& out, std::o
       return kExitUsage;
     }
   }
-  if (!dir) {
-    err << "tamblo-content: check needs a folder\n" << usage;
+  const auto wrong = [&](const char* why) {
+    err << "tamblo-content: " << why << "\n" << usage;
     return kExitUsage;
+  };
+  if (explain) {
+    if (dir || words || !tables.empty() || strict) return wrong("--explain takes one word and nothing else");
+    return Explain(*explain, out, err);
   }
+  if (words) {
+    if (dir) return wrong("check takes a folder or --words FILE, not both");
+    if (tables.size() != 1 || !IsWordTable(tables[0]))
+      return wrong("--words needs --table Blend, SVowel, LVowel or Conson");
+    return CheckWordList(*words, tables[0], strict, out);
+  }
+  if (strict) return wrong("--strict goes with --words");
+  if (!dir) return wrong("check needs a folder");
   if (tables.empty())
     for (const TTableInfo& info : kTables) tables.push_back(info.kind);
   return Check(*dir, tables, out, err);

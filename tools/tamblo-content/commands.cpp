@@ -12,14 +12,20 @@ namespace {
 constexpr const char* kUsage =
     "usage: tamblo-content probe FILE... [--decode DIR]\n"
     "       tamblo-content build --data DIR --out DIR [--jobs N]\n"
-    "       tamblo-content build --words FILE --table NAME --out DIR [--jobs N]\n"
+    "       tamblo-content build --words FILE --table NAME --out DIR [--strict] [--jobs N]\n"
     "       tamblo-content check DIR [--table NAME]\n"
+    "       tamblo-content check --words FILE --table NAME [--strict]\n"
+    "       tamblo-content check --explain WORD\n"
     "  probe   one JSON line per picture: format, class, width, height, bits, pages;\n"
     "          --decode DIR also writes each picture, decoded, as DIR/<file name>.png\n"
     "  build   makes the five tables from the lists in --data, or one word table\n"
     "          (Blend, SVowel, LVowel or Conson) from a list of your own, checks\n"
     "          them and only then puts them in --out\n"
-    "  check   opens the tables in DIR as the game does and names every problem\n";
+    "  check   opens the tables in DIR as the game does and names every problem,\n"
+    "          each gap not heard as the sound its puzzle teaches among them;\n"
+    "          --words checks a list of your own, where such a gap is a warning\n"
+    "          unless --strict (for build --words too); --explain shows how one\n"
+    "          word is heard and cut\n";
 
 }  // namespace
 
