@@ -29,8 +29,8 @@ std::filesystem::path AssetDirectory() {
 TStartup::TStartup(toolkit::Application& app, TStartupClock& clock, std::filesystem::path assetDir)
     : app_(app), clock_(clock), assetDir_(std::move(assetDir)) {}
 
-void TStartup::Run(const std::function<void()>& createForms) {
-  const std::uint32_t start = clock_.Ticks();
+void TStartup::Begin(const std::function<void()>& createForms) {
+  start_ = clock_.Ticks();
   app_.SetIcon(assetDir_ / "icon-48.png");
   // Created directly, not through the application, so it never becomes the main form.
   splash_ = std::make_unique<TfSplash>(app_, assetDir_);
@@ -38,12 +38,32 @@ void TStartup::Run(const std::function<void()>& createForms) {
   splash_->Update();
   app_.Title = "Tamblo";
   createForms();
-  // Differences of tick readings, so a wrap of the counter cannot prolong the wait.
-  for (std::uint32_t elapsed; (elapsed = clock_.Ticks() - start) < kSplashMilliseconds;)
-    clock_.Sleep(kSplashMilliseconds - elapsed);
+}
+
+std::uint32_t TStartup::SplashLeft() {
+  // A difference of tick readings, so a wrap of the counter cannot prolong the wait.
+  const std::uint32_t elapsed = clock_.Ticks() - start_;
+  return elapsed < kSplashMilliseconds ? kSplashMilliseconds - elapsed : 0;
+}
+
+void TStartup::EndSplash() {
   splash_->Hide();
   splash_.reset();
+}
+
+void TStartup::Run(const std::function<void()>& createForms) {
+  Begin(createForms);
+  for (std::uint32_t left; (left = SplashLeft()) > 0;) clock_.Sleep(left);
+  EndSplash();
   app_.Run();
+}
+
+bool TStartup::Step() {
+  if (splash_) {
+    if (SplashLeft() > 0) return true;
+    EndSplash();
+  }
+  return app_.Step().has_value();
 }
 
 void CreateProgramForms(toolkit::Application& app, const std::filesystem::path& assetDir,

@@ -43,14 +43,27 @@ class TStartup {
   // keeps the splash up until kSplashMilliseconds have passed since the first tick
   // reading, releases it and runs the message loop until the main window closes.
   void Run(const std::function<void()>& createForms);
+
+  // The same in turns that never wait, for a caller that must get control back
+  // (a browser's frame): Begin shows the splash and creates the forms; each Step
+  // is nothing while the splash's time runs, then ends the splash, then one
+  // turn of the message loop. Step answers false once the loop has ended.
+  void Begin(const std::function<void()>& createForms);
+  bool Step();
+
   // The splash while it exists.
   TfSplash* Splash() const { return splash_.get(); }
 
  private:
+  // How long the splash must still stay up; 0 when its time is over.
+  std::uint32_t SplashLeft();
+  void EndSplash();
+
   toolkit::Application& app_;
   TStartupClock& clock_;
   std::filesystem::path assetDir_;
   std::unique_ptr<TfSplash> splash_;
+  std::uint32_t start_ = 0;
 };
 
 // The program's own forms: DataModule1, then fWrdCnst, which opens the content

@@ -2,18 +2,47 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 #include "toolkit/form.h"
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+
+// The page's own box when it offers one (a browser's alert would freeze the
+// tab), and whether it is still up.
+EM_JS(void, tamblo_show_message, (const char* caption, const char* text), {
+  const page = Module.tamblo;
+  if (page && typeof page.showMessage === "function")
+    page.showMessage(UTF8ToString(caption), UTF8ToString(text));
+  else
+    alert(UTF8ToString(caption) + "\n\n" + UTF8ToString(text));
+});
+
+EM_JS(int, tamblo_message_showing, (), {
+  const page = Module.tamblo;
+  return page && typeof page.messageShowing === "function" && page.messageShowing() ? 1 : 0;
+});
+#endif
+
 namespace toolkit {
 namespace {
 
-void DefaultReporter(const std::string& caption, const std::string& text) {
+#ifdef __EMSCRIPTEN__
+void ShowErrorBox(Application& app, const std::string& caption, const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  tamblo_show_message(caption.c_str(), text.c_str());
+  app.BeginModal([] { return tamblo_message_showing() != 0; });
+}
+#else
+// The system's box returns once it is closed, so the loop waits as it should.
+void ShowErrorBox(Application&, const std::string& caption, const std::string& text) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr);
 }
+#endif
 
 TShiftState ShiftFrom(Uint16 mod, Uint32 buttons) {
   TShiftState s = 0;
@@ -65,7 +94,8 @@ std::string ErrorBoxText(const std::string& message) {
   return message;
 }
 
-Application::Application() : reporter_(DefaultReporter) {}
+Application::Application()
+    : reporter_([this](const std::string& caption, const std::string& text) { ShowErrorBox(*this, caption, text); }) {}
 
 Application::~Application() {
   // Released last-created first: the main window before the data module it uses.
@@ -156,11 +186,18 @@ void Application::RepaintDirty() {
     if (form->NeedsPaint()) form->Update();
 }
 
+bool Application::InModal() {
+  if (modal_ && !modal_()) modal_ = nullptr;
+  return modal_ != nullptr;
+}
+
 void Application::ProcessMessages() {
   SDL_Event ev;
-  while (!terminated_ && SDL_PollEvent(&ev)) Dispatch(&ev);
-  TTimer::FireDue(GetTickCount(), [this](TTimer& t) { Guard(t.OnTimer); });
-  for (std::size_t n = posted_.size(); n > 0 && !posted_.empty() && !terminated_; --n) {
+  while (!Held() && SDL_PollEvent(&ev)) Dispatch(&ev);
+  if (!InModal()) TTimer::FireDue(GetTickCount(), [this](TTimer& t) {
+    if (!InModal()) Guard(t.OnTimer);
+  });
+  for (std::size_t n = posted_.size(); n > 0 && !posted_.empty() && !Held(); --n) {
     auto f = std::move(posted_.front());
     posted_.pop_front();
     Guard(f);
@@ -168,16 +205,24 @@ void Application::ProcessMessages() {
   RepaintDirty();
 }
 
-void Application::Run() {
-  if (!mainForm_) return;
-  mainForm_->Show();
-  while (!terminated_) {
-    ProcessMessages();
-    if (terminated_) break;
-    Uint32 wait = posted_.empty() ? TTimer::MillisecondsToNext(GetTickCount()) : 0;
-    // Wake at least now and then so a lost wake-up cannot stall the loop.
-    if (wait > 0) SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<Uint32>(wait, 250)));
+std::optional<std::uint32_t> Application::Step() {
+  if (!started_) {
+    if (!mainForm_) return std::nullopt;
+    started_ = true;
+    mainForm_->Show();
   }
+  if (terminated_) return std::nullopt;
+  ProcessMessages();
+  if (terminated_) return std::nullopt;
+  // Behind a box nothing runs until it closes, which only polling can tell.
+  if (InModal()) return kLongestSleep;
+  if (!posted_.empty()) return 0;
+  return std::min(TTimer::MillisecondsToNext(GetTickCount()), kLongestSleep);
+}
+
+void Application::Run() {
+  while (const std::optional<std::uint32_t> wait = Step())
+    if (*wait > 0) SDL_WaitEventTimeout(nullptr, static_cast<int>(*wait));
 }
 
 }  // namespace toolkit

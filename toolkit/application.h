@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,10 +52,22 @@ class Application {
   TForm* MainForm() const { return mainForm_; }
 
   // Shows the main form and dispatches events, timer ticks and posted calls until
-  // Terminate. Returns at once when there is no main form.
+  // Terminate, sleeping between turns. Returns at once when there is no main form.
   void Run();
+  // One turn of the loop, which never waits: the first shows the main form,
+  // each processes messages. Answers how long the caller may sleep before the
+  // next turn (0 while calls are posted; at most kLongestSleep, so a lost
+  // wake-up cannot stall the loop), or nullopt once the loop has ended or
+  // there is no main form to run. A browser calls it once a frame.
+  std::optional<std::uint32_t> Step();
+  static constexpr std::uint32_t kLongestSleep = 250;
   // One pass: every pending event, due timer and posted call, then repaints.
   void ProcessMessages();
+  // A message box that does not block (a browser's): until `showing` answers
+  // false the loop dispatches nothing, as it would behind a modal box, and
+  // only repaints.
+  void BeginModal(std::function<bool()> showing) { modal_ = std::move(showing); }
+  bool InModal();
   void Terminate() { terminated_ = true; }
   bool Terminated() const { return terminated_; }
   // Runs `f` from the message loop, after what is already queued.
@@ -85,6 +98,8 @@ class Application {
   static TForm* AsForm(TComponent* c);
   void Adopt(std::unique_ptr<TComponent> c, TForm* form);
   void Dispatch(const void* sdlEvent);
+  // Nothing more is dispatched in this pass: the loop ended or a box is up.
+  bool Held() { return terminated_ || InModal(); }
   void RepaintDirty();
 
   std::vector<std::unique_ptr<TComponent>> owned_;
@@ -93,6 +108,8 @@ class Application {
   TForm* mainForm_ = nullptr;
   TErrorReporter reporter_;
   std::unique_ptr<TBitmap> icon_;
+  std::function<bool()> modal_;
+  bool started_ = false;
   bool terminated_ = false;
 };
 

@@ -15,6 +15,7 @@
 
 namespace toolkit {
 
+#ifndef __EMSCRIPTEN__
 namespace {
 
 bool Named(const char* variable) {
@@ -23,8 +24,14 @@ bool Named(const char* variable) {
 }
 
 }  // namespace
+#endif
 
 TDisplaySession::TDisplaySession() {
+#ifdef __EMSCRIPTEN__
+  // The page's canvas is the display.
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER) != 0)
+    throw std::runtime_error(std::string("cannot open a display: ") + SDL_GetError());
+#else
   // Without a named display the video system would quietly fall back to an
   // invisible off-screen driver; a child would see nothing, so say so instead.
   const bool driverChosen = Named("SDL_VIDEODRIVER");
@@ -47,6 +54,7 @@ TDisplaySession::TDisplaySession() {
   // with its compiler) for nothing. SDL2 has no such direct path on Wayland, so
   // there the GL copy stays. An environment setting of the hint still wins.
   if (driver == "x11") SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+#endif
   if (TTF_Init() != 0) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_TIMER);
     throw std::runtime_error(std::string("cannot start the text renderer: ") + TTF_GetError());
@@ -63,10 +71,16 @@ TDisplaySession::~TDisplaySession() {
 }
 
 std::filesystem::path ProgramFilePath() {
+#ifdef __EMSCRIPTEN__
+  // The page preloads the tables, assets/ and fonts/ at the root of the
+  // program's file system, so that is where the program lives.
+  return "/tamblo";
+#else
   std::error_code ec;
   auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) throw std::system_error(ec, "cannot find the program file");
   return std::filesystem::weakly_canonical(p, ec);
+#endif
 }
 
 std::string GetCurrentDir() {

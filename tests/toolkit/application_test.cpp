@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -113,6 +115,81 @@ TEST_F(ApplicationTest, FirstFormIsMainAndClosingItEndsTheLoop) {
   EXPECT_EQ(activations, 1);
   first.Show();
   EXPECT_EQ(activations, 1) << "activation runs once";
+}
+
+// A browser's box does not block: the loop holds everything else back while
+// it is up, as a modal box would, and carries on once it is closed.
+TEST_F(ApplicationTest, ANonBlockingBoxHoldsTheLoopUntilItCloses) {
+  bool boxUp = false;
+  app.SetReporter([&](const std::string& c, const std::string& t) {
+    reports.push_back({c, t});
+    boxUp = true;
+    app.BeginModal([&] { return boxUp; });
+  });
+  auto& form = app.CreateForm<TestForm>();
+  int clicks = 0, ticks = 0;
+  bool posted = false;
+  form.Find<TImage>("img").OnClick = [&] { ++clicks; };
+  TTimer timer;
+  timer.SetInterval(1);
+  timer.OnTimer = [&] { ++ticks; };
+  form.Show();
+  app.Post([] { throw std::runtime_error("The crane broke"); });
+  app.Post([&] { posted = true; });
+  app.ProcessMessages();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_FALSE(posted) << "the call after the failing one ran behind the box";
+
+  timer.SetEnabled(true);
+  SDL_Delay(2);
+  PushClick(form.WindowId(), 20, 20);
+  for (int pass = 0; pass < 3; ++pass) {
+    ASSERT_TRUE(app.InModal());
+    EXPECT_EQ(app.Step(), std::optional<std::uint32_t>(Application::kLongestSleep)) << "a step waits too";
+  }
+  EXPECT_FALSE(posted);
+  EXPECT_EQ(clicks, 0);
+  EXPECT_EQ(ticks, 0);
+
+  boxUp = false;
+  app.ProcessMessages();
+  EXPECT_FALSE(app.InModal());
+  EXPECT_TRUE(posted);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(reports.size(), 1u);
+}
+
+// The turns a browser's frames run: none without a main form, the main form
+// shown by the first, no sleep while calls are posted, none after the end.
+TEST_F(ApplicationTest, StepsRunTheLoopOneTurnAtATime) {
+  EXPECT_EQ(app.Step(), std::nullopt) << "no main form to run";
+  auto& form = app.CreateForm<TestForm>();
+  int activations = 0;
+  form.OnActivate = [&] { ++activations; };
+  EXPECT_FALSE(form.Visible());
+  bool ran = false;
+  app.Post([&] { app.Post([&] { ran = true; }); });
+  EXPECT_EQ(app.Step(), std::optional<std::uint32_t>(0)) << "a call is still posted";
+  EXPECT_TRUE(form.Visible());
+  EXPECT_EQ(activations, 1);
+  EXPECT_FALSE(ran);
+  const std::optional<std::uint32_t> idle = app.Step();
+  EXPECT_TRUE(ran);
+  ASSERT_TRUE(idle.has_value());
+  EXPECT_LE(*idle, Application::kLongestSleep);
+
+  TTimer timer;
+  timer.SetInterval(40);
+  timer.SetEnabled(true);
+  const std::optional<std::uint32_t> toTick = app.Step();
+  ASSERT_TRUE(toTick.has_value());
+  EXPECT_LE(*toTick, 40u);
+
+  app.Post([&] { form.Close(); });
+  EXPECT_EQ(app.Step(), std::nullopt);
+  EXPECT_EQ(app.Step(), std::nullopt);
+  EXPECT_EQ(activations, 1);
 }
 
 TEST_F(ApplicationTest, FormScreenShowsControlsInStackingOrder) {
