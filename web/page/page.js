@@ -5,8 +5,8 @@
 // whole numbers, and says in words what went wrong when something did.
 
 (() => {
-  // Where the program finds itself, and so its tables, assets/ and fonts/.
-  const programDir = "/tamblo";
+  // The program's folder, where it finds its tables, assets/ and fonts/.
+  const programDir = "/";
   const stage = document.getElementById("stage");
   const canvas = document.getElementById("canvas");
   const startScreen = document.getElementById("start-screen");
@@ -78,7 +78,7 @@
 
   window.Module = {
     canvas,
-    thisProgram: programDir + "/tamblo",
+    thisProgram: programDir + "tamblo",
     print: (text) => console.log(text),
     printErr: (text) => { errors.push(text); console.warn(text); },
     onRuntimeInitialized: () => runtimeReady(),
@@ -87,17 +87,26 @@
       say("Tamblo stopped: " + (errors.length ? errors.slice(-3).join("\n") : String(what)) +
           "\nReload the page to try again.");
     },
-    // exit() of the program: a fault leaves its words, an ordinary end the
-    // chance to play again.
+    // main returns once the game's frames are running; it returns a failure
+    // only when the game could not start, after saying why.
     quit: (status, toThrow) => {
-      if (status !== 0 && message.hidden) {
-        say((errors.length ? errors.slice(-3).join("\n") : "Tamblo stopped (" + status + ").") +
-            "\nReload the page to try again.");
+      if (status !== 0) {
+        if (message.hidden) {
+          say((errors.length ? errors.slice(-3).join("\n") : "Tamblo could not start (" + status + ").") +
+              "\nReload the page to try again.");
+        }
+        canvas.hidden = true;
+        againScreen.hidden = false;
       }
-      canvas.hidden = true;
-      againScreen.hidden = false;
-      againButton.focus();
       throw toThrow;
+    },
+    // EXIT: another game is one press away.
+    tamblo: {
+      gameOver: () => {
+        canvas.hidden = true;
+        againScreen.hidden = false;
+        againButton.focus();
+      },
     },
   };
 
@@ -115,7 +124,7 @@
     FS.mkdirTree(programDir);
     for (const file of loaded) {
       if (!file) continue;
-      const path = programDir + "/" + file.path;
+      const path = programDir + file.path;
       FS.mkdirTree(path.slice(0, path.lastIndexOf("/")));
       FS.writeFile(path, file.bytes);
     }
