@@ -47,11 +47,25 @@ TFileHandler::~TFileHandler() { Close(); }
 
 void TFileHandler::SetFileName(std::string fileName) {
   fileName_ = std::move(fileName);
-  if (!contextSet_) {
-    const std::filesystem::path path(fileName_);
-    tableName_ = path.stem().string();
-    databaseName_ = path.parent_path().string();
-  }
+  contextDerived_ = false;
+}
+
+void TFileHandler::DeriveErrorContext() const {
+  if (contextSet_ || contextDerived_) return;
+  const std::filesystem::path path(fileName_);
+  tableName_ = path.stem().string();
+  databaseName_ = path.parent_path().string();
+  contextDerived_ = true;
+}
+
+const std::string& TFileHandler::TableName() const {
+  DeriveErrorContext();
+  return tableName_;
+}
+
+const std::string& TFileHandler::DatabaseName() const {
+  DeriveErrorContext();
+  return databaseName_;
 }
 
 void TFileHandler::SetSystem(std::shared_ptr<TFileSystem> system) {
@@ -65,7 +79,7 @@ void TFileHandler::SetErrorContext(std::string tableName, std::string databaseNa
 }
 
 void TFileHandler::Raise(int code) const {
-  RaiseTableError(static_cast<TErrorCode>(std::abs(code)), tableName_, databaseName_);
+  RaiseTableError(static_cast<TErrorCode>(std::abs(code)), TableName(), DatabaseName());
 }
 
 TAbstractFile& TFileHandler::OpenFile() const {
@@ -237,7 +251,7 @@ void TFileHandler::CopyTo(const std::string& destName, bool compress, int progre
   OpenFile();
   TFileHandler dest(destName, inMemory_);
   dest.SetSystem(system_);
-  dest.SetErrorContext(tableName_, databaseName_);
+  dest.SetErrorContext(TableName(), DatabaseName());
   dest.Create();
   try {
     Copy(*this, dest, compress, false, progressStep, progress);
@@ -257,7 +271,7 @@ void TFileHandler::CopyFrom(const std::string& sourceName, bool compress, int pr
   OpenFile();
   TFileHandler source(sourceName, inMemory_);
   source.SetSystem(system_);
-  source.SetErrorContext(tableName_, databaseName_);
+  source.SetErrorContext(TableName(), DatabaseName());
   source.Open();
   Copy(source, *this, false, compress, progressStep, progress);
 }

@@ -89,8 +89,8 @@ class TFileHandler {
   // The table and directory named by errors; by default the file's stem and
   // its directory.
   void SetErrorContext(std::string tableName, std::string databaseName);
-  const std::string& TableName() const noexcept { return tableName_; }
-  const std::string& DatabaseName() const noexcept { return databaseName_; }
+  const std::string& TableName() const;
+  const std::string& DatabaseName() const;
 
   // Results of the last open.
   bool OpenedReadOnly() const noexcept { return openedReadOnly_; }
@@ -158,10 +158,16 @@ class TFileHandler {
   void Copy(TFileHandler& from, TFileHandler& to, bool compress, bool decompress, int progressStep,
             const TProgressCallback& progress);
 
+  // Derives the default error context from the file name. Deferred until an
+  // error or a copy needs it: splitting a path costs more than opening a
+  // cursor's first record does otherwise.
+  void DeriveErrorContext() const;
+
   std::string fileName_;
-  std::string tableName_;
-  std::string databaseName_;
+  mutable std::string tableName_;
+  mutable std::string databaseName_;
   bool contextSet_ = false;
+  mutable bool contextDerived_ = false;
   bool inMemory_ = false;
   bool exclusive_ = false;
   bool temporary_ = false;

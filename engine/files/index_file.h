@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/files/byte_buffer.h"
 #include "engine/files/file_handler.h"
 #include "engine/files/index_header.h"
 #include "engine/files/index_key.h"
@@ -140,7 +141,7 @@ class TIndexFile : public TFileHandler {
   // A walk from page to neighbouring page reads the pages beyond with it
   // under the same change check: pages runFirst_..runLast_, descrambled,
   // until a write or a detected change forgets them.
-  std::vector<uint8_t> run_;
+  TByteBuffer run_;
   int32_t runFirst_ = 1;
   int32_t runLast_ = 0;
   int32_t lastRead_ = 0;

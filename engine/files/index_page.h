@@ -41,6 +41,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/files/byte_buffer.h"
 #include "engine/files/index_header.h"
 #include "engine/files/pinned_cache.h"
 
@@ -142,7 +143,7 @@ class TPage : public TCacheEntry<TPage> {
   int count_ = 0;
   int64_t totalKeys_ = 0;    // sum of the branch entries' key counts
   int32_t minKeyCount_ = 1;  // smallest of them
-  std::vector<uint8_t> slots_;  // key, ref, key count, d, t per entry
+  TByteBuffer slots_;  // key, ref, key count, d, t per entry
 };
 
 }  // namespace ledger
