@@ -54,6 +54,11 @@ export async function serve(root, override = () => undefined) {
   server.requests = [];
   await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
   server.origin = `http://127.0.0.1:${server.address().port}`;
+  // Closed at once: a browser's idle connections would hold a plain close open.
+  server.stop = () => new Promise((resolve) => {
+    server.close(resolve);
+    server.closeAllConnections();
+  });
   return server;
 }
 

@@ -195,8 +195,7 @@ async function main() {
         await new Promise((r) => setTimeout(r, 100));
       }
     });
-    await new Promise((r) => server.close(r));
-    server.closeAllConnections();
+    await server.stop();
     await page.setOfflineMode(true);
     await page.reload({ waitUntil: "load" });
     await pressStart(page);
@@ -221,7 +220,7 @@ async function main() {
       await p.screenshot({ path: shot });
       check(/Blend|Conson/.test(text), `${name}: the page says ${JSON.stringify(text.slice(0, 160))}`);
       await p.close();
-      await new Promise((r) => bad.close(r));
+      await bad.stop();
     }
 
     // A browser that lacks WebAssembly, and one whose canvas draws nothing.
@@ -235,10 +234,10 @@ async function main() {
       check(text.includes(word), `${name}: the page says ${JSON.stringify(text.slice(0, 100))}`);
       await p.close();
     }
-    await new Promise((r) => plain.close(r));
+    await plain.stop();
   } finally {
     await browser.close();
-    server.close();
+    await server.stop();
   }
   if (failures.length) {
     console.error(`test-web: ${failures.length} failed (pictures in ${out})`);
