@@ -44,6 +44,7 @@ test-asan: setup
 bench: setup build
 	@for b in $(BUILD)/bench/bench_*; do if [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 	bench/desktop_footprint $(BUILD)/tamblo
+	node bench/web_footprint.mjs $(WEB_BUILD) $(BUILD)
 
 e2e: setup build
 	cd $(BUILD) && ctest --output-on-failure -L e2e
