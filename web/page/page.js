@@ -110,11 +110,26 @@
     },
   };
 
+  // The service worker downloads every file once for the offline cache; the
+  // page then reads its files from there rather than download them again.
+  // Without a worker (or once it gives up) they come from the server.
+  const offlineReady = ("serviceWorker" in navigator && location.protocol !== "file:")
+    ? navigator.serviceWorker.register("sw.js").then(() => navigator.serviceWorker.ready).catch(() => null)
+    : Promise.resolve(null);
+  async function get(path) {
+    await Promise.race([offlineReady, new Promise((resolve) => setTimeout(resolve, 60000))]);
+    if ("caches" in window) {
+      const cached = await caches.match(path).catch(() => null);
+      if (cached) return cached;
+    }
+    return fetch(path);
+  }
+
   // Every file before the start, so the press starts the game at once. A
   // file the server does not have is left out: the program then says which
   // table it misses, as it does on the desktop.
   const files = Promise.all(self.tambloProgramFiles.map(async (file) => {
-    const response = await fetch(file.path);
+    const response = await get(file.path);
     if (response.status === 404) return null;
     if (!response.ok) throw new Error(file.path + ": the server answered " + response.status);
     return { path: file.path, bytes: new Uint8Array(await response.arrayBuffer()) };
@@ -161,12 +176,6 @@
     if (!context) return;
     if (document.hidden) context.suspend(); else context.resume();
   });
-
-  if ("serviceWorker" in navigator && location.protocol !== "file:") {
-    navigator.serviceWorker.register("sw.js").catch(() => {
-      // Without offline use the game still plays online.
-    });
-  }
 
   // For the tests and benchmarks: when the press started the program.
   window.tamblo = { startedAt: null };
