@@ -1,6 +1,5 @@
 #include "engine/files/index_header.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -89,8 +88,14 @@ TIndexHeader TIndexHeader::Decode(const uint8_t* in) {
   h.version = in[kVersion];
   h.nextPage = GetI32(in, kNextPage);
   h.secondaryCount = in[kSecondaryCount];
-  for (int i = 0; i < kIndexSlots; ++i)
-    h.slots[i] = TIndexDesc::Decode(in + kDescriptors + kDescriptorSize * i);
+  for (int i = 0; i < kIndexSlots; ++i) {
+    const uint8_t* desc = in + kDescriptors + kDescriptorSize * i;
+    // Most slots are unused and all zero, which decodes to the default: every
+    // cursor open reads this header, so skip building what is already there.
+    static constexpr uint8_t kUnused[kDescriptorSize] = {};
+    if (std::memcmp(desc, kUnused, kDescriptorSize) == 0) continue;
+    h.slots[i] = TIndexDesc::Decode(desc);
+  }
   h.activeRecords = GetI32(in, kActiveRecords);
   h.noPrimary = in[kNoPrimary] != 0;
   h.modifiedMark = in[kModifiedMark] != 0;
