@@ -1,6 +1,7 @@
 #include "toolkit/random.h"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <random>
 #include <string>
@@ -36,9 +37,19 @@ void Randomize() {
 
 void RandSeed(unsigned seed) { Generator().seed(seed); }
 
+// The generator's output is the same everywhere, but the standard
+// distributions are not: each C++ library maps it to a range its own way, so
+// a seed dealt different puzzles on the desktop and in the browser. The
+// mapping is ours: unbiased, by rejecting the top partial bucket.
 int Random(int n) {
   if (n <= 0) return 0;
-  return std::uniform_int_distribution<int>(0, n - 1)(Generator());
+  constexpr std::uint64_t kOutputs = std::uint64_t{1} << 32;
+  static_assert(std::mt19937::max() == kOutputs - 1 && std::mt19937::min() == 0);
+  const std::uint64_t bucket = kOutputs / static_cast<std::uint64_t>(n);
+  const std::uint64_t limit = bucket * static_cast<std::uint64_t>(n);
+  std::uint64_t x;
+  do x = Generator()(); while (x >= limit);
+  return static_cast<int>(x / bucket);
 }
 
 }  // namespace toolkit
