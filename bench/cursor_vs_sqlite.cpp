@@ -264,7 +264,7 @@ void BuildLedger() {
 }
 
 struct TLedger {
-  ledger::TDataSession session;
+  ledger::TDataSession session{ledger::PosixFileSystem()};
   ledger::TDataDirectory* directory = nullptr;
   TLedger() {
     session.SetCacheLimits(ledger::TCacheLimits{}, kLedgerIndexCacheSetting);

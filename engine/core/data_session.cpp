@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <stdexcept>
 
 #include "engine/core/data_directory.h"
 #include "engine/errors/ledger_error.h"
@@ -31,7 +32,7 @@ std::string WithTrailingSeparator(const std::string& path) {
 }
 
 TDataSession::TDataSession(std::shared_ptr<TFileSystem> system)
-    : system_(system ? std::move(system) : HostFileSystem()),
+    : system_(system ? std::move(system) : throw std::invalid_argument("TDataSession needs a file system")),
       workingDirectory_(WithTrailingSeparator(CurrentDirectory(*system_))) {}
 
 TDataSession::~TDataSession() = default;

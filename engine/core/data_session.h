@@ -30,9 +30,10 @@ struct TSessionSettings {
 
 class TDataSession {
  public:
-  // Every file the session's tables open goes through system (null: the
-  // real one).
-  explicit TDataSession(std::shared_ptr<TFileSystem> system = HostFileSystem());
+  // Every file the session's tables open goes through system; no default
+  // stands in for one a caller forgot to pass.
+  // REQUIRES: system is not null.
+  explicit TDataSession(std::shared_ptr<TFileSystem> system);
   ~TDataSession();
   TDataSession(const TDataSession&) = delete;
   TDataSession& operator=(const TDataSession&) = delete;
