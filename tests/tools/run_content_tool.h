@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,17 @@ inline std::filesystem::path ScratchDir(const std::string& what) {
                                      "-" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
+  // Removed when the test program ends, so runs leave nothing in the
+  // temporary folder (each ctest test is a program of its own).
+  struct TMade {
+    std::vector<std::filesystem::path> dirs;
+    ~TMade() {
+      std::error_code ignored;
+      for (const auto& d : dirs) std::filesystem::remove_all(d, ignored);
+    }
+  };
+  static TMade made;
+  made.dirs.push_back(dir);
   return dir;
 }
 
