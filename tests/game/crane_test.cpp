@@ -28,6 +28,11 @@ struct TTracedGame {
         tamblo::testing::TWordLists{{"Conson", {{"cat"}}}});
     unsetenv("TAMBLO_TRACE");
   }
+  // The game closes its trace before the file goes, so runs leave nothing behind.
+  ~TTracedGame() {
+    game.reset();
+    std::remove(path.c_str());
+  }
   // tick -> cue keys, in order.
   std::multimap<int, std::string> Cues() const {
     std::multimap<int, std::string> cues;
