@@ -1,5 +1,6 @@
 #include "engine/files/index_header.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
