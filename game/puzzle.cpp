@@ -106,9 +106,19 @@ void TfWrdCnst::NewPuzzle() {
                 ", \"right\": " + (GapFor(FBlockText[i]) > 0 ? "true" : "false") +
                 "}";
     }
+    // Where the shown word is drawn, so a picture of the scene can be
+    // compared apart from its text, whose rasterisation varies by platform.
+    TCanvas measure;
+    measure.Font = SceneFont(kWordPoints);
+    const TPoint shownSize = measure.TextExtent(FShownWord);
+    const std::string shownBox = "{\"x\": " + std::to_string(imgBack->Left() + FWordX) +
+                                 ", \"y\": " + std::to_string(imgBack->Top() + FWordY) +
+                                 ", \"w\": " + std::to_string(shownSize.X) +
+                                 ", \"h\": " + std::to_string(shownSize.Y) + "}";
     trace_.Write("puzzle", {{"kind", std::to_string(FMode)},
                             {"word", TTrace::Quote(FWord)},
                             {"shown", TTrace::Quote(FShownWord)},
+                            {"shown_box", shownBox},
                             {"blocks", blocks + "]"}});
   }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
@@ -206,6 +207,25 @@ TEST(Crane, TheTraceReportsEachBlockWhereTheHitTestFindsIt) {
     EXPECT_EQ(f.BlockAt(x + w, y + h / 2), 0);
     EXPECT_EQ(f.BlockAt(x + w / 2, y + h), 0);
   }
+  // The shown word's box holds every pixel drawn for it.
+  at = puzzle.find("\"shown_box\"");
+  ASSERT_NE(at, std::string::npos);
+  const int x = field(at, "x") - f.imgBack->Left(), y = field(at, "y") - f.imgBack->Top();
+  const int w = field(at, "w"), h = field(at, "h");
+  const toolkit::TCanvas& scene = f.imgWork->Canvas();
+  const int sceneHeight = f.imgWork->Height();
+  int inkLeft = f.imgWork->Width(), inkRight = -1, inkTop = sceneHeight, inkBottom = -1;
+  for (int py = std::max(0, y - 20); py < std::min(sceneHeight, y + h + 20); ++py)
+    for (int px = std::max(0, x - 20); px < std::min(f.FBlockX[1], x + w + 20); ++px)
+      if (scene.Pixel(px, py) != toolkit::clAqua) {
+        inkLeft = std::min(inkLeft, px), inkRight = std::max(inkRight, px);
+        inkTop = std::min(inkTop, py), inkBottom = std::max(inkBottom, py);
+      }
+  ASSERT_GE(inkRight, 0) << "no word drawn near its box";
+  EXPECT_GE(inkLeft, x);
+  EXPECT_LT(inkRight, x + w);
+  EXPECT_GE(inkTop, y);
+  EXPECT_LT(inkBottom, y + h);
 }
 
 TEST(Crane, AnEffectsTableThatFailsMidSequenceIsToldOnceAndTheCraneGoesOnSilently) {
