@@ -1,6 +1,9 @@
 #include "game/wrdcnst_form.h"
 
+#include <algorithm>
+
 #include "content/data_module.h"
+#include "content/table_arrival.h"
 #include "game/wrdcnst_layout.h"
 #include "media/media_player.h"
 #include "media/media_view.h"
@@ -41,6 +44,7 @@ TfWrdCnst::TfWrdCnst(Application& app, const std::filesystem::path& assetDir,
       Draw(toolkit::Random),
       Reseed(toolkit::Randomize),
       Now(toolkit::GetTickCount),
+      TableArrival(&content::HostTableArrival()),
       programFile_(std::move(programFile)) {
   SetCaption("Tamblo");
   Color = clAqua;
@@ -85,6 +89,8 @@ TfWrdCnst::TfWrdCnst(Application& app, const std::filesystem::path& assetDir,
     imgBackMouseUp(button, shift, x, y);
   };
   Timer1->OnTimer = [this] { Timer1Timer(); };
+  arrivalTimer_.SetInterval(100);
+  arrivalTimer_.OnTimer = [this] { ArrivalTimerTimer(); };
   OnKeyDown = [this](TKey& key, TShiftState shift) { FormKeyDown(key, shift); };
   OnCreate = [this] { FormCreate(); };
   OnActivate = [this] { FormActivate(); };
@@ -111,9 +117,15 @@ void TfWrdCnst::FormCreate() {
   for (ledger::TLedgerTable* table : {&dm.dbBlend, &dm.dbSndFx, &dm.dbConson, &dm.dbLVowel, &dm.dbSVowel})
     table->SetDatabaseName(FDataDir);
   // A table that fails to open stops here: the error is reported and the
-  // tables after it stay closed.
-  for (ledger::TLedgerTable* table : {&dm.dbBlend, &dm.dbSndFx, &dm.dbConson, &dm.dbLVowel, &dm.dbSVowel})
-    table->Open();
+  // tables after it stay closed. One whose files are still on their way
+  // opens when its first building begins.
+  unopened_.clear();
+  for (ledger::TLedgerTable* table : {&dm.dbBlend, &dm.dbSndFx, &dm.dbConson, &dm.dbLVowel, &dm.dbSVowel}) {
+    if (TableArrival->Arrived(table->TableName()))
+      table->Open();
+    else
+      unopened_.push_back(table);
+  }
   Reseed();
 }
 
@@ -125,20 +137,46 @@ void TfWrdCnst::FormActivate() {
   FHookX = 240;
   FHookY = 20;
   trace_.Write("building", {{"kind", std::to_string(FMode)}});
-  NewPuzzle();
-  ComposeScene();
-  ShowScene();
+  StartBuilding();
 }
 
 void TfWrdCnst::imgNextClick() {
+  if (AwaitingTable()) return;
   FMode = Draw(4) + 1;
   FLevel = 1;
   FGirderCount = 4;
   trace_.Write("next", {});
   trace_.Write("building", {{"kind", std::to_string(FMode)}});
+  StartBuilding();
+}
+
+void TfWrdCnst::StartBuilding() {
+  ledger::TLedgerTable& table = ModeTable();
+  const auto unopened = std::find(unopened_.begin(), unopened_.end(), &table);
+  if (unopened != unopened_.end()) {
+    if (!TableArrival->Arrived(table.TableName())) {
+      TableArrival->Request(table.TableName());
+      imgNext->SetVisible(false);
+      arrivalTimer_.SetEnabled(true);
+      return;
+    }
+    unopened_.erase(unopened);
+    try {
+      table.Open();
+    } catch (...) {
+      NoPuzzle();
+      throw;
+    }
+  }
   NewPuzzle();
   ComposeScene();
   ShowScene();
+}
+
+void TfWrdCnst::ArrivalTimerTimer() {
+  if (!TableArrival->Arrived(ModeTable().TableName())) return;
+  arrivalTimer_.SetEnabled(false);
+  StartBuilding();
 }
 
 void TfWrdCnst::imgExitClick() { Close(); }

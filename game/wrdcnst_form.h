@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "game/trace.h"
 #include "toolkit/form.h"
 
 namespace content {
 class TDataModule1;
+class TTableArrival;
 }
 namespace dataset {
 class TDataSource;
@@ -83,6 +85,8 @@ class TfWrdCnst : public toolkit::TForm {
 
   void BlockChosen(int index);
   void Timer1Timer();
+  // While a building waits: starts it once its table's files are here.
+  void ArrivalTimerTimer();
   // A sound cue: the effect found by key in the effects table, then played.
   void Cue(const char* key);
 
@@ -152,6 +156,11 @@ class TfWrdCnst : public toolkit::TForm {
   std::function<void()> Reseed;
   // Milliseconds, for the time between a blend's letters; replaceable too.
   std::function<std::uint32_t()> Now;
+  // Whether a table's files are here yet; the platform's unless a test says.
+  content::TTableArrival* TableArrival;
+
+  // True while a building waits for its table's files (browser only).
+  bool AwaitingTable() const { return arrivalTimer_.Enabled(); }
 
   // The tick count the trace stamps cues with; counts timer ticks.
   unsigned TickNumber() const { return ticks_; }
@@ -170,6 +179,9 @@ class TfWrdCnst : public toolkit::TForm {
   void CentreWord();
   // What a failed NewPuzzle leaves: no blocks, no timer, the Next sign up.
   void NoPuzzle();
+  // The first puzzle of the building FMode names, once its table is open;
+  // until its files arrive, the scene stays as it is and the Next sign down.
+  void StartBuilding();
   // The first open gap (1-based) the text fills, or 0.
   int GapFor(const std::string& text) const;
 
@@ -190,6 +202,10 @@ class TfWrdCnst : public toolkit::TForm {
   void SoundFailed(std::exception_ptr failure);
 
   std::filesystem::path programFile_;
+  // Tables whose files had not arrived when the others opened.
+  std::vector<ledger::TLedgerTable*> unopened_;
+  // Looks for the awaited table's files while a building waits for them.
+  toolkit::TTimer arrivalTimer_{"arrivalTimer"};
   TTrace trace_;
   unsigned ticks_ = 0;
   bool soundFailureShown_ = false;

@@ -3,6 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "content/table_arrival.h"
 #include "media/picture_view.h"
 #include "tests/game/game_fixture.h"
 
@@ -129,6 +135,74 @@ TEST(NewPuzzle, ConsonantModeSkipsWordsNotMeantForPuzzles) {
   EXPECT_EQ(game.form->FShownWord, "_o_");
   EXPECT_TRUE(game.form->FUsed[1]);
   EXPECT_FALSE(game.form->FUsed[0]);
+}
+
+}  // namespace
+}  // namespace game
+
+namespace game {
+namespace {
+
+// Tables whose files come later, as a browser page fetches each kind's when
+// its first building begins.
+class TLateTables : public content::TTableArrival {
+ public:
+  std::set<std::string> late;
+  std::vector<std::string> requested;
+  bool Arrived(const std::string& table) override { return late.count(table) == 0; }
+  void Request(const std::string& table) override { requested.push_back(table); }
+};
+
+// A consonant building chosen while the consonant table is still away.
+struct TLateBuilding {
+  TLateBuilding() {
+    tables.late = {"Conson"};
+    game.form->TableArrival = &tables;
+    game.form->FormCreate();
+    game.script = {kConsonantMode - 1};
+    game.form->FormActivate();
+  }
+  TScriptedGame game{{{"Conson", {{"cat"}}}}};
+  TLateTables tables;
+};
+
+TEST(Building, ATableStillOnItsWayIsAskedForAndAwaitedThenItsFirstPuzzleIsDealt) {
+  TLateBuilding b;
+  TfWrdCnst& f = *b.game.form;
+  EXPECT_TRUE(b.game.dm->dbSndFx.Active());
+  EXPECT_FALSE(b.game.dm->dbConson.Active());
+  EXPECT_TRUE(f.AwaitingTable());
+  EXPECT_EQ(b.tables.requested, std::vector<std::string>{"Conson"});
+  EXPECT_FALSE(f.imgNext->Visible());
+  f.imgNextClick();  // draws nothing: the building chosen is still the one awaited
+  f.ArrivalTimerTimer();
+  EXPECT_TRUE(f.AwaitingTable());
+
+  b.tables.late.clear();
+  b.game.script = {0, 0, 80, 1, 0, 0, 0, 0};
+  f.ArrivalTimerTimer();
+  EXPECT_FALSE(f.AwaitingTable());
+  EXPECT_TRUE(b.game.dm->dbConson.Active());
+  EXPECT_EQ(f.FWord, "cat");
+  EXPECT_EQ(f.FBlockCount, 6);
+  EXPECT_TRUE(b.game.script.empty());
+  EXPECT_TRUE(b.game.reports.empty());
+}
+
+TEST(Building, ATableArrivingWithoutItsFilesIsToldAndTheNextSignComesUp) {
+  TLateBuilding b;
+  TfWrdCnst& f = *b.game.form;
+  std::filesystem::remove(b.game.content->Path() / "Conson.DAT");
+  b.tables.late.clear();
+  try {
+    f.ArrivalTimerTimer();
+    ADD_FAILURE() << "opened a table without its data file";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("Conson"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(f.AwaitingTable());
+  EXPECT_EQ(f.FBlockCount, 0);
+  EXPECT_TRUE(f.imgNext->Visible());
 }
 
 }  // namespace
