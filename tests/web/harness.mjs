@@ -62,8 +62,32 @@ export async function serve(root, override = () => undefined) {
   return server;
 }
 
-export async function launch() {
-  const profile = mkdtempSync(join(tmpdir(), "tamblo-chromium-"));
+// Debian's chromium, or with kind "firefox" Debian's firefox-esr (driven
+// over WebDriver BiDi, which offers less: no offline switch, no quotas).
+export async function launch(kind = "chromium") {
+  const profile = mkdtempSync(join(tmpdir(), `tamblo-${kind}-`));
+  if (kind === "firefox") {
+    const browser = await puppeteer.launch({
+      browser: "firefox",
+      executablePath: process.env.FIREFOX || "/usr/bin/firefox-esr",
+      headless: true,
+      userDataDir: profile,
+      // Nothing fetched from outside the local server.
+      extraPrefsFirefox: {
+        "app.update.enabled": false,
+        "browser.safebrowsing.malware.enabled": false,
+        "browser.safebrowsing.phishing.enabled": false,
+        "network.captive-portal-service.enabled": false,
+        "network.connectivity-service.enabled": false,
+      },
+    });
+    const close = browser.close.bind(browser);
+    browser.close = async () => {
+      await close();
+      rmSync(profile, { recursive: true, force: true });
+    };
+    return browser;
+  }
   const browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
     headless: true,
@@ -126,8 +150,10 @@ function instrument() {
 
 // A page on `url` with the trace and the audio tap in place. Records console
 // errors, page errors and any request outside `origin`.
-export async function open(browser, url, { viewport = { width: 800, height: 600 }, before } = {}) {
-  const page = await browser.newPage();
+// `context`: a browser context of its own (its own storage); `setup(page)`
+// runs before the page loads.
+export async function open(browser, url, { viewport = { width: 800, height: 600 }, before, context, setup } = {}) {
+  const page = await (context || browser).newPage();
   await page.setViewport({ ...viewport, deviceScaleFactor: 1 });
   page.problems = [];
   const origin = new URL(url).origin;
@@ -143,6 +169,7 @@ export async function open(browser, url, { viewport = { width: 800, height: 600 
   });
   await page.evaluateOnNewDocument(instrument);
   if (before) await page.evaluateOnNewDocument(before);
+  if (setup) await setup(page);
   await page.goto(url, { waitUntil: "load" });
   return page;
 }
