@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <list>
+#include <memory>
 #include <cstdlib>
 #include <vector>
 
@@ -58,6 +60,47 @@ TAudio& Audio() {
   return audio;
 }
 
+// The last sounds decoded, by their file's bytes. The game's effects are a
+// handful of short sounds played again and again, and decoding converts
+// each to the device's rate and channels: a resampling that, in a browser
+// whose audio runs at 48 kHz, cost more than the rest of a crane's tick.
+class TDecodedSounds {
+ public:
+  std::shared_ptr<Mix_Chunk> Decode(const std::vector<std::uint8_t>& bytes) {
+    for (auto it = recent_.begin(); it != recent_.end(); ++it) {
+      if (it->bytes != bytes) continue;
+      recent_.splice(recent_.begin(), recent_, it);
+      return recent_.front().chunk;
+    }
+    // REQUIRES: bytes.size() <= INT_MAX, as the mixer takes the size as an int.
+    Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1);
+    if (!chunk) return nullptr;
+    recent_.push_front({bytes, std::shared_ptr<Mix_Chunk>(chunk, Mix_FreeChunk)});
+    held_ += bytes.size() + chunk->alen;
+    // A player still holding an evicted sound keeps it until it closes.
+    while (recent_.size() > 1 && (recent_.size() > kMostSounds || held_ > kMostBytes)) {
+      held_ -= recent_.back().bytes.size() + recent_.back().chunk->alen;
+      recent_.pop_back();
+    }
+    return recent_.front().chunk;
+  }
+
+ private:
+  static constexpr std::size_t kMostSounds = 32;
+  static constexpr std::size_t kMostBytes = std::size_t{16} << 20;
+  struct TSound {
+    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<Mix_Chunk> chunk;
+  };
+  std::list<TSound> recent_;  // the most recently used first
+  std::size_t held_ = 0;
+};
+
+TDecodedSounds& DecodedSounds() {
+  static TDecodedSounds sounds;
+  return sounds;
+}
+
 }  // namespace
 
 void SetSoundMuted(bool muted) {
@@ -105,7 +148,7 @@ void TDBMediaPlayer::Open() {
   if (!read) throw EMCIDeviceError("Cannot read " + FileName);
   if (!PlayableSound("WAV", bytes) && !PlayableSound("MID", bytes))
     throw EMCIDeviceError("Not a PCM or float wave sound, nor a MIDI file: " + FileName);
-  chunk_ = Mix_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1);
+  chunk_ = DecodedSounds().Decode(bytes);
   if (!chunk_) throw EMCIDeviceError(Mix_GetError());
   position_ = 0;
 }
@@ -113,8 +156,8 @@ void TDBMediaPlayer::Open() {
 void TDBMediaPlayer::Close() noexcept {
   if (channel_ >= 0 && (chunk_ || playing_)) Mix_HaltChannel(channel_);
   if (playing_) Mix_FreeChunk(playing_);
-  if (chunk_) Mix_FreeChunk(chunk_);
-  playing_ = chunk_ = nullptr;
+  playing_ = nullptr;
+  chunk_.reset();
   position_ = startedFrom_ = 0;
 }
 

@@ -4,6 +4,7 @@
 // effect and a spoken word sound together.
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -57,7 +58,7 @@ class TDBMediaPlayer : public toolkit::TControl {
 
  private:
   void RequireOpen() const;
-  Mix_Chunk* chunk_ = nullptr;
+  std::shared_ptr<Mix_Chunk> chunk_;  // decoded; shared with the decoded-sound cache
   Mix_Chunk* playing_ = nullptr;  // the tail of chunk_ being played
   int channel_ = -1;
   std::int64_t position_ = 0;     // where Play starts, ms

@@ -74,6 +74,22 @@ TEST_F(MediaPlayerTest, OpensASoundAndPlaysItFromTheStart) {
   EXPECT_FALSE(player_.IsOpen());
 }
 
+TEST_F(MediaPlayerTest, PlayersOfOneSoundShareItSafelyAndARewrittenFileOpensAsItsNewSound) {
+  player_.FileName = WriteWav("again.wav", 300);
+  player_.Open();
+  TDBMediaPlayer& other = form_.Add<TDBMediaPlayer>("DBMediaPlayer2");
+  other.FileName = player_.FileName;
+  other.Open();
+  other.Play();
+  player_.Close();  // the other goes on with the sound they shared
+  EXPECT_EQ(other.Mode(), TMPModes::mpPlaying);
+  EXPECT_NEAR(static_cast<double>(other.Length()), 300, 2);
+  WriteWav("again.wav", 700);
+  player_.Open();
+  EXPECT_NEAR(static_cast<double>(player_.Length()), 700, 2);
+  other.Close();
+}
+
 TEST_F(MediaPlayerTest, PlayAtTheEndRewinds) {
   player_.FileName = WriteWav("short.wav", 30);
   player_.Open();
