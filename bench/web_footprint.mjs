@@ -48,20 +48,28 @@ async function web() {
       const path = join(site, r.path === "" ? "index.html" : r.path);
       return n + (existsSync(path) && statSync(path).isFile() ? gzipSync(readFileSync(path)).length : r.bytes);
     }, 0);
-    // A child's choice plays the crane: the frames then are the busiest.
-    await sleep(3000);
-    const since = await page.evaluate(() => window.__frames.length);
-    const block = event.blocks.find((b) => b.right);
-    const box = await page.evaluate(() => document.getElementById("canvas").getBoundingClientRect().toJSON());
-    await page.mouse.click(box.x + block.x + block.w / 2, box.y + block.y + block.h / 2);
-    await sleep(8000);
-    const frames = await page.evaluate((since) => window.__frames.slice(since), since);
-    const windows = new Map();
-    for (const [at, spent] of frames) {
-      const k = Math.floor(at / 100);
-      windows.set(k, (windows.get(k) || 0) + spent);
-    }
-    const shares = [...windows.values()].map((s) => s / 100).sort((a, b) => a - b);
+    // A child's choice plays the crane: the frames then are the busiest. The
+    // first run decodes each sound effect; a later one finds them decoded.
+    const run = async (puzzle) => {
+      await sleep(3000);
+      const since = await page.evaluate(() => window.__frames.length);
+      const block = puzzle.blocks.find((b) => b.right);
+      const box = await page.evaluate(() => document.getElementById("canvas").getBoundingClientRect().toJSON());
+      await page.mouse.click(box.x + block.x + block.w / 2, box.y + block.y + block.h / 2);
+      await sleep(8000);
+      const frames = await page.evaluate((since) => window.__frames.slice(since), since);
+      const windows = new Map();
+      for (const [at, spent] of frames) {
+        const k = Math.floor(at / 100);
+        windows.set(k, (windows.get(k) || 0) + spent);
+      }
+      const shares = [...windows.values()].map((s) => s / 100).sort((a, b) => a - b);
+      return { mean: shares.reduce((a, b) => a + b, 0) / Math.max(1, shares.length),
+               worst: shares[shares.length - 1] || 0, frames: frames.length };
+    };
+    const first = await run(event);
+    const { event: next } = await waitEvent(page, "puzzle", (await waitEvent(page, "floor", 0)).index);
+    const later = await run(next);
     await sleep(2000);
     return {
       beforeBytes: before.reduce((n, r) => n + r.bytes, 0),
@@ -70,9 +78,8 @@ async function web() {
       pressToPuzzle: event._at - pressedAt,
       programToPuzzle: event._at - (startedAt ?? pressedAt),
       serverPressToPuzzle: serverPuzzle - serverPressed,
-      meanShare: shares.reduce((a, b) => a + b, 0) / Math.max(1, shares.length),
-      worstShare: shares[shares.length - 1] || 0,
-      frames: frames.length,
+      first,
+      later,
     };
   } finally {
     await browser.close();
@@ -131,5 +138,8 @@ console.log(`    gzip-compressed                 ${mb(w.beforeGz).padStart(12)}`
 console.log(`  bytes in all                      ${mb(w.totalBytes).padStart(12)}     ${d ? mb(d.folderBytes).padStart(12) : "-"}`);
 console.log(`  start to first puzzle             ${(w.pressToPuzzle / 1000).toFixed(2).padStart(10)} s     ${d && d.toPuzzle ? (d.toPuzzle / 1000).toFixed(2).padStart(10) + " s (launch to puzzle)" : "-"}`);
 console.log(`    of which the program's own      ${(w.programToPuzzle / 1000).toFixed(2).padStart(10)} s     (the splash alone is 6 s)`);
-console.log(`  frames' share of 100 ms, mean     ${pct(w.meanShare).padStart(12)}     ${d && d.tick !== null ? pct(d.tick).padStart(12) + " one tick (bench_game_tick)" : "-"}`);
-console.log(`  frames' share of 100 ms, busiest  ${pct(w.worstShare).padStart(12)}     (${w.frames} frames while the crane acts)`);
+console.log(`  frames' share of 100 ms while the crane acts (8 s each):`);
+console.log(`    first run, mean                 ${pct(w.first.mean).padStart(12)}     ${d && d.tick !== null ? pct(d.tick).padStart(12) + " one tick (bench_game_tick)" : "-"}`);
+console.log(`    first run, busiest              ${pct(w.first.worst).padStart(12)}     (${w.first.frames} frames; each effect decoded once)`);
+console.log(`    next puzzle's run, mean         ${pct(w.later.mean).padStart(12)}`);
+console.log(`    next puzzle's run, busiest      ${pct(w.later.worst).padStart(12)}     (${w.later.frames} frames)`);

@@ -205,12 +205,13 @@ async function main() {
     await page.screenshot({ path: join(out, "web-floor2.png") });
 
     // Sound: the tap's level near each cue, against the loudest heard.
-    const { levels, trace } = await page.evaluate(() => ({ levels: window.__levels, trace: window.__trace }));
+    const { levels, trace, rate } = await page.evaluate(() => ({ levels: window.__levels, trace: window.__trace,
+                                                                 rate: Module.SDL2.audioContext.sampleRate }));
     const loud = Math.max(0, ...levels.map((l) => l[1]));
     const cues = trace.filter((e) => e.event === "cue");
     const heard = cues.filter((c) => levels.some(([t, v]) => t >= c._at - 100 && t <= c._at + 500 && v > loud / 30));
     check(loud > 0.01 && cues.length > 0 && heard.length >= 0.9 * cues.length,
-          `sound at ${heard.length} of ${cues.length} cues (loudest level ${loud.toFixed(3)}, audio ${levels.length ? levels[levels.length - 1][2] : "never opened"})`);
+          `sound at ${heard.length} of ${cues.length} cues (loudest level ${loud.toFixed(3)}, audio ${levels.length ? levels[levels.length - 1][2] : "never opened"} at ${rate} Hz)`);
     check(page.problems.length === 0, `no console errors or outside requests${page.problems.length ? ": " + page.problems.join("; ") : ""}`);
 
     // Offline: once the service worker holds every file, the server goes.

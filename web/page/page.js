@@ -253,11 +253,18 @@
     startButton.textContent = "Loading\u2026";
     startButton.disabled = true;
     // Sound may start only within the press itself: the context made here
-    // is the one the sound library finds and plays through.
+    // is the one the sound library finds and plays through. At the desktop's
+    // mixing rate the browser converts to the device's in its own audio
+    // thread, and the game's frames do not.
     const AudioContext = window.AudioContext || window.webkitAudioContext;
     if (AudioContext && !(Module.SDL2 && Module.SDL2.audioContext)) {
       try {
-        const context = new AudioContext();
+        let context;
+        try {
+          context = new AudioContext({ sampleRate: 44100 });
+        } catch (e) {
+          context = new AudioContext();
+        }
         context.resume().catch(() => {});
         Module.SDL2 = { audioContext: context };
       } catch (e) { /* the game plays on without sound */ }
