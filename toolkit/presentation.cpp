@@ -10,6 +10,21 @@ namespace {
 
 int FloorDiv(int a, int b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
 
+// How a back-buffer pixel becomes a window pixel where that only moves bytes.
+enum class TPixelMove { None, Copy, SwapRedBlue };
+
+TPixelMove PixelMove(const SDL_PixelFormat& from, const SDL_PixelFormat& to) {
+  if (from.BytesPerPixel != 4 || to.BytesPerPixel != 4 || from.Gmask != 0x0000ff00u || to.Gmask != from.Gmask)
+    return TPixelMove::None;
+  if (from.format == to.format) return TPixelMove::Copy;
+  // A browser's canvas keeps red and blue the other way round.
+  if ((from.Rmask | from.Bmask) == 0x00ff00ffu && from.Rmask == to.Bmask && from.Bmask == to.Rmask)
+    return TPixelMove::SwapRedBlue;
+  return TPixelMove::None;
+}
+
+Uint32 SwapRedBlue(Uint32 p) { return (p & 0x0000ff00u) | ((p >> 16) & 0xffu) | ((p & 0xffu) << 16); }
+
 }  // namespace
 
 int FitScale(int width, int height, int areaWidth, int areaHeight) {
@@ -43,11 +58,11 @@ void Present(SDL_Surface* picture, SDL_Surface* window, const TPresentation& how
   for (const SDL_Rect& m : margins)
     if (m.w > 0 && m.h > 0) SDL_FillRect(window, &m, fill);
 
-  const bool sameFormat = picture->format->format == window->format->format &&
-                          picture->format->BytesPerPixel == 4;
-  if (s == 1 || !sameFormat) {
+  const TPixelMove move = PixelMove(*picture->format, *window->format);
+  if (move == TPixelMove::None || (s == 1 && move == TPixelMove::Copy)) {
     // SDL's own stretch is nearest-neighbour too; it serves the rare window
-    // whose pixels are laid out unlike the back buffer's.
+    // whose pixels are laid out unlike the back buffer's. Its general
+    // converting blit is slow, which a browser's every frame would feel.
     SDL_Rect target = placed;
     if (s == 1)
       SDL_BlitSurface(picture, nullptr, window, &target);
@@ -58,6 +73,7 @@ void Present(SDL_Surface* picture, SDL_Surface* window, const TPresentation& how
   // Each source row widened once into the window, then copied down s - 1 times.
   const int width = std::min(placed.w, window->w - placed.x);
   if (width <= 0) return;
+  const Uint32 opaque = window->format->Amask;
   if (SDL_MUSTLOCK(window)) SDL_LockSurface(window);
   for (int row = 0; row < picture->h; ++row) {
     const int top = placed.y + row * s;
@@ -67,7 +83,12 @@ void Present(SDL_Surface* picture, SDL_Surface* window, const TPresentation& how
     auto* first = reinterpret_cast<Uint32*>(static_cast<Uint8*>(window->pixels) +
                                             static_cast<std::ptrdiff_t>(top) * window->pitch) +
                   placed.x;
-    for (int x = 0; x < width; ++x) first[x] = from[x / s];
+    if (move == TPixelMove::Copy)
+      for (int x = 0; x < width; ++x) first[x] = from[x / s];
+    else if (s == 1)
+      for (int x = 0; x < width; ++x) first[x] = SwapRedBlue(from[x]) | opaque;
+    else
+      for (int x = 0; x < width; ++x) first[x] = SwapRedBlue(from[x / s]) | opaque;
     for (int k = 1; k < s && top + k < window->h; ++k)
       std::memcpy(static_cast<Uint8*>(window->pixels) +
                       static_cast<std::ptrdiff_t>(top + k) * window->pitch + placed.x * 4,

@@ -75,7 +75,7 @@ TColor PixelOf(SDL_Surface* s, int x, int y) {
   return c;
 }
 
-TEST(Present, RepeatsEveryPixelIntoAWholeSquareAndFillsTheMarginsInEitherWindowFormat) {
+TEST(Present, RepeatsEveryPixelIntoAWholeSquareAndFillsTheMarginsOpaqueInEveryWindowFormat) {
   const TColor colours[2][2] = {{clRed, {0, 255, 0}}, {{0, 0, 255}, {255, 255, 0}}};
   const SurfacePtr picture = MakeSurface(2, 2, SDL_PIXELFORMAT_XRGB8888);
   for (int y = 0; y < 2; ++y)
@@ -84,21 +84,31 @@ TEST(Present, RepeatsEveryPixelIntoAWholeSquareAndFillsTheMarginsInEitherWindowF
       const TColor c = colours[y][x];
       SDL_FillRect(picture.get(), &r, SDL_MapRGB(picture->format, c.r, c.g, c.b));
     }
-  // The back buffer's own layout, and one the window system might hand out instead.
-  for (Uint32 format : {SDL_PIXELFORMAT_XRGB8888, SDL_PIXELFORMAT_ABGR8888}) {
-    const SurfacePtr window = MakeSurface(9, 8, format);
-    const TPresentation how = TPresentation::Fit(2, 2, 9, 8);
-    ASSERT_EQ(how.scale, 4);
-    ASSERT_EQ(how.origin, (TPoint{0, 0}));
-    const TPresentation centred{3, {1, 1}};
-    Present(picture.get(), window.get(), centred, clAqua);
-    for (int y = 0; y < 8; ++y)
-      for (int x = 0; x < 9; ++x) {
-        const bool inside = x >= 1 && x < 7 && y >= 1 && y < 7;
-        const TColor expected = inside ? colours[(y - 1) / 3][(x - 1) / 3] : clAqua;
-        EXPECT_EQ(PixelOf(window.get(), x, y), expected)
-            << "format " << SDL_GetPixelFormatName(format) << " at " << x << "," << y;
+  const TPresentation how = TPresentation::Fit(2, 2, 9, 8);
+  ASSERT_EQ(how.scale, 4);
+  ASSERT_EQ(how.origin, (TPoint{0, 0}));
+  // The back buffer's own layout, a browser canvas's (red and blue the other
+  // way round, with or without alpha) and one only SDL's blit can convert to.
+  for (Uint32 format : {SDL_PIXELFORMAT_XRGB8888, SDL_PIXELFORMAT_ABGR8888, SDL_PIXELFORMAT_XBGR8888,
+                        SDL_PIXELFORMAT_RGBA8888}) {
+    for (int scale : {1, 3}) {
+      const SurfacePtr window = MakeSurface(9, 8, format);
+      Present(picture.get(), window.get(), TPresentation{scale, {1, 1}}, clAqua);
+      const int end = 1 + 2 * scale;
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 9; ++x) {
+          const bool inside = x >= 1 && x < end && y >= 1 && y < end;
+          const TColor expected = inside ? colours[(y - 1) / scale][(x - 1) / scale] : clAqua;
+          EXPECT_EQ(PixelOf(window.get(), x, y), expected)
+              << "format " << SDL_GetPixelFormatName(format) << " scale " << scale << " at " << x << "," << y;
+        }
+      // A window with alpha shows every pixel opaque.
+      if (window->format->Amask != 0) {
+        Uint8 r, g, b, a;
+        SDL_GetRGBA(static_cast<const Uint32*>(window->pixels)[1 * (window->pitch / 4) + 1], window->format, &r, &g, &b, &a);
+        EXPECT_EQ(a, 255) << SDL_GetPixelFormatName(format) << " scale " << scale;
       }
+    }
   }
 }
 
