@@ -67,7 +67,8 @@ web: setup
 	$(EMENV) scripts/build-web-deps $(WEB_DEPS)
 	@[ -f $(WEB_CONTENT_BUILD)/build.ninja ] || cmake -S . -B $(WEB_CONTENT_BUILD) -G Ninja
 	cmake --build $(WEB_CONTENT_BUILD) --target tamblo_content_tables -j $(JOBS)
-	@[ -f $(WEB_BUILD)/.build/build.ninja ] || $(EMENV) emcmake cmake -S . -B $(WEB_BUILD)/.build -G Ninja \
+	@grep -qx 'TAMBLO_WEB_CONTENT:PATH=$(abspath $(WEB_CONTENT_BUILD))' $(WEB_BUILD)/.build/CMakeCache.txt 2>/dev/null || \
+	  $(EMENV) emcmake cmake -S . -B $(WEB_BUILD)/.build -G Ninja \
 	  -DCMAKE_BUILD_TYPE=Release -DTAMBLO_WEB_DEPS=$(abspath $(WEB_DEPS))/prefix \
 	  -DTAMBLO_WEB_SITE=$(abspath $(WEB_BUILD)) -DTAMBLO_WEB_CONTENT=$(abspath $(WEB_CONTENT_BUILD))
 	$(EMENV) cmake --build $(WEB_BUILD)/.build -j $(JOBS)

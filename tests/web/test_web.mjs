@@ -214,6 +214,15 @@ async function main() {
           `sound at ${heard.length} of ${cues.length} cues (loudest level ${loud.toFixed(3)}, audio ${levels.length ? levels[levels.length - 1][2] : "never opened"} at ${rate} Hz)`);
     check(page.problems.length === 0, `no console errors or outside requests${page.problems.length ? ": " + page.problems.join("; ") : ""}`);
 
+    // F11 is the browser's full screen, for the whole page, and back.
+    await page.keyboard.press("F11");
+    const full = await page.waitForFunction(() => document.fullscreenElement === document.documentElement,
+                                            { timeout: 5000 }).then(() => true, () => false);
+    await page.keyboard.press("F11");
+    const back = await page.waitForFunction(() => document.fullscreenElement === null,
+                                            { timeout: 5000 }).then(() => true, () => false);
+    check(full && back, `F11 asks the browser for full screen and F11 again leaves it (${full}, ${back})`);
+
     // Offline: once the service worker holds every file, the server goes.
     const cached = await page.evaluate(async () => {
       await navigator.serviceWorker.ready;
