@@ -2,7 +2,8 @@
 // 127.0.0.1 for a build-web folder, Debian's chromium headless, and the
 // game's trace read off the console.
 import { createServer } from "node:http";
-import { mkdtempSync, readFileSync, rmSync, statSync } from "node:fs";
+import { spawn } from "node:child_process";
+import { existsSync, mkdtempSync, readFileSync, rmSync, statSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { extname, join, normalize, sep } from "node:path";
 import puppeteer from "puppeteer-core";
@@ -64,14 +65,29 @@ export async function serve(root, override = () => undefined) {
 
 // Debian's chromium, or with kind "firefox" Debian's firefox-esr (driven
 // over WebDriver BiDi, which offers less: no offline switch, no quotas).
+// Headless firefox plays sound only through a sound server: a private one
+// whose only output is a null sink, on a socket in `dir`.
+async function soundServer(dir) {
+  const socket = join(dir, "pulse.sock");
+  const server = spawn("pulseaudio", [
+    "-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1", "--disallow-exit",
+    "-L", "module-null-sink sink_name=tamblo",
+    "-L", `module-native-protocol-unix auth-anonymous=1 socket=${socket}`,
+  ], { stdio: "ignore", env: { ...process.env, PULSE_RUNTIME_PATH: dir, HOME: dir } });
+  for (let i = 0; i < 100 && !existsSync(socket); i++) await sleep(50);
+  return { address: `unix:${socket}`, stop: () => server.kill() };
+}
+
 export async function launch(kind = "chromium") {
   const profile = mkdtempSync(join(tmpdir(), `tamblo-${kind}-`));
   if (kind === "firefox") {
+    const sound = await soundServer(profile);
     const browser = await puppeteer.launch({
       browser: "firefox",
       executablePath: process.env.FIREFOX || "/usr/bin/firefox-esr",
       headless: true,
       userDataDir: profile,
+      env: { ...process.env, PULSE_SERVER: sound.address },
       // Nothing fetched from outside the local server.
       extraPrefsFirefox: {
         "app.update.enabled": false,
@@ -84,6 +100,7 @@ export async function launch(kind = "chromium") {
     const close = browser.close.bind(browser);
     browser.close = async () => {
       await close();
+      sound.stop();
       rmSync(profile, { recursive: true, force: true });
     };
     return browser;

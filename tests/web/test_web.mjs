@@ -148,6 +148,20 @@ function masked(from, rects, to) {
   return to;
 }
 
+// Sound: the tap's level near each cue, against the loudest heard.
+async function heardCues(page) {
+  const { levels, trace, rate } = await page.evaluate(() => ({ levels: window.__levels, trace: window.__trace,
+                                                               rate: Module.SDL2.audioContext.sampleRate }));
+  const loud = Math.max(0, ...levels.map((l) => l[1]));
+  const cues = trace.filter((e) => e.event === "cue");
+  const heard = cues.filter((c) => levels.some(([t, v]) => t >= c._at - 100 && t <= c._at + 500 && v > loud / 30));
+  return {
+    ok: loud > 0.01 && cues.length > 0 && heard.length >= 0.9 * cues.length,
+    text: `sound at ${heard.length} of ${cues.length} cues (loudest level ${loud.toFixed(3)}, ` +
+          `audio ${levels.length ? levels[levels.length - 1][2] : "never opened"} at ${rate} Hz)`,
+  };
+}
+
 async function main() {
   const server = await serve(site);
   const browser = await launch();
@@ -204,14 +218,8 @@ async function main() {
     await sleep(SETTLE_MS);
     await page.screenshot({ path: join(out, "web-floor2.png") });
 
-    // Sound: the tap's level near each cue, against the loudest heard.
-    const { levels, trace, rate } = await page.evaluate(() => ({ levels: window.__levels, trace: window.__trace,
-                                                                 rate: Module.SDL2.audioContext.sampleRate }));
-    const loud = Math.max(0, ...levels.map((l) => l[1]));
-    const cues = trace.filter((e) => e.event === "cue");
-    const heard = cues.filter((c) => levels.some(([t, v]) => t >= c._at - 100 && t <= c._at + 500 && v > loud / 30));
-    check(loud > 0.01 && cues.length > 0 && heard.length >= 0.9 * cues.length,
-          `sound at ${heard.length} of ${cues.length} cues (loudest level ${loud.toFixed(3)}, audio ${levels.length ? levels[levels.length - 1][2] : "never opened"} at ${rate} Hz)`);
+    const sound = await heardCues(page);
+    check(sound.ok, sound.text);
     check(page.problems.length === 0, `no console errors or outside requests${page.problems.length ? ": " + page.problems.join("; ") : ""}`);
 
     // F11 is the browser's full screen, for the whole page, and back.
@@ -364,8 +372,7 @@ async function main() {
 }
 
 // The same game in Firefox: the same first puzzle on the seed, played with
-// the pointer (a wrong block first), the next with keys alone. Headless
-// Firefox has no sound output here, so its sound is not measured.
+// the pointer (a wrong block first), the next with keys alone, with sound.
 async function firefox() {
   const server = await serve(site);
   const browser = await launch("firefox");
@@ -383,6 +390,8 @@ async function firefox() {
     check(box.scale === 1, `Firefox: the canvas is 632 x 456 at scale 1 (${box.width} x ${box.height} at ${box.scale})`);
     check(true, `Firefox: "${puzzle.word}" played with the pointer, a wrong block first, ` +
                 `then "${next.event.word}" with keys alone`);
+    const sound = await heardCues(page);
+    check(sound.ok, `Firefox: ${sound.text}`);
     check(page.problems.length === 0,
           `Firefox: no console errors or outside requests${page.problems.length ? ": " + page.problems.join("; ") : ""}`);
   } catch (e) {
