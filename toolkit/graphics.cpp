@@ -79,7 +79,19 @@ void TCanvas::FillRect(const TRect& r) {
   if (!surface_) return;
   SDL_Rect rect{r.Left, r.Top, r.Width(), r.Height()};
   if (rect.w <= 0 || rect.h <= 0) return;
-  SDL_FillRect(surface_, &rect, MapColor(surface_, Brush.Color));
+  const Uint32 pixel = MapColor(surface_, Brush.Color);
+  if (surface_->format->BytesPerPixel != 4 || SDL_MUSTLOCK(surface_)) {
+    SDL_FillRect(surface_, &rect, pixel);
+  } else {
+    // A loop the compiler widens; SDL's own fill stores a pixel at a time in
+    // a browser, where the whole window is filled at every repaint.
+    const int left = std::max(r.Left, 0), right = std::min(r.Right, surface_->w);
+    for (int y = std::max(r.Top, 0); y < std::min(r.Bottom, surface_->h) && left < right; ++y) {
+      auto* row = reinterpret_cast<Uint32*>(static_cast<Uint8*>(surface_->pixels) +
+                                            static_cast<std::ptrdiff_t>(y) * surface_->pitch);
+      std::fill(row + left, row + right, pixel);
+    }
+  }
   Changed();
 }
 

@@ -165,6 +165,35 @@ TEST(Canvas, BlockCopiesArePixelExactAndTouchNothingElse) {
   }
 }
 
+TEST(Canvas, FillRectFillsTheRectangleClippedToTheCanvasAndNothingElse) {
+  struct {
+    TRect rect;
+    TRect filled;  // empty when nothing is
+  } cases[] = {
+      {Rect(1, 2, 4, 5), Rect(1, 2, 4, 5)},
+      {Rect(-3, -2, 2, 1), Rect(0, 0, 2, 1)},
+      {Rect(5, 4, 20, 20), Rect(5, 4, 7, 6)},
+      {Rect(-5, -5, 20, 20), Rect(0, 0, 7, 6)},
+      {Rect(8, 0, 12, 6), Rect(0, 0, 0, 0)},
+      {Rect(3, 3, 3, 5), Rect(0, 0, 0, 0)},
+      {Rect(4, 3, 2, 5), Rect(0, 0, 0, 0)},
+  };
+  for (const auto& c : cases) {
+    TBitmap b;
+    b.SetSize(7, 6);
+    b.Canvas().Brush.Color = clWhite;
+    b.Canvas().FillRect(Rect(0, 0, 7, 6));
+    b.Canvas().Brush.Color = clRed;
+    b.Canvas().FillRect(c.rect);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 7; ++x) {
+        const bool inside = x >= c.filled.Left && x < c.filled.Right && y >= c.filled.Top && y < c.filled.Bottom;
+        EXPECT_EQ(b.Canvas().Pixel(x, y), inside ? clRed : clWhite)
+            << c.rect.Left << "," << c.rect.Top << "-" << c.rect.Right << "," << c.rect.Bottom << " at " << x << "," << y;
+      }
+  }
+}
+
 TEST(Canvas, LinesAreOnePixelWideAndLeaveOutTheEndPoint) {
   TBitmap b(10, 10, clAqua);
   b.Canvas().MoveTo(3, 0);
