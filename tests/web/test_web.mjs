@@ -15,6 +15,8 @@ import { join, resolve } from "node:path";
 import { launch, open, serve, sleep, traceLength, waitEvent } from "./harness.mjs";
 
 const SEED = 20261211;
+// The middle of the EXIT sign, in the window's logical pixels.
+const EXIT_SIGN = { x: 576, y: 375 };
 // The table of each kind of building, by the trace's kind number.
 const KIND_TABLES = ["", "Blend", "SVowel", "LVowel", "Conson"];
 // The scene settles this long after a puzzle is dealt (the crane comes to rest).
@@ -230,6 +232,16 @@ async function main() {
     const back = await page.waitForFunction(() => document.fullscreenElement === null,
                                             { timeout: 5000 }).then(() => true, () => false);
     check(full && back, `F11 asks the browser for full screen and F11 again leaves it (${full}, ${back})`);
+
+    // EXIT ends the game and leaves a Play again button, which loads it again.
+    await sleep(500);
+    await clickLogical(page, EXIT_SIGN.x, EXIT_SIGN.y);
+    const over = await page.waitForSelector("#again-screen:not([hidden])", { timeout: 10000 }).then(() => true, () => false);
+    const focusedAgain = await page.evaluate(() => document.activeElement && document.activeElement.id);
+    await page.click("#again");
+    const reloaded = await page.waitForSelector("#start:not([disabled])", { timeout: 30000 }).then(() => true, () => false);
+    check(over && focusedAgain === "again" && reloaded,
+          `EXIT leaves a focused Play again button (${over}, ${focusedAgain}), which loads the game again (${reloaded})`);
 
     // Offline: once the service worker holds every file, the server goes.
     const cached = await page.evaluate(async () => {
