@@ -220,7 +220,7 @@
         const table = tables.get(name);
         if (!table) return;
         fetchTable(name);
-        setTimeout(() => { loading.hidden = table.here; }, 400);
+        setTimeout(() => { loading.hidden = table.here || !table.fetching; }, 400);
       },
     },
   };
