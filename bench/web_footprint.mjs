@@ -16,7 +16,7 @@ if (!existsSync(join(site, "tamblo.wasm"))) {
   console.log(`web_footprint: skipped, no browser build in ${site} (make web makes one)`);
   process.exit(0);
 }
-const { launch, open, serve, sleep, waitEvent } = await import("../tests/web/harness.mjs");
+const { clickLogical, launch, open, serve, sleep, waitEvent } = await import("../tests/web/harness.mjs");
 
 const SEED = 20261211;
 const mb = (n) => (n / 1e6).toFixed(2) + " MB";
@@ -54,8 +54,7 @@ async function web() {
       await sleep(3000);
       const since = await page.evaluate(() => window.__frames.length);
       const block = puzzle.blocks.find((b) => b.right);
-      const box = await page.evaluate(() => document.getElementById("canvas").getBoundingClientRect().toJSON());
-      await page.mouse.click(box.x + block.x + block.w / 2, box.y + block.y + block.h / 2);
+      await clickLogical(page, block.x + Math.floor(block.w / 2), block.y + Math.floor(block.h / 2));
       await sleep(8000);
       const frames = await page.evaluate((since) => window.__frames.slice(since), since);
       const windows = new Map();

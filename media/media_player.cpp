@@ -5,9 +5,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <list>
 #include <memory>
-#include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "media/content_recognition.h"
@@ -66,7 +67,8 @@ TAudio& Audio() {
 // whose audio runs at 48 kHz, cost more than the rest of a crane's tick.
 class TDecodedSounds {
  public:
-  std::shared_ptr<Mix_Chunk> Decode(const std::vector<std::uint8_t>& bytes) {
+  // Takes the bytes: a sound not yet decoded keeps them as its key.
+  std::shared_ptr<Mix_Chunk> Decode(std::vector<std::uint8_t> bytes) {
     for (auto it = recent_.begin(); it != recent_.end(); ++it) {
       if (it->bytes != bytes) continue;
       recent_.splice(recent_.begin(), recent_, it);
@@ -75,8 +77,8 @@ class TDecodedSounds {
     // REQUIRES: bytes.size() <= INT_MAX, as the mixer takes the size as an int.
     Mix_Chunk* chunk = Mix_LoadWAV_RW(SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size())), 1);
     if (!chunk) return nullptr;
-    recent_.push_front({bytes, std::shared_ptr<Mix_Chunk>(chunk, Mix_FreeChunk)});
     held_ += bytes.size() + chunk->alen;
+    recent_.push_front({std::move(bytes), std::shared_ptr<Mix_Chunk>(chunk, Mix_FreeChunk)});
     // A player still holding an evicted sound keeps it until it closes.
     while (recent_.size() > 1 && (recent_.size() > kMostSounds || held_ > kMostBytes)) {
       held_ -= recent_.back().bytes.size() + recent_.back().chunk->alen;
@@ -148,7 +150,7 @@ void TDBMediaPlayer::Open() {
   if (!read) throw EMCIDeviceError("Cannot read " + FileName);
   if (!PlayableSound("WAV", bytes) && !PlayableSound("MID", bytes))
     throw EMCIDeviceError("Not a PCM or float wave sound, nor a MIDI file: " + FileName);
-  chunk_ = DecodedSounds().Decode(bytes);
+  chunk_ = DecodedSounds().Decode(std::move(bytes));
   if (!chunk_) throw EMCIDeviceError(Mix_GetError());
   position_ = 0;
 }

@@ -76,11 +76,10 @@ void ClearFontCache() { Cache().Clear(); }
 // ---- TCanvas ----
 
 void TCanvas::FillRect(const TRect& r) {
-  if (!surface_) return;
-  SDL_Rect rect{r.Left, r.Top, r.Width(), r.Height()};
-  if (rect.w <= 0 || rect.h <= 0) return;
+  if (!surface_ || r.Width() <= 0 || r.Height() <= 0) return;
   const Uint32 pixel = MapColor(surface_, Brush.Color);
   if (surface_->format->BytesPerPixel != 4 || SDL_MUSTLOCK(surface_)) {
+    const SDL_Rect rect{r.Left, r.Top, r.Width(), r.Height()};
     SDL_FillRect(surface_, &rect, pixel);
   } else {
     // A loop the compiler widens; SDL's own fill stores a pixel at a time in

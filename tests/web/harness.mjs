@@ -205,5 +205,23 @@ export async function waitEvent(page, name, since = 0, fields = {}, seconds = 60
   return { index, event };
 }
 
+// The canvas's logical pixels on the page, and how many screen pixels each takes.
+export async function canvasBox(page) {
+  return page.evaluate(() => {
+    const c = document.getElementById("canvas");
+    const r = c.getBoundingClientRect();
+    return { x: r.left, y: r.top, scale: r.width / c.width, width: c.width, height: c.height };
+  });
+}
+
+export async function clickLogical(page, x, y) {
+  const box = await canvasBox(page);
+  await page.mouse.move(box.x + (x + 0.5) * box.scale, box.y + (y + 0.5) * box.scale);
+  await sleep(100);
+  await page.mouse.down();
+  await sleep(50);
+  await page.mouse.up();
+}
+
 export const traceLength = (page) => page.evaluate(() => window.__trace.length);
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));

@@ -12,7 +12,7 @@
 import { execFileSync, spawn } from "node:child_process";
 import { copyFileSync, existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { join, resolve } from "node:path";
-import { launch, open, serve, sleep, traceLength, waitEvent } from "./harness.mjs";
+import { canvasBox, clickLogical, launch, open, serve, sleep, traceLength, waitEvent } from "./harness.mjs";
 
 const SEED = 20261211;
 // The middle of the EXIT sign, in the window's logical pixels.
@@ -37,23 +37,6 @@ const check = (ok, text) => {
   if (!ok) failures.push(text);
 };
 
-// The canvas's logical pixels on the page, and how many screen pixels each takes.
-async function canvasBox(page) {
-  return page.evaluate(() => {
-    const c = document.getElementById("canvas");
-    const r = c.getBoundingClientRect();
-    return { x: r.left, y: r.top, scale: r.width / c.width, width: c.width, height: c.height };
-  });
-}
-
-async function clickLogical(page, x, y) {
-  const box = await canvasBox(page);
-  await page.mouse.move(box.x + (x + 0.5) * box.scale, box.y + (y + 0.5) * box.scale);
-  await sleep(100);
-  await page.mouse.down();
-  await sleep(50);
-  await page.mouse.up();
-}
 
 async function pressStart(page) {
   await page.waitForSelector("#start:not([disabled])");
